@@ -1,0 +1,45 @@
+# Vantrel: `make demo` grades a bundled sample, `make test` builds and runs every test.
+BUILD_DIR ?= build
+JOBS ?= $(shell nproc)
+CLI := $(BUILD_DIR)/vantrel-cli
+DEMO_DIR := $(BUILD_DIR)/demo
+
+.PHONY: all deps configure build test demo app bench format clean
+
+all: build
+
+deps:
+	@./scripts/install-deps.sh
+
+$(BUILD_DIR)/build.ninja:
+	cmake -S . -B $(BUILD_DIR) -G Ninja
+
+configure: deps $(BUILD_DIR)/build.ninja
+
+build: configure
+	cmake --build $(BUILD_DIR) -j $(JOBS)
+
+test: build
+	cd $(BUILD_DIR) && ctest --output-on-failure -j $(JOBS)
+
+# A ten-second test pattern with a tone, graded by the sample job next to it.
+demo: build
+	@mkdir -p $(DEMO_DIR)
+	@ffmpeg -loglevel error -y -f lavfi -i testsrc2=size=1280x720:rate=30000/1001:duration=10 \
+	  -f lavfi -i sine=frequency=440:duration=10 -c:v libx264 -pix_fmt yuv420p -crf 18 \
+	  -c:a aac -shortest $(DEMO_DIR)/sample.mp4
+	$(CLI) export --job samples/sample-job.json --input $(DEMO_DIR)/sample.mp4 \
+	  --output $(DEMO_DIR)/sample_vantrel_10bit.mp4
+
+app: deps
+	cmake -S . -B $(BUILD_DIR) -G Ninja -DVANTREL_BUILD_APP=ON
+	cmake --build $(BUILD_DIR) -j $(JOBS)
+
+bench: build
+	@for b in $(BUILD_DIR)/bench/*_bench; do [ -x "$$b" ] && "$$b"; done
+
+format:
+	find src tests bench -name '*.cpp' -o -name '*.hpp' | xargs clang-format -i
+
+clean:
+	rm -rf $(BUILD_DIR)

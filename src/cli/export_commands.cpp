@@ -1,0 +1,7 @@
+#include "cli/commands.hpp"
+
+namespace vantrel::cli {
+
+void addExportCommands(CLI::App&, int&) {}
+
+} // namespace vantrel::cli

@@ -1,0 +1,52 @@
+#pragma once
+// The numbers that shape an output file, fixed before any frame is read: frame
+// rate, time base, output size, target bitrate and the encoder's settings.
+// Pure functions of their arguments and of the asset's answers; none throws.
+
+#include <cstdint>
+#include <optional>
+
+#include "media/asset.hpp"
+#include "media/writer.hpp"
+
+namespace vantrel {
+
+class Job;
+
+struct Timebase {
+    std::int32_t timescale = 1;
+    std::int64_t step = 1; // one frame lasts step/timescale seconds
+    friend bool operator==(const Timebase&, const Timebase&) = default;
+};
+
+struct OutputSize {
+    std::int64_t width = 0;
+    std::int64_t height = 0;
+    friend bool operator==(const OutputSize&, const OutputSize&) = default;
+};
+
+// x taken to the nearest integer, halves away from zero, limited to the signed
+// 64-bit range (NaN gives 0).
+std::int64_t roundHalfAwayLimited(double x);
+
+// The oriented source size: the first track's natural size turned by its
+// transform, each side rounded and made positive.
+OutputSize orientedSize(const media::VideoTrack& track);
+// The oriented size reduced by the job's maxWidth, rounded down to even sides of
+// at least 2; the oriented size itself when no reduction applies.
+OutputSize outputSize(OutputSize oriented, std::optional<std::int64_t> maxWidth);
+// HEVC 4:2:0 codes even sides only: each odd side one pixel smaller (never below 2).
+OutputSize encodedSize(OutputSize size);
+
+// size·8/duration in bits per second, or nothing when either is unusable.
+std::optional<std::int64_t> sourceAverageBitrate(std::optional<std::int64_t> fileSizeBytes,
+                                                 double durationSeconds);
+// 120 Mbit/s at 3840×2160 and 59.94 fps, linear in pixels and rate, within 20 to 200 Mbit/s.
+std::int64_t resolutionBitrate(OutputSize size, double fps);
+// The first present of override, job, source average, resolution-based.
+std::int64_t targetBitrate(std::optional<std::int64_t> overrideBps,
+                           std::optional<std::int64_t> jobBitrate,
+                           std::optional<std::int64_t> sourceAverage, OutputSize size,
+                           double fps);
+
+} // namespace vantrel

@@ -1,0 +1,80 @@
+#pragma once
+// The job file: a format version, optional output preferences and the grade
+// with its LUT as .cube text. Decode-only value types.
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "media/error.hpp"
+
+namespace vantrel {
+
+class Job {
+public:
+    class Output {
+    public:
+        Output(std::optional<double> fps, std::optional<std::int64_t> maxWidth,
+               std::optional<std::int64_t> targetBitrate, std::optional<std::string> container)
+            : fps_(fps), maxWidth_(maxWidth), targetBitrate_(targetBitrate),
+              container_(std::move(container)) {}
+        const std::optional<double>& fps() const { return fps_; }
+        const std::optional<std::int64_t>& maxWidth() const { return maxWidth_; }
+        const std::optional<std::int64_t>& targetBitrate() const { return targetBitrate_; }
+        const std::optional<std::string>& container() const { return container_; }
+
+    private:
+        std::optional<double> fps_;
+        std::optional<std::int64_t> maxWidth_;
+        std::optional<std::int64_t> targetBitrate_;
+        std::optional<std::string> container_;
+    };
+
+    class Grade {
+    public:
+        explicit Grade(std::string lutCube) : lutCube_(std::move(lutCube)) {}
+        const std::string& lutCube() const { return lutCube_; }
+
+    private:
+        std::string lutCube_;
+    };
+
+    Job(std::int64_t version, std::optional<Output> output, Grade grade)
+        : version_(version), output_(std::move(output)), grade_(std::move(grade)) {}
+    std::int64_t version() const { return version_; }
+    const std::optional<Output>& output() const { return output_; }
+    const Grade& grade() const { return grade_; }
+
+    // Decodes a job from the bytes of a job file; throws JobDecodingError.
+    static Job decode(std::string_view bytes);
+
+private:
+    std::int64_t version_;
+    std::optional<Output> output_;
+    Grade grade_;
+};
+
+// Why a job file could not be decoded. Domain "job", code the kind's number.
+class JobDecodingError : public Error {
+public:
+    enum class Kind { dataCorrupted = 1, typeMismatch = 2, keyNotFound = 3, valueNotFound = 4 };
+
+    // `path` is where it happened ("" for the top level, "output", "grade"); `key`
+    // the key concerned, or empty; `detail` more words, e.g. where the JSON broke.
+    JobDecodingError(Kind kind, std::string path, std::string key, std::string detail = {});
+
+    Kind kind() const { return kind_; }
+    const std::string& path() const { return path_; }
+    const std::string& key() const { return key_; }
+    // E.g. `keyNotFound: "lutCube" at grade`.
+    const std::string& summary() const { return summary_; }
+
+private:
+    Kind kind_;
+    std::string path_;
+    std::string key_;
+    std::string summary_;
+};
+
+} // namespace vantrel

@@ -1,0 +1,121 @@
+#pragma once
+// The colour-cube filter and the rendering context that turns a graded picture
+// into 10-bit 4:2:0 Y′CbCr.
+//
+// Images are lazy: an Image names a source picture and the cube to apply; nothing
+// is computed until RenderContext::render(), which converts, grades and writes
+// each pixel in one pass straight into the target buffer (no intermediate
+// pictures).
+//
+// The cube is applied to the picture's R′G′B′ values as they are (gamma-encoded,
+// in the colour space given; sRGB and device RGB both mean "the values as
+// decoded"), by trilinear interpolation between its grid points, red fastest.
+// Inputs are limited to [0, 1] before lookup; cube outputs are not limited until
+// they are written as code values.
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "media/pixel_buffer.hpp"
+
+namespace vantrel::imaging {
+
+enum class ColourSpace { sRGB, deviceRGB };
+
+// The named colour space, or nothing when this platform has none of that name.
+std::optional<ColourSpace> colourSpaceNamed(std::string_view name);
+
+// A cube repacked for lookup: N³ RGB float triples, red fastest, 64-byte aligned.
+class Cube {
+public:
+    // `rgba` holds N³ RGBA float entries (16·N³ bytes); alpha is ignored.
+    Cube(std::int64_t size, std::span<const std::byte> rgba);
+    std::int64_t size() const { return size_; }
+    const float* rgb() const { return rgb_.get(); }
+
+private:
+    struct AlignedFree {
+        void operator()(float* p) const noexcept;
+    };
+    std::int64_t size_;
+    std::unique_ptr<float[], AlignedFree> rgb_;
+};
+
+class Image {
+public:
+    static Image fromPicture(const media::PictureView& picture) { return Image(picture, nullptr); }
+    const media::PictureView& picture() const { return picture_; }
+    // The cube to apply, or null for the picture as it is.
+    const std::shared_ptr<const Cube>& cube() const { return cube_; }
+
+private:
+    friend class Filter;
+    Image(const media::PictureView& picture, std::shared_ptr<const Cube> cube)
+        : picture_(picture), cube_(std::move(cube)) {}
+    media::PictureView picture_;
+    std::shared_ptr<const Cube> cube_;
+};
+
+// Filters are found by name: "ColourCubeWithColourSpace" and "ColourCube" exist
+// here. One filter serves every frame of an export; only its input image changes.
+class Filter {
+public:
+    static constexpr std::string_view colourCubeWithColourSpace = "ColourCubeWithColourSpace";
+    static constexpr std::string_view colourCube = "ColourCube";
+
+    // Nothing when no filter has that name.
+    static std::unique_ptr<Filter> named(std::string_view name);
+
+    const std::string& name() const { return name_; }
+    void setCubeDimension(std::int64_t dimension);
+    // Copied and repacked once; must hold 16·dimension³ bytes for an output image.
+    void setCubeData(std::span<const std::byte> rgba);
+    void setColourSpace(ColourSpace space);
+    void setInputImage(const Image& image);
+
+    // Nothing without an input image, or when dimension and data do not agree
+    // (dimension below 2 or a data size other than 16·dimension³).
+    std::optional<Image> outputImage();
+
+private:
+    explicit Filter(std::string name) : name_(std::move(name)) {}
+    void rebuildCube();
+
+    std::string name_;
+    std::int64_t dimension_ = 0;
+    std::vector<std::byte> data_;
+    std::optional<ColourSpace> colourSpace_;
+    std::shared_ptr<const Cube> cube_;
+    std::optional<Image> input_;
+};
+
+struct Rect {
+    int x = 0;
+    int y = 0;
+    int width = 0;
+    int height = 0;
+};
+
+class RenderContext {
+public:
+    RenderContext(ColourSpace workingSpace, ColourSpace outputSpace, bool cacheIntermediates);
+
+    // Renders `bounds` of the image into the target, which must be 10-bit 4:2:0
+    // and at least bounds' size; the image's picture must cover bounds. Output is
+    // Y′CbCr with the BT.709 matrix, full range, chroma the mean of each 2×2 block.
+    // Bounds start at (0, 0) and have even sides.
+    void render(const Image& image, const media::PictureView& target, Rect bounds,
+                ColourSpace space) const;
+
+private:
+    ColourSpace working_;
+    ColourSpace output_;
+};
+
+} // namespace vantrel::imaging

@@ -1,0 +1,164 @@
+#pragma once
+// Writing one HEVC Main 10 video track into a QuickTime movie or MPEG-4 file.
+//
+// AssetWriter owns the file and an encoder thread; AssetWriterInput is the video
+// input with a small bounded queue in front of the encoder; the pixel-buffer
+// adaptor appends PixelBuffers from its pool with presentation times.
+//
+// The file is written under a temporary name beside the output and renamed into
+// place only when finishing succeeds; a cancelled or failed writer removes what it
+// wrote, so the output path never holds a partial file.
+//
+// Threading: appends, readiness checks and markAsFinished() come from one thread
+// (the export's serial queue); status(), error() and cancelWriting() from any.
+// The encoder (libx265, with threads of its own) runs on the writer's thread, so
+// the producer grades frame n+1 while frame n is encoded.
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "media/dispatch.hpp"
+#include "media/error.hpp"
+#include "media/pixel_buffer.hpp"
+
+namespace vantrel::media {
+
+enum class FileType { quickTimeMovie, mpeg4 };
+enum class WriterStatus { unknown, writing, completed, failed, cancelled };
+
+// A time of value/timescale seconds.
+struct MediaTime {
+    std::int64_t value = 0;
+    std::int32_t timescale = 1;
+};
+
+// The video output settings. Names and values follow the encoder's settings map:
+// every entry has a fixed meaning for the encoder configuration.
+struct VideoColourProperties {
+    std::string colourPrimaries = "ITU_R_709_2";
+    std::string transferFunction = "ITU_R_709_2";
+    std::string yCbCrMatrix = "ITU_R_709_2";
+    friend bool operator==(const VideoColourProperties&, const VideoColourProperties&) = default;
+};
+
+struct VideoCompressionProperties {
+    std::string profileLevel = "HEVC_Main10_AutoLevel";
+    std::int64_t expectedSourceFrameRate = 0;
+    bool allowFrameReordering = false;
+    std::int64_t maxKeyFrameInterval = 1;
+    // Present only with a target bitrate: bits per second, and the data-rate limit
+    // as (bytes, seconds).
+    std::optional<std::int64_t> averageBitRate;
+    std::optional<std::array<std::int64_t, 2>> dataRateLimits;
+    friend bool operator==(const VideoCompressionProperties&,
+                           const VideoCompressionProperties&) = default;
+};
+
+struct VideoSettings {
+    std::string codec = "hevc";
+    std::int64_t width = 0;
+    std::int64_t height = 0;
+    VideoColourProperties colourProperties;
+    VideoCompressionProperties compressionProperties;
+    friend bool operator==(const VideoSettings&, const VideoSettings&) = default;
+};
+
+// Encoder choices that are ours rather than the settings map's.
+struct EncoderOptions {
+    std::string preset = "medium"; // an x265 preset name
+    // The time base of appended frames: one frame lasts frameStep/timescale seconds.
+    std::int32_t timescale = 30000;
+    std::int64_t frameStep = 1001;
+};
+
+class AssetWriter;
+
+class AssetWriterInput {
+public:
+    explicit AssetWriterInput(VideoSettings settings, EncoderOptions options = {});
+    ~AssetWriterInput();
+    AssetWriterInput(const AssetWriterInput&) = delete;
+    AssetWriterInput& operator=(const AssetWriterInput&) = delete;
+
+    const VideoSettings& outputSettings() const { return settings_; }
+    const EncoderOptions& encoderOptions() const { return options_; }
+
+    // True while the writer is writing, the input is not finished and its queue has room.
+    bool isReadyForMoreMediaData() const;
+    // Calls `block` on `queue` whenever the input can take more, and once more when
+    // the writer stops (fails or is cancelled) so the caller can notice; never after
+    // markAsFinished(). The queue must outlive the writer's use of it.
+    void requestMediaDataWhenReady(SerialQueue& queue, std::function<void()> block);
+    void markAsFinished();
+
+private:
+    friend class AssetWriter;
+    friend class AssetWriterInputPixelBufferAdaptor;
+    VideoSettings settings_;
+    EncoderOptions options_;
+    AssetWriter* writer_ = nullptr;
+};
+
+class AssetWriterInputPixelBufferAdaptor {
+public:
+    // Buffers of width × height (the encoded size).
+    AssetWriterInputPixelBufferAdaptor(AssetWriterInput& input, int width, int height);
+
+    // Nothing before the writer has started writing.
+    PixelBufferPool* pixelBufferPool();
+    // Queues the picture for encoding; false when the input cannot take it (the
+    // writer is not writing, the input is finished or its queue is full).
+    bool appendPixelBuffer(PixelBuffer buffer, MediaTime presentationTime);
+
+private:
+    AssetWriterInput& input_;
+    int width_;
+    int height_;
+};
+
+class AssetWriter {
+public:
+    // Throws FileError when the output's folder does not exist or is not writable.
+    AssetWriter(std::filesystem::path outputPath, FileType fileType);
+    ~AssetWriter(); // cancels writing if it was neither finished nor cancelled
+    AssetWriter(const AssetWriter&) = delete;
+    AssetWriter& operator=(const AssetWriter&) = delete;
+
+    const std::filesystem::path& outputPath() const { return outputPath_; }
+    FileType fileType() const { return fileType_; }
+
+    // False once writing has started, or when an input is already added.
+    bool canAddInput(const AssetWriterInput& input) const;
+    void addInput(AssetWriterInput& input);
+
+    // Opens the encoder and the file and writes the header. False on failure;
+    // status() is then failed and error() says why.
+    bool startWriting();
+    void startSession(MediaTime sourceTime);
+
+    WriterStatus status() const { return status_.load(); }
+    std::optional<Error> error() const;
+
+    // Flushes the encoder, writes the trailer, renames the file into place and
+    // calls `completion` from the writer's thread.
+    void finishWriting(std::function<void()> completion);
+    // Stops at once and removes what was written. Safe to call from any thread.
+    void cancelWriting();
+
+private:
+    friend class AssetWriterInput;
+    friend class AssetWriterInputPixelBufferAdaptor;
+    struct State;
+    std::filesystem::path outputPath_;
+    FileType fileType_;
+    std::atomic<WriterStatus> status_{WriterStatus::unknown};
+    std::unique_ptr<State> state_;
+};
+
+} // namespace vantrel::media
