@@ -1,0 +1,45 @@
+#pragma once
+// Helpers shared by the test programs: scratch folders and running the ffmpeg
+// tools that make and check test clips.
+
+#include <filesystem>
+#include <string>
+
+#include <nlohmann/json.hpp>
+
+namespace vantrel::test {
+
+// A fresh empty folder, removed when the object goes.
+class ScratchDir {
+public:
+    ScratchDir();
+    ~ScratchDir();
+    ScratchDir(const ScratchDir&) = delete;
+    ScratchDir& operator=(const ScratchDir&) = delete;
+    const std::filesystem::path& path() const { return path_; }
+    std::filesystem::path operator/(const std::string& name) const { return path_ / name; }
+
+private:
+    std::filesystem::path path_;
+};
+
+struct CommandResult {
+    int exitCode = -1;
+    std::string out; // stdout
+    std::string err; // stderr
+};
+
+// Runs a shell command line, capturing both streams.
+CommandResult run(const std::string& commandLine);
+
+// Quotes text for a POSIX shell.
+std::string shellQuote(const std::string& text);
+
+// Makes a clip with ffmpeg; `args` go between "ffmpeg -y -loglevel error" and the
+// output path. Fails the calling test (ADD_FAILURE) when ffmpeg fails.
+void makeClip(const std::string& args, const std::filesystem::path& output);
+
+// `ffprobe -show_streams -show_format` (plus extra arguments) as JSON.
+nlohmann::json probe(const std::filesystem::path& file, const std::string& extraArgs = "");
+
+} // namespace vantrel::test
