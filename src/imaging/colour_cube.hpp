@@ -32,12 +32,20 @@ enum class ColourSpace { sRGB, deviceRGB };
 std::optional<ColourSpace> colourSpaceNamed(std::string_view name);
 
 // A cube repacked for lookup: N³ RGB float triples, red fastest, 64-byte aligned.
+// NaN entries read as 0 and magnitudes beyond 2^16 (infinities too) as ±2^16, so
+// a damaged cube still interpolates to finite values and in-range codes.
 class Cube {
 public:
+    static constexpr std::int64_t maxSize = 512;
+
     // `rgba` holds N³ RGBA float entries (16·N³ bytes); alpha is ignored.
+    // Throws std::invalid_argument unless 2 ≤ N ≤ maxSize and the sizes agree.
     Cube(std::int64_t size, std::span<const std::byte> rgba);
     std::int64_t size() const { return size_; }
     const float* rgb() const { return rgb_.get(); }
+    // The same entries as RGBx quadruples (x unused), 64-byte aligned, so that one
+    // vector load takes a grid point and its red neighbour together.
+    const float* rgbx() const { return rgbx_.get(); }
 
 private:
     struct AlignedFree {
@@ -45,6 +53,7 @@ private:
     };
     std::int64_t size_;
     std::unique_ptr<float[], AlignedFree> rgb_;
+    std::unique_ptr<float[], AlignedFree> rgbx_;
 };
 
 class Image {
@@ -80,7 +89,7 @@ public:
     void setInputImage(const Image& image);
 
     // Nothing without an input image, or when dimension and data do not agree
-    // (dimension below 2 or a data size other than 16·dimension³).
+    // (dimension below 2 or above 512, or a data size other than 16·dimension³).
     std::optional<Image> outputImage();
 
 private:
@@ -109,7 +118,10 @@ public:
     // Renders `bounds` of the image into the target, which must be 10-bit 4:2:0
     // and at least bounds' size; the image's picture must cover bounds. Output is
     // Y′CbCr with the BT.709 matrix, full range, chroma the mean of each 2×2 block.
-    // Bounds start at (0, 0) and have even sides.
+    // Bounds start at (0, 0) and have even sides. Large bounds are split into
+    // row bands, one of them on a helper thread; all rows are written when this
+    // returns. Throws Error (domain "imaging") when image, target and bounds do
+    // not fit together.
     void render(const Image& image, const media::PictureView& target, Rect bounds,
                 ColourSpace space) const;
 

@@ -1,0 +1,116 @@
+// Grading throughput: limited-range 4:2:0 sources through a 33³ cube into 10-bit
+// 4:2:0, per kernel and band count. Items are pixels, so items_per_second reads
+// as pixels per second.
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <utility>
+#include <vector>
+
+#include <benchmark/benchmark.h>
+
+#include "imaging/colour_cube.hpp"
+#include "imaging/grade_kernel.hpp"
+
+namespace {
+
+using namespace vantrel;
+
+// One planar picture with tightly packed rows.
+struct Frame {
+    Frame(int width, int height, int bitDepth, int sampleBytes) {
+        view.width = width;
+        view.height = height;
+        view.bitDepth = bitDepth;
+        for (int p = 0; p < 3; ++p) {
+            const int w = p == 0 ? width : width / 2;
+            const int h = p == 0 ? height : height / 2;
+            planes[p].resize(static_cast<std::size_t>(w) * h * sampleBytes);
+            view.planes[p] = {planes[p].data(), static_cast<std::ptrdiff_t>(w) * sampleBytes};
+        }
+    }
+    std::vector<std::uint8_t> planes[3];
+    media::PictureView view;
+};
+
+// Smooth ramps with a little texture, like a real picture: neighbouring pixels
+// mostly share cube cells.
+Frame makeSource(int width, int height, int bitDepth) {
+    Frame frame(width, height, bitDepth, bitDepth > 8 ? 2 : 1);
+    frame.view.range = media::ColourRange::limited;
+    const double unit = std::ldexp(1.0, bitDepth - 8);
+    for (int p = 0; p < 3; ++p) {
+        const int w = p == 0 ? width : width / 2;
+        const int h = p == 0 ? height : height / 2;
+        for (int y = 0; y < h; ++y)
+            for (int x = 0; x < w; ++x) {
+                const double ramp = p == 0   ? double(x) / w
+                                    : p == 1 ? double(y) / h
+                                             : 1 - double(x) / w;
+                const double texture = 0.02 * std::sin(0.7 * x + 1.3 * y);
+                const double level =
+                    p == 0 ? 16 + 219 * (ramp + texture) : 16 + 224 * (ramp + texture);
+                const auto code = static_cast<std::uint16_t>(std::clamp(level, 1.0, 254.0) * unit);
+                if (bitDepth > 8)
+                    std::memcpy(&frame.planes[p][2 * (std::size_t(y) * w + x)], &code, 2);
+                else
+                    frame.planes[p][std::size_t(y) * w + x] = static_cast<std::uint8_t>(code);
+            }
+    }
+    return frame;
+}
+
+std::vector<std::byte> warmingCube(int n) {
+    std::vector<std::byte> bytes(16 * static_cast<std::size_t>(n) * n * n);
+    std::size_t i = 0;
+    for (int b = 0; b < n; ++b)
+        for (int g = 0; g < n; ++g)
+            for (int r = 0; r < n; ++r, i += 16) {
+                const float t = 1.0f / static_cast<float>(n - 1);
+                const float entry[4] = {std::pow(r * t, 0.9f), g * t, std::pow(b * t, 1.1f), 1.0f};
+                std::memcpy(&bytes[i], entry, sizeof entry);
+            }
+    return bytes;
+}
+
+void gradeFrame(benchmark::State& state) {
+    const auto width = static_cast<int>(state.range(0));
+    const auto height = static_cast<int>(state.range(1));
+    const auto bitDepth = static_cast<int>(state.range(2));
+    const auto kind = state.range(3) ? imaging::kernel::Kind::avx2 : imaging::kernel::Kind::scalar;
+    const auto bands = static_cast<int>(state.range(4));
+    const auto kernel = imaging::kernel::kernel(kind);
+    if (!kernel) {
+        state.SkipWithError("this CPU cannot run that kernel");
+        return;
+    }
+
+    Frame source = makeSource(width, height, bitDepth);
+    Frame target(width, height, 10, 2);
+    auto filter = imaging::Filter::named(imaging::Filter::colourCube);
+    filter->setCubeDimension(33);
+    filter->setCubeData(warmingCube(33));
+    filter->setInputImage(imaging::Image::fromPicture(source.view));
+    const imaging::Image image = *filter->outputImage();
+
+    for (auto _ : state) {
+        imaging::kernel::renderWith(kernel, image, target.view, {0, 0, width, height}, bands);
+        benchmark::ClobberMemory();
+    }
+    state.SetItemsProcessed(state.iterations() * width * height);
+}
+
+void sizes(benchmark::internal::Benchmark* b) {
+    b->ArgNames({"width", "height", "bits", "avx2", "bands"});
+    for (auto [w, h] : {std::pair{1920, 1080}, {3840, 2160}})
+        for (int bits : {8, 10})
+            for (int avx2 : {0, 1})
+                for (int bands : {1, 2})
+                    b->Args({w, h, bits, avx2, bands});
+}
+
+BENCHMARK(gradeFrame)->Apply(sizes)->UseRealTime()->Unit(benchmark::kMillisecond);
+
+} // namespace

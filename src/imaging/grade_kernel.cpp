@@ -1,0 +1,208 @@
+#include "imaging/grade_kernel.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+
+namespace vantrel::imaging::kernel {
+
+namespace {
+
+struct Coefficients {
+    double kr;
+    double kb;
+};
+
+Coefficients coefficientsOf(media::YCbCrMatrix matrix) {
+    switch (matrix) {
+    case media::YCbCrMatrix::bt709:
+        return {0.2126, 0.0722};
+    case media::YCbCrMatrix::bt601:
+        return {0.299, 0.114};
+    case media::YCbCrMatrix::bt2020:
+        return {0.2627, 0.0593};
+    }
+    return {0.2126, 0.0722};
+}
+
+template <typename Sample> Sample sampleAt(const media::Plane& plane, int x, int y) {
+    Sample value;
+    std::memcpy(&value, plane.data + y * plane.stride + x * std::ptrdiff_t{sizeof(Sample)},
+                sizeof value);
+    return value;
+}
+
+void storeCode(const media::Plane& plane, int x, int y, std::uint16_t code) {
+    std::memcpy(plane.data + y * plane.stride + 2 * std::ptrdiff_t{x}, &code, sizeof code);
+}
+
+struct Rgb {
+    float r;
+    float g;
+    float b;
+};
+
+// A component's lower grid cell and the weights of its two ends. The top cell
+// is N − 2 with weight 1 on its upper end, so a lookup never reads past the grid.
+struct Cell {
+    std::ptrdiff_t index;
+    float low;
+    float high;
+};
+
+Cell cellOf(float value, int top) {
+    const float x = std::min(std::max(value, 0.0f), 1.0f) * static_cast<float>(top);
+    const int cell = std::min(static_cast<int>(x), top - 1); // x ≥ 0: truncation is floor
+    const float high = x - static_cast<float>(cell);
+    return {cell, 1.0f - high, high};
+}
+
+// Interpolates along blue, then green, then red: the vector kernel's order.
+Rgb lookup(const Cube& cube, Rgb in) {
+    const auto n = static_cast<int>(cube.size());
+    const Cell r = cellOf(in.r, n - 1);
+    const Cell g = cellOf(in.g, n - 1);
+    const Cell b = cellOf(in.b, n - 1);
+    const std::ptrdiff_t stepG = 3 * std::ptrdiff_t{n};
+    const std::ptrdiff_t stepB = stepG * n;
+    const float* p = cube.rgb() + 3 * r.index + stepG * g.index + stepB * b.index;
+
+    float out[3];
+    for (int c = 0; c < 3; ++c) {
+        auto alongB = [&](std::ptrdiff_t at) {
+            return p[at + c] * b.low + p[at + stepB + c] * b.high;
+        };
+        const float lowR = alongB(0) * g.low + alongB(stepG) * g.high;
+        const float highR = alongB(3) * g.low + alongB(stepG + 3) * g.high;
+        out[c] = lowR * r.low + highR * r.high;
+    }
+    return {out[0], out[1], out[2]};
+}
+
+std::uint16_t toCode(float v) {
+    if (!(v > 0.0f)) // NaN too
+        return 0;
+    // Nearest, ties to even: the rounding of the vector kernels.
+    return static_cast<std::uint16_t>(std::lrint(std::min(v, outMaxCode)));
+}
+
+template <typename Sample> void gradeRowsScalar(const GradeJob& job, int rowBegin, int rowEnd) {
+    const media::PictureView& src = job.source;
+    const media::PictureView& dst = job.target;
+    for (int y = rowBegin; y < rowEnd; y += 2) {
+        for (int x = 0; x < job.width; x += 2) {
+            // B′ − Y′ and R′ − Y′ of the block, summed down each column first.
+            float columnB[2] = {};
+            float columnR[2] = {};
+            for (int dx = 0; dx < 2; ++dx) {
+                for (int dy = 0; dy < 2; ++dy) {
+                    const int px = x + dx;
+                    const int py = y + dy;
+                    const int cx = px >> src.chromaShiftX;
+                    const int cy = py >> src.chromaShiftY;
+                    const float luma =
+                        sampleAt<Sample>(src.planes[0], px, py) * job.lumaScale + job.lumaOffset;
+                    const float cb = sampleAt<Sample>(src.planes[1], cx, cy) * job.chromaScale +
+                                     job.chromaOffset;
+                    const float cr = sampleAt<Sample>(src.planes[2], cx, cy) * job.chromaScale +
+                                     job.chromaOffset;
+                    Rgb c{luma + job.crToR * cr, luma + job.cbToG * cb + job.crToG * cr,
+                          luma + job.cbToB * cb};
+                    if (job.cube)
+                        c = lookup(*job.cube, c);
+
+                    // Written around G′ so that greys come out exactly.
+                    const float yp = c.g + outKb * (c.b - c.g) + outKr * (c.r - c.g);
+                    storeCode(dst.planes[0], px, py, toCode(yp * outLumaScale));
+                    columnB[dx] += c.b - yp;
+                    columnR[dx] += c.r - yp;
+                }
+            }
+            const float cb = (columnB[0] + columnB[1]) * (outCbScale * 0.25f) + outChromaZero;
+            const float cr = (columnR[0] + columnR[1]) * (outCrScale * 0.25f) + outChromaZero;
+            storeCode(dst.planes[1], x / 2, y / 2, toCode(cb));
+            storeCode(dst.planes[2], x / 2, y / 2, toCode(cr));
+        }
+    }
+}
+
+void gradeRowsScalar(const GradeJob& job, int rowBegin, int rowEnd) {
+    if (job.source.bitDepth == 8)
+        gradeRowsScalar<std::uint8_t>(job, rowBegin, rowEnd);
+    else
+        gradeRowsScalar<std::uint16_t>(job, rowBegin, rowEnd);
+}
+
+bool cpuRunsAvx2() {
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
+}
+
+} // namespace
+
+GradeJob makeGradeJob(const media::PictureView& source, const media::PictureView& target, int width,
+                      const Cube* cube) {
+    GradeJob job;
+    job.source = source;
+    job.target = target;
+    job.width = width;
+    job.cube = cube;
+
+    const int bits = source.bitDepth;
+    double lumaScale = 0;
+    double lumaZero = 0;
+    double chromaScale = 0;
+    double chromaZero = 0;
+    switch (source.range) {
+    case media::ColourRange::limited: {
+        const double unit = std::ldexp(1.0, bits - 8);
+        lumaScale = 1.0 / (219.0 * unit);
+        lumaZero = 16.0 * unit;
+        chromaScale = 1.0 / (224.0 * unit);
+        chromaZero = 128.0 * unit;
+        break;
+    }
+    case media::ColourRange::full: {
+        const double maxCode = std::ldexp(1.0, bits) - 1.0;
+        lumaScale = 1.0 / maxCode;
+        chromaScale = 1.0 / maxCode;
+        chromaZero = std::ldexp(1.0, bits - 1);
+        break;
+    }
+    }
+    // The zero codes are powers of two, so the rounded offset is exactly −zero·scale
+    // and they decode to exactly 0: greys stay grey all the way through.
+    job.lumaScale = static_cast<float>(lumaScale);
+    job.lumaOffset = static_cast<float>(-lumaZero * lumaScale);
+    job.chromaScale = static_cast<float>(chromaScale);
+    job.chromaOffset = static_cast<float>(-chromaZero * chromaScale);
+
+    const auto [kr, kb] = coefficientsOf(source.matrix);
+    const double kg = 1.0 - kr - kb;
+    job.crToR = static_cast<float>(2.0 * (1.0 - kr));
+    job.cbToB = static_cast<float>(2.0 * (1.0 - kb));
+    job.cbToG = static_cast<float>(-2.0 * kb * (1.0 - kb) / kg);
+    job.crToG = static_cast<float>(-2.0 * kr * (1.0 - kr) / kg);
+    return job;
+}
+
+GradeRows kernel(Kind kind) {
+    switch (kind) {
+    case Kind::scalar:
+        return &gradeRowsScalar;
+    case Kind::avx2:
+        return cpuRunsAvx2() ? &gradeRowsAvx2 : nullptr;
+    }
+    return nullptr;
+}
+
+GradeRows bestKernel() {
+    static const GradeRows best = [] {
+        const GradeRows fast = kernel(Kind::avx2);
+        return fast ? fast : kernel(Kind::scalar);
+    }();
+    return best;
+}
+
+} // namespace vantrel::imaging::kernel

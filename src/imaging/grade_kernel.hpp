@@ -1,0 +1,78 @@
+#pragma once
+// The grading kernels behind RenderContext::render: read Y′CbCr samples, turn
+// them into R′G′B′, look them up in the cube and write BT.709 full-range 10-bit
+// 4:2:0. Internal to the imaging layer (and its tests and bench).
+//
+// Every kernel computes the same formula:
+// - source codes are normalised with the picture's range (limited: nominal black
+//   and white at 16·2^(b−8) and 235·2^(b−8), chroma zero at 128·2^(b−8) with
+//   excursion 224·2^(b−8); full: code / (2^b − 1), chroma zero at 2^(b−1));
+// - chroma is upsampled by replication (pixel (x, y) reads chroma sample
+//   (x >> shiftX, y >> shiftY));
+// - with a cube, R′G′B′ is limited to [0, 1] and interpolated trilinearly between
+//   the cube's (finite, see Cube) entries, in the order blue, green, red;
+// - output codes follow the full-range convention that mirrors the decode: luma
+//   1023·Y′, chroma 512 + 1023·C, rounded to nearest and limited to [0, 1023], so a
+//   full-range 10-bit BT.709 picture comes back with the codes it had. Output
+//   chroma is the mean of the 2×2 block's chroma, rounded once.
+// The kernels may differ by one code where float rounding lands on a tie.
+
+#include "imaging/colour_cube.hpp"
+#include "media/pixel_buffer.hpp"
+
+namespace vantrel::imaging::kernel {
+
+// BT.709 output, full range 10-bit.
+inline constexpr float outKr = 0.2126f;
+inline constexpr float outKb = 0.0722f;
+inline constexpr float outLumaScale = 1023.0f;
+inline constexpr float outChromaZero = 512.0f;
+inline constexpr float outCbScale = 1023.0f / (2.0f * (1.0f - outKb)); // per unit of B′ − Y′
+inline constexpr float outCrScale = 1023.0f / (2.0f * (1.0f - outKr)); // per unit of R′ − Y′
+inline constexpr float outMaxCode = 1023.0f;
+
+// One render, fixed before its rows are shared out. Rows are those of the
+// bounds, which start at (0, 0).
+struct GradeJob {
+    media::PictureView source;
+    media::PictureView target;
+    int width = 0; // even
+    // Normalised Y′ = code·lumaScale + lumaOffset, and the same for Cb and Cr.
+    float lumaScale = 0;
+    float lumaOffset = 0;
+    float chromaScale = 0;
+    float chromaOffset = 0;
+    // R′ = Y′ + crToR·Cr, G′ = Y′ + cbToG·Cb + crToG·Cr, B′ = Y′ + cbToB·Cb.
+    float crToR = 0;
+    float cbToG = 0;
+    float crToG = 0;
+    float cbToB = 0;
+    const Cube* cube = nullptr; // null: no lookup
+};
+
+// The job for `width` columns of `source` (8 to 16 bits, shifts 0 or 1) into
+// `target` (10-bit 4:2:0); the caller has checked both.
+GradeJob makeGradeJob(const media::PictureView& source, const media::PictureView& target, int width,
+                      const Cube* cube);
+
+// Grades rows [rowBegin, rowEnd) of the job; both even. Different row ranges of
+// one job may run at the same time.
+using GradeRows = void (*)(const GradeJob& job, int rowBegin, int rowEnd);
+
+enum class Kind { scalar, avx2 };
+
+// The kernel of that kind, or null when this CPU cannot run it.
+GradeRows kernel(Kind kind);
+// The fastest kernel this CPU runs, chosen on first use.
+GradeRows bestKernel();
+
+// Renders as RenderContext::render does, with the given kernel and at most
+// `maxBands` row bands run in parallel. Throws Error (domain "imaging") when the
+// picture, target and bounds do not fit together.
+void renderWith(GradeRows kernel, const Image& image, const media::PictureView& target, Rect bounds,
+                int maxBands);
+
+// Defined in the instruction-set files; only called after the CPU check.
+void gradeRowsAvx2(const GradeJob& job, int rowBegin, int rowEnd);
+
+} // namespace vantrel::imaging::kernel
