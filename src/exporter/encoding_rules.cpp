@@ -1,0 +1,173 @@
+#include "exporter/encoding_rules.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+#include "exporter/exporter.hpp"
+
+namespace vantrel {
+
+namespace {
+
+constexpr auto int64Max = std::numeric_limits<std::int64_t>::max();
+constexpr auto int64Min = std::numeric_limits<std::int64_t>::min();
+constexpr auto int32Max = std::numeric_limits<std::int32_t>::max();
+// 2^63, the first double above the signed 64-bit range.
+constexpr double twoTo63 = 9223372036854775808.0;
+
+constexpr double fallbackFps = 30.0;
+
+constexpr std::int64_t minAverageBitRate = 1'000'000;
+constexpr std::int64_t maxAverageBitRate = 400'000'000;
+
+// The reference point of the resolution-based bitrate: 120 Mbit/s for 3840×2160 at
+// 59.94 frames per second, kept within 20 to 200 Mbit/s.
+constexpr double referencePixels = 3840.0 * 2160.0;
+constexpr double referenceBitrate = 120'000'000.0;
+constexpr double referenceFps = 59.94;
+constexpr double minResolutionBitrate = 20'000'000.0;
+constexpr double maxResolutionBitrate = 200'000'000.0;
+
+// Truncated toward zero and limited to the signed 64-bit range rather than wrapped.
+std::int64_t truncateLimited(double x) {
+    if (std::isnan(x))
+        return 0;
+    if (x >= twoTo63)
+        return int64Max;
+    if (x < -twoTo63)
+        return int64Min;
+    return static_cast<std::int64_t>(x);
+}
+
+std::int64_t absLimited(std::int64_t x) {
+    if (x == int64Min)
+        return int64Max;
+    return x < 0 ? -x : x;
+}
+
+std::int64_t evenAtLeastTwo(std::int64_t n) {
+    return std::max<std::int64_t>(2 * (n / 2), 2);
+}
+
+} // namespace
+
+std::int64_t roundHalfAwayLimited(double x) {
+    return truncateLimited(std::round(x));
+}
+
+OutputSize orientedSize(const media::VideoTrack& track) {
+    const media::Size turned = track.preferredTransform.applyToSize(track.naturalSize);
+    return {absLimited(roundHalfAwayLimited(turned.width)),
+            absLimited(roundHalfAwayLimited(turned.height))};
+}
+
+OutputSize outputSize(OutputSize oriented, std::optional<std::int64_t> maxWidth) {
+    if (!maxWidth || *maxWidth < 1 || *maxWidth >= oriented.width)
+        return oriented;
+    const double scale = static_cast<double>(*maxWidth) / static_cast<double>(oriented.width);
+    return {evenAtLeastTwo(roundHalfAwayLimited(static_cast<double>(oriented.width) * scale)),
+            evenAtLeastTwo(roundHalfAwayLimited(static_cast<double>(oriented.height) * scale))};
+}
+
+OutputSize encodedSize(OutputSize size) {
+    // Clearing the low bit takes an odd positive side one down.
+    return {std::max<std::int64_t>(size.width & ~std::int64_t{1}, 2),
+            std::max<std::int64_t>(size.height & ~std::int64_t{1}, 2)};
+}
+
+std::optional<std::int64_t> sourceAverageBitrate(std::optional<std::int64_t> fileSizeBytes,
+                                                 double durationSeconds) {
+    if (!std::isfinite(durationSeconds) || durationSeconds <= 0)
+        return std::nullopt;
+    if (!fileSizeBytes || *fileSizeBytes < 1)
+        return std::nullopt;
+    // A very short duration can give more than a signed 64-bit bitrate: it is limited,
+    // and the writer settings limit it further.
+    const std::int64_t bps =
+        truncateLimited(static_cast<double>(*fileSizeBytes) * 8.0 / durationSeconds);
+    if (bps < 1)
+        return std::nullopt;
+    return bps;
+}
+
+std::int64_t resolutionBitrate(OutputSize size, double fps) {
+    const double pixels = static_cast<double>(size.width) * static_cast<double>(size.height);
+    const double bps = pixels / referencePixels * referenceBitrate * (fps / referenceFps);
+    if (std::isnan(bps))
+        return static_cast<std::int64_t>(minResolutionBitrate);
+    return static_cast<std::int64_t>(std::clamp(bps, minResolutionBitrate, maxResolutionBitrate));
+}
+
+std::int64_t targetBitrate(std::optional<std::int64_t> overrideBps,
+                           std::optional<std::int64_t> jobBitrate,
+                           std::optional<std::int64_t> sourceAverage, OutputSize size, double fps) {
+    if (overrideBps)
+        return *overrideBps;
+    if (jobBitrate)
+        return *jobBitrate;
+    if (sourceAverage)
+        return *sourceAverage;
+    return resolutionBitrate(size, fps);
+}
+
+double Exporter::chooseFps(const media::AssetQueries& asset, std::optional<double> jobFps) {
+    if (jobFps && *jobFps > 0)
+        return *jobFps;
+    const auto tracks = asset.videoTracks();
+    if (tracks.empty())
+        return fallbackFps;
+    const float nominal = tracks.front().nominalFrameRate;
+    if (!std::isfinite(nominal) || nominal <= 0)
+        return fallbackFps;
+    // The bounds apply to the single-precision rate widened, not to its decimal
+    // spelling: a nominal 60.2 widens to slightly more than 60.2 and is rounded.
+    const double rate = nominal;
+    if (rate >= 59.7 && rate <= 60.2)
+        return 59.94;
+    if (rate >= 29.8 && rate <= 30.2)
+        return 29.97;
+    if (rate >= 23.8 && rate <= 24.2)
+        return 23.976;
+    return std::round(rate);
+}
+
+Timebase Exporter::fpsToTimebase(double fps) {
+    constexpr double tolerance = 0.05;
+    if (std::abs(fps - 59.94) < tolerance)
+        return {60000, 1001};
+    if (std::abs(fps - 29.97) < tolerance)
+        return {30000, 1001};
+    if (std::abs(fps - 23.976) < tolerance)
+        return {24000, 1001};
+    // A timescale beyond the 32-bit range is limited to its largest value; such a rate
+    // can only come from an absurd job setting.
+    const std::int64_t rounded = std::clamp<std::int64_t>(roundHalfAwayLimited(fps), 1, int32Max);
+    return {static_cast<std::int32_t>(rounded), 1};
+}
+
+media::VideoSettings Exporter::makeMain10WriterSettings(std::int64_t width, std::int64_t height,
+                                                        double fps,
+                                                        std::optional<std::int64_t> targetBitrate) {
+    media::VideoSettings settings;
+    settings.codec = "hevc";
+    settings.width = width;
+    settings.height = height;
+    settings.colourProperties = {"ITU_R_709_2", "ITU_R_709_2", "ITU_R_709_2"};
+
+    auto& compression = settings.compressionProperties;
+    compression.profileLevel = "HEVC_Main10_AutoLevel";
+    compression.expectedSourceFrameRate = roundHalfAwayLimited(fps);
+    compression.allowFrameReordering = false;
+    // Key frames at most about two seconds apart; an infinite rate saturates.
+    compression.maxKeyFrameInterval = std::max<std::int64_t>(roundHalfAwayLimited(2 * fps), 1);
+    if (targetBitrate) {
+        const std::int64_t limited =
+            std::clamp(*targetBitrate, minAverageBitRate, maxAverageBitRate);
+        compression.averageBitRate = limited;
+        compression.dataRateLimits = std::array<std::int64_t, 2>{limited / 8, 1};
+    }
+    return settings;
+}
+
+} // namespace vantrel
