@@ -1,0 +1,40 @@
+// vantrel-cli: grade a video from the command line, or look into a job file or a LUT.
+// Exit codes: 0 success, 1 the work failed (its description on stderr), 2 the
+// command line was wrong.
+
+#include <cstdio>
+#include <exception>
+
+#include <CLI/CLI.hpp>
+#include <fmt/format.h>
+
+#include "cli/commands.hpp"
+#include "media/error.hpp"
+
+int main(int argc, char** argv) {
+    CLI::App app{"Grades a video through a 3D LUT into a 10-bit HEVC file.", "vantrel-cli"};
+    app.require_subcommand(1);
+    app.set_version_flag("--version", "vantrel-cli 0.1.0");
+
+    int exitCode = 0;
+    vantrel::cli::addLutCommand(app, exitCode);
+    vantrel::cli::addJobCommand(app, exitCode);
+    vantrel::cli::addExportCommands(app, exitCode);
+
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::RuntimeError& e) {
+        return e.get_exit_code();
+    } catch (const CLI::ParseError& e) {
+        // --help and --version end parsing as successes; any other parse failure is a
+        // usage error, whatever code CLI11 gives it.
+        return app.exit(e) == 0 ? 0 : 2;
+    } catch (const vantrel::Error& e) {
+        fmt::print(stderr, "{}\n", e.description());
+        return 1;
+    } catch (const std::exception& e) {
+        fmt::print(stderr, "vantrel-cli: {}\n", e.what());
+        return 1;
+    }
+    return exitCode;
+}
