@@ -146,7 +146,10 @@ public:
     std::optional<Error> error() const;
 
     // Flushes the encoder, writes the trailer, renames the file into place and
-    // calls `completion` from the writer's thread.
+    // calls `completion` from the writer's thread (at once, on the calling thread,
+    // when writing never started). Also calls it when writing failed or was
+    // cancelled; status() tells which. Finishing without a single frame fails:
+    // a movie without its video track is no result.
     void finishWriting(std::function<void()> completion);
     // Stops at once and removes what was written. Safe to call from any thread.
     void cancelWriting();

@@ -1,0 +1,547 @@
+#include "media/writer.hpp"
+
+#include <condition_variable>
+#include <deque>
+#include <fcntl.h>
+#include <mutex>
+#include <pthread.h>
+#include <random>
+#include <thread>
+#include <unistd.h>
+
+#include <fmt/format.h>
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+#include <libavutil/dict.h>
+#include <libavutil/log.h>
+#include <libavutil/mathematics.h>
+}
+
+#include "media/encoder.hpp"
+
+namespace vantrel::media {
+
+namespace {
+
+// Frames waiting for the encoder. Small: the producer only needs to stay one
+// frame ahead, and every queued frame pins a pool buffer.
+constexpr std::size_t queueCapacity = 3;
+
+struct FormatContextDeleter {
+    void operator()(AVFormatContext* context) const noexcept {
+        if (context->pb && !(context->oformat->flags & AVFMT_NOFILE))
+            avio_closep(&context->pb);
+        avformat_free_context(context);
+    }
+};
+using FormatContextPtr = std::unique_ptr<AVFormatContext, FormatContextDeleter>;
+
+struct PacketDeleter {
+    void operator()(AVPacket* packet) const noexcept { av_packet_free(&packet); }
+};
+using PacketPtr = std::unique_ptr<AVPacket, PacketDeleter>;
+
+struct DictionaryDeleter {
+    void operator()(AVDictionary* dictionary) const noexcept { av_dict_free(&dictionary); }
+};
+
+// Unwinds the writer's thread once cancelWriting() has been called.
+struct Cancelled {};
+
+const char* muxerName(FileType type) {
+    switch (type) {
+    case FileType::quickTimeMovie:
+        return "mov";
+    case FileType::mpeg4:
+        return "mp4";
+    }
+    return "mov";
+}
+
+std::int64_t inTimescale(MediaTime time, int timescale) {
+    return av_rescale_q(time.value, AVRational{1, time.timescale}, AVRational{1, timescale});
+}
+
+// A new empty file beside the output, created exclusively so that two writers
+// never share one.
+std::filesystem::path createTemporaryFile(const std::filesystem::path& output) {
+    std::random_device random;
+    for (int attempt = 0;; ++attempt) {
+        const auto candidate =
+            output.parent_path() /
+            fmt::format(".{}.vantrel-partial-{:08x}", output.filename().string(), random());
+        const int fd = ::open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd >= 0) {
+            ::close(fd);
+            return candidate;
+        }
+        if (errno != EEXIST || attempt == 100)
+            throw FileError(errno, "create the temporary file for", output);
+    }
+}
+
+// What requestMediaDataWhenReady() registered. Shared with the work scheduled on
+// the caller's queue, so that work never reaches into the writer.
+struct MediaRequest {
+    MediaRequest(SerialQueue& queue, std::function<void()> block)
+        : queue(queue), block(std::move(block)) {}
+    SerialQueue& queue;
+    std::function<void()> block;
+    std::atomic<bool> scheduled{false};
+};
+
+struct QueuedFrame {
+    PixelBuffer buffer;
+    std::int64_t pts; // in the encoder's time base, from the session start
+};
+
+} // namespace
+
+struct AssetWriter::State {
+    explicit State(AssetWriter& writer)
+        : status(writer.status_), outputPath(writer.outputPath_), fileType(writer.fileType_) {}
+
+    std::atomic<WriterStatus>& status;
+    const std::filesystem::path& outputPath;
+    const FileType fileType;
+
+    std::mutex mutex;
+    std::condition_variable changed;
+
+    // Guarded by the mutex.
+    AssetWriterInput* input = nullptr;
+    MediaTime sessionStart;
+    std::unique_ptr<PixelBufferPool> pool;
+    std::deque<QueuedFrame> queue;
+    std::shared_ptr<MediaRequest> request;
+    bool inputFinished = false;
+    bool finishRequested = false;
+    bool released = false; // the thread has let go of the encoder and the file
+    bool shuttingDown = false;
+    std::function<void()> completion;
+    std::optional<Error> error;
+
+    // Read by the thread between packets.
+    std::atomic<bool> cancelRequested{false};
+
+    // Set up by startWriting(), then owned by the writer's thread.
+    VideoSettings settings;
+    EncoderOptions options;
+    std::filesystem::path temporaryPath;
+    CodecContextPtr encoder;
+    FormatContextPtr muxer;
+    AVStream* stream = nullptr;
+    PacketPtr packet;
+    std::int64_t packetsWritten = 0;
+    std::thread thread;
+
+    bool readyLocked() const {
+        return status == WriterStatus::writing && !inputFinished && queue.size() < queueCapacity;
+    }
+
+    // Schedules the registered block unless a call is already waiting to start.
+    void wakeProducerLocked() {
+        if (!request || inputFinished || request->scheduled.exchange(true))
+            return;
+        request->queue.async([request = request] {
+            // Re-armed before the call: room that frees while it runs schedules it again.
+            request->scheduled = false;
+            request->block();
+        });
+    }
+
+    void open();
+    void run();
+    void encodeUntilFinished();
+    void encode(QueuedFrame next);
+    void drainPackets();
+    void fail(const Error& failure);
+    void releaseResources();
+};
+
+void AssetWriter::State::open() {
+    // The encoder and muxer report through the log as well as through their
+    // return codes; the codes are what reach the user.
+    if (av_log_get_level() > AV_LOG_ERROR)
+        av_log_set_level(AV_LOG_ERROR);
+
+    temporaryPath = createTemporaryFile(outputPath);
+    AVFormatContext* rawMuxer = nullptr;
+    check(avformat_alloc_output_context2(&rawMuxer, nullptr, muxerName(fileType), nullptr),
+          "set up the movie file");
+    muxer.reset(rawMuxer);
+
+    encoder = openHevcEncoder(settings, options, muxer->oformat->flags & AVFMT_GLOBALHEADER);
+
+    stream = avformat_new_stream(muxer.get(), nullptr);
+    if (!stream)
+        throw MediaError(AVERROR(ENOMEM), "add the video track");
+    check(avcodec_parameters_from_context(stream->codecpar, encoder.get()),
+          "describe the video track");
+    stream->codecpar->codec_tag = MKTAG('h', 'v', 'c', '1');
+    stream->time_base = encoder->time_base;
+    stream->avg_frame_rate = encoder->framerate;
+
+    // The "file:" prefix keeps a colon in the name from being read as a protocol.
+    check(avio_open(&muxer->pb, ("file:" + temporaryPath.string()).c_str(), AVIO_FLAG_WRITE),
+          "open the movie file for writing");
+    AVDictionary* rawOptions = nullptr;
+    av_dict_set(&rawOptions, "movflags", "+write_colr", 0);
+    const int rc = avformat_write_header(muxer.get(), &rawOptions);
+    const std::unique_ptr<AVDictionary, DictionaryDeleter> unused(rawOptions);
+    check(rc, "write the movie header");
+
+    packet.reset(av_packet_alloc());
+    if (!packet)
+        throw MediaError(AVERROR(ENOMEM), "allocate a packet");
+}
+
+void AssetWriter::State::run() {
+    pthread_setname_np(pthread_self(), "vantrel.writer");
+    try {
+        encodeUntilFinished();
+    } catch (const Cancelled&) {
+        releaseResources();
+    } catch (const Error& failure) {
+        fail(failure);
+    } catch (const std::exception& failure) {
+        fail(MediaError("write the movie", failure.what()));
+    }
+    std::function<void()> done;
+    {
+        std::unique_lock lock(mutex);
+        released = true;
+        changed.notify_all();
+        changed.wait(lock, [&] { return finishRequested || shuttingDown; });
+        done = std::move(completion);
+    }
+    // Last: the completion may let the owner destroy the writer.
+    if (done)
+        done();
+}
+
+void AssetWriter::State::encodeUntilFinished() {
+    for (;;) {
+        std::unique_lock lock(mutex);
+        changed.wait(lock, [&] { return cancelRequested || !queue.empty() || finishRequested; });
+        if (cancelRequested)
+            throw Cancelled{};
+        if (queue.empty())
+            break;
+        QueuedFrame next = std::move(queue.front());
+        queue.pop_front();
+        wakeProducerLocked();
+        lock.unlock();
+        encode(std::move(next));
+    }
+
+    check(avcodec_send_frame(encoder.get(), nullptr), "flush the HEVC encoder");
+    drainPackets();
+    // The muxer would leave the empty track out and finish a movie with no video
+    // at all: not something to hand over as a finished file.
+    if (packetsWritten == 0)
+        throw MediaError("finish the movie file", "no picture was written, so there is no video");
+    check(av_write_trailer(muxer.get()), "finish the movie file");
+    check(avio_closep(&muxer->pb), "close the movie file");
+
+    std::lock_guard lock(mutex);
+    if (cancelRequested)
+        throw Cancelled{};
+    std::error_code failure;
+    std::filesystem::rename(temporaryPath, outputPath, failure);
+    if (failure)
+        throw FileError(failure.value(), "move the finished movie to", outputPath);
+    temporaryPath.clear();
+    status = WriterStatus::completed;
+    encoder.reset();
+    muxer.reset();
+}
+
+void AssetWriter::State::encode(QueuedFrame next) {
+    {
+        // The encoder copies the picture, so the buffer goes back to the pool at
+        // the end of this scope.
+        const PixelBuffer buffer = std::move(next.buffer);
+        AVFrame* frame = buffer.frame();
+        if (frame->format != encoder->pix_fmt || frame->width != encoder->width ||
+            frame->height != encoder->height)
+            throw MediaError("encode a picture",
+                             fmt::format("the picture is {}x{} in format {}; the encoder takes "
+                                         "{}x{} in format {}",
+                                         frame->width, frame->height, frame->format, encoder->width,
+                                         encoder->height, static_cast<int>(encoder->pix_fmt)));
+        frame->pts = next.pts;
+        frame->pict_type = AV_PICTURE_TYPE_NONE;
+        frame->color_primaries = encoder->color_primaries;
+        frame->color_trc = encoder->color_trc;
+        frame->colorspace = encoder->colorspace;
+        frame->color_range = encoder->color_range;
+        check(avcodec_send_frame(encoder.get(), frame), "send a picture to the HEVC encoder");
+    }
+    drainPackets();
+}
+
+void AssetWriter::State::drainPackets() {
+    for (;;) {
+        if (cancelRequested)
+            throw Cancelled{};
+        const int rc = avcodec_receive_packet(encoder.get(), packet.get());
+        if (rc == AVERROR(EAGAIN) || rc == AVERROR_EOF)
+            return;
+        check(rc, "receive a packet from the HEVC encoder");
+        // Without a duration the muxer would guess the last sample's length.
+        if (packet->duration <= 0)
+            packet->duration = options.frameStep;
+        av_packet_rescale_ts(packet.get(), encoder->time_base, stream->time_base);
+        packet->stream_index = stream->index;
+        check(av_interleaved_write_frame(muxer.get(), packet.get()), "write to the movie file");
+        ++packetsWritten;
+    }
+}
+
+void AssetWriter::State::fail(const Error& failure) {
+    {
+        std::lock_guard lock(mutex);
+        // A cancellation that came first keeps its status.
+        if (status == WriterStatus::writing) {
+            status = WriterStatus::failed;
+            error = failure;
+            queue.clear();
+            // A producer waiting for room must learn that none will come.
+            wakeProducerLocked();
+        }
+    }
+    releaseResources();
+}
+
+void AssetWriter::State::releaseResources() {
+    encoder.reset();
+    muxer.reset();
+    packet.reset();
+    if (!temporaryPath.empty()) {
+        std::error_code ignored;
+        std::filesystem::remove(temporaryPath, ignored);
+        temporaryPath.clear();
+    }
+}
+
+// ---------------------------------------------------------------------------
+
+AssetWriter::AssetWriter(std::filesystem::path outputPath, FileType fileType)
+    : outputPath_(std::move(outputPath)), fileType_(fileType),
+      state_(std::make_unique<State>(*this)) {
+    auto folder = outputPath_.parent_path();
+    if (folder.empty())
+        folder = ".";
+    std::error_code ec;
+    const auto folderStatus = std::filesystem::status(folder, ec);
+    if (!std::filesystem::exists(folderStatus))
+        throw FileError(ENOENT, "write into the folder", folder);
+    if (!std::filesystem::is_directory(folderStatus))
+        throw FileError(ENOTDIR, "write into the folder", folder);
+    if (::access(folder.c_str(), W_OK | X_OK) != 0)
+        throw FileError(errno, "write into the folder", folder);
+}
+
+AssetWriter::~AssetWriter() {
+    State& s = *state_;
+    cancelWriting();
+    {
+        std::lock_guard lock(s.mutex);
+        s.shuttingDown = true;
+        if (s.input)
+            s.input->writer_ = nullptr;
+        s.input = nullptr;
+    }
+    s.changed.notify_all();
+    if (s.thread.joinable()) {
+        // Destroyed from its own completion: the thread touches nothing after it.
+        if (s.thread.get_id() == std::this_thread::get_id())
+            s.thread.detach();
+        else
+            s.thread.join();
+    }
+}
+
+bool AssetWriter::canAddInput(const AssetWriterInput& input) const {
+    std::lock_guard lock(state_->mutex);
+    return status_ == WriterStatus::unknown && !state_->input && !input.writer_;
+}
+
+void AssetWriter::addInput(AssetWriterInput& input) {
+    if (!canAddInput(input))
+        throw MediaError("add the video input", "the writer cannot take this input");
+    std::lock_guard lock(state_->mutex);
+    state_->input = &input;
+    input.writer_ = this;
+}
+
+bool AssetWriter::startWriting() {
+    State& s = *state_;
+    {
+        std::lock_guard lock(s.mutex);
+        if (status_ != WriterStatus::unknown)
+            return false;
+        if (!s.input) {
+            status_ = WriterStatus::failed;
+            s.error = MediaError("start writing", "the writer has no video input");
+            return false;
+        }
+        s.settings = s.input->settings_;
+        s.options = s.input->options_;
+    }
+    try {
+        s.open();
+    } catch (const std::exception& failure) {
+        s.releaseResources();
+        std::lock_guard lock(s.mutex);
+        if (status_ == WriterStatus::unknown) {
+            status_ = WriterStatus::failed;
+            if (const auto* error = dynamic_cast<const Error*>(&failure))
+                s.error = *error;
+            else
+                s.error = MediaError("start writing", failure.what());
+            s.wakeProducerLocked();
+        }
+        return false;
+    }
+    std::lock_guard lock(s.mutex);
+    if (status_ != WriterStatus::unknown) { // cancelled while opening
+        s.releaseResources();
+        return false;
+    }
+    status_ = WriterStatus::writing;
+    s.thread = std::thread([&s] { s.run(); });
+    s.wakeProducerLocked();
+    return true;
+}
+
+void AssetWriter::startSession(MediaTime sourceTime) {
+    if (sourceTime.timescale <= 0)
+        return;
+    std::lock_guard lock(state_->mutex);
+    state_->sessionStart = sourceTime;
+}
+
+std::optional<Error> AssetWriter::error() const {
+    std::lock_guard lock(state_->mutex);
+    return state_->error;
+}
+
+void AssetWriter::finishWriting(std::function<void()> completion) {
+    State& s = *state_;
+    std::unique_lock lock(s.mutex);
+    if (s.finishRequested)
+        return;
+    s.finishRequested = true;
+    s.inputFinished = true;
+    if (s.thread.joinable()) {
+        s.completion = std::move(completion);
+        s.changed.notify_all();
+        return;
+    }
+    // Nothing was ever written: there is no thread to report from.
+    if (status_ == WriterStatus::unknown) {
+        status_ = WriterStatus::failed;
+        s.error = MediaError("finish writing", "writing never started");
+    }
+    lock.unlock();
+    if (completion)
+        completion();
+}
+
+void AssetWriter::cancelWriting() {
+    State& s = *state_;
+    std::unique_lock lock(s.mutex);
+    const WriterStatus status = status_;
+    if (status == WriterStatus::unknown || status == WriterStatus::writing) {
+        status_ = WriterStatus::cancelled;
+        s.cancelRequested = true;
+        s.queue.clear();
+        s.wakeProducerLocked();
+        s.changed.notify_all();
+    }
+    // Once this returns, nothing of the file is left.
+    if (s.thread.joinable() && s.thread.get_id() != std::this_thread::get_id())
+        s.changed.wait(lock, [&] { return s.released; });
+}
+
+// ---------------------------------------------------------------------------
+
+AssetWriterInput::AssetWriterInput(VideoSettings settings, EncoderOptions options)
+    : settings_(std::move(settings)), options_(std::move(options)) {}
+
+AssetWriterInput::~AssetWriterInput() {
+    if (!writer_)
+        return;
+    std::lock_guard lock(writer_->state_->mutex);
+    writer_->state_->input = nullptr;
+}
+
+bool AssetWriterInput::isReadyForMoreMediaData() const {
+    if (!writer_)
+        return false;
+    std::lock_guard lock(writer_->state_->mutex);
+    return writer_->state_->readyLocked();
+}
+
+void AssetWriterInput::requestMediaDataWhenReady(SerialQueue& queue, std::function<void()> block) {
+    auto request = std::make_shared<MediaRequest>(queue, std::move(block));
+    if (!writer_) {
+        // No writer will ever call again: one call lets the caller see it is not ready.
+        queue.async([request] { request->block(); });
+        return;
+    }
+    AssetWriter::State& s = *writer_->state_;
+    std::lock_guard lock(s.mutex);
+    if (s.inputFinished)
+        return;
+    s.request = std::move(request);
+    s.wakeProducerLocked();
+}
+
+void AssetWriterInput::markAsFinished() {
+    if (!writer_)
+        return;
+    std::lock_guard lock(writer_->state_->mutex);
+    writer_->state_->inputFinished = true;
+}
+
+// ---------------------------------------------------------------------------
+
+AssetWriterInputPixelBufferAdaptor::AssetWriterInputPixelBufferAdaptor(AssetWriterInput& input,
+                                                                       int width, int height)
+    : input_(input), width_(width), height_(height) {}
+
+PixelBufferPool* AssetWriterInputPixelBufferAdaptor::pixelBufferPool() {
+    AssetWriter* writer = input_.writer_;
+    if (!writer)
+        return nullptr;
+    AssetWriter::State& s = *writer->state_;
+    std::lock_guard lock(s.mutex);
+    // Made on first use after writing started, at the adaptor's size.
+    if (!s.pool && s.status == WriterStatus::writing)
+        s.pool = std::make_unique<PixelBufferPool>(width_, height_);
+    return s.pool.get();
+}
+
+bool AssetWriterInputPixelBufferAdaptor::appendPixelBuffer(PixelBuffer buffer,
+                                                           MediaTime presentationTime) {
+    AssetWriter* writer = input_.writer_;
+    if (!writer || presentationTime.timescale <= 0 || !buffer.frame())
+        return false;
+    AssetWriter::State& s = *writer->state_;
+    std::lock_guard lock(s.mutex);
+    if (!s.readyLocked())
+        return false;
+    const int timescale = s.options.timescale;
+    const std::int64_t pts =
+        inTimescale(presentationTime, timescale) - inTimescale(s.sessionStart, timescale);
+    s.queue.push_back({std::move(buffer), pts});
+    s.changed.notify_all();
+    return true;
+}
+
+} // namespace vantrel::media
