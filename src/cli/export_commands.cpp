@@ -1,7 +1,238 @@
+// `vantrel-cli export` and `vantrel-cli plan`.
+
+#include <atomic>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <iostream>
+#include <unistd.h>
+
+#include <fmt/format.h>
+#include <nlohmann/json.hpp>
+
 #include "cli/commands.hpp"
+#include "exporter/exporter.hpp"
 
 namespace vantrel::cli {
 
-void addExportCommands(CLI::App&, int&) {}
+namespace {
+
+struct ExportArguments {
+    std::string job;
+    std::string input;
+    std::string lut;
+    std::string output;
+    std::string bitrateMbps;
+    std::string preset = "medium";
+    bool quiet = false;
+};
+
+const std::vector<std::string> presets = {"ultrafast", "superfast", "veryfast", "faster",
+                                          "fast",      "medium",    "slow",     "slower",
+                                          "veryslow",  "placebo"};
+
+void addSharedOptions(CLI::App& command, ExportArguments& args) {
+    command.add_option("--job", args.job, "Job file (JSON)")->required()->check(CLI::ExistingFile);
+    command.add_option("--input", args.input, "Video to grade")
+        ->required()
+        ->check(CLI::ExistingFile);
+    command.add_option("--lut", args.lut, ".cube file that replaces the job's LUT")
+        ->check(CLI::ExistingFile);
+    command.add_option("--output", args.output,
+                       "Output file (default: next to the input, <name>_vantrel_10bit.<mov|mp4>)");
+    command.add_option("--bitrate-mbps", args.bitrateMbps,
+                       "Average bitrate in Mbit/s, e.g. 12 or 12,5 (default: the job's)");
+}
+
+std::filesystem::path outputPath(const ExportArguments& args) {
+    if (!args.output.empty())
+        return args.output;
+    std::filesystem::path input(args.input);
+    return input.parent_path() / Exporter::defaultOutputName(input);
+}
+
+std::optional<std::filesystem::path> lutPath(const ExportArguments& args) {
+    if (args.lut.empty())
+        return std::nullopt;
+    return std::filesystem::path(args.lut);
+}
+
+std::optional<std::int64_t> bitrateOverride(const ExportArguments& args) {
+    auto bps = Exporter::parseBitrateOverride(args.bitrateMbps);
+    if (!bps && args.bitrateMbps.find_first_not_of(" \t") != std::string::npos)
+        fmt::print(stderr,
+                   "vantrel-cli: --bitrate-mbps \"{}\" is not a positive number of "
+                   "Mbit/s; using the job's bitrate.\n",
+                   args.bitrateMbps);
+    return bps;
+}
+
+std::string fileTypeName(media::FileType type) {
+    switch (type) {
+    case media::FileType::quickTimeMovie:
+        return "mov";
+    case media::FileType::mpeg4:
+        return "mp4";
+    }
+    return "mov";
+}
+
+nlohmann::json settingsJson(const media::VideoSettings& s) {
+    const auto& c = s.compressionProperties;
+    nlohmann::json compression = {
+        {"profileLevel", c.profileLevel},
+        {"expectedSourceFrameRate", c.expectedSourceFrameRate},
+        {"allowFrameReordering", c.allowFrameReordering},
+        {"maxKeyFrameInterval", c.maxKeyFrameInterval},
+    };
+    if (c.averageBitRate)
+        compression["averageBitRate"] = *c.averageBitRate;
+    if (c.dataRateLimits)
+        compression["dataRateLimits"] = {(*c.dataRateLimits)[0], (*c.dataRateLimits)[1]};
+    return {
+        {"codec", s.codec},
+        {"width", s.width},
+        {"height", s.height},
+        {"colorProperties",
+         {{"colorPrimaries", s.colourProperties.colourPrimaries},
+          {"transferFunction", s.colourProperties.transferFunction},
+          {"yCbCrMatrix", s.colourProperties.yCbCrMatrix}}},
+        {"compressionProperties", compression},
+    };
+}
+
+// Ctrl-C asks the running export to stop; a second one leaves at once.
+CancellationToken interrupted{false};
+
+extern "C" void onInterrupt(int) {
+    if (interrupted.exchange(true))
+        _exit(130);
+}
+
+class ProgressLine {
+public:
+    explicit ProgressLine(bool enabled) : enabled_(enabled) {}
+    ~ProgressLine() { clear(); }
+
+    // Removes the line so that what follows starts on a clean line.
+    void clear() {
+        if (shown_)
+            std::fputs("\r\033[K", stderr);
+        shown_ = false;
+        enabled_ = false;
+    }
+
+    void update(std::int64_t done, std::int64_t expected) {
+        if (!enabled_)
+            return;
+        auto now = std::chrono::steady_clock::now();
+        if (done > 1 && now - lastShown_ < std::chrono::milliseconds(200))
+            return;
+        lastShown_ = now;
+        double seconds = std::chrono::duration<double>(now - start_).count();
+        double rate = seconds > 0 ? static_cast<double>(done) / seconds : 0;
+        std::string line;
+        if (expected > 0) {
+            auto shownDone = std::min(done, expected);
+            line = fmt::format("{:3d}%  {}/{} frames  {:.1f} fps", 100 * shownDone / expected, done,
+                               expected, rate);
+            if (rate > 0) {
+                auto left =
+                    static_cast<long long>(static_cast<double>(expected - shownDone) / rate);
+                line += fmt::format("  {}:{:02d} left", left / 60, left % 60);
+            }
+        } else {
+            line = fmt::format("{} frames  {:.1f} fps", done, rate);
+        }
+        fmt::print(stderr, "\r\033[K{}", line);
+        std::fflush(stderr);
+        shown_ = true;
+    }
+
+private:
+    bool enabled_;
+    bool shown_ = false;
+    std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
+    std::chrono::steady_clock::time_point lastShown_;
+};
+
+int runExport(const ExportArguments& args) {
+    auto output = outputPath(args);
+    ProgressLine progress(!args.quiet && isatty(STDERR_FILENO));
+    ExportOptions options;
+    options.preset = args.preset;
+    options.cancellation = &interrupted;
+    options.progress = [&progress](std::int64_t done, std::int64_t expected) {
+        progress.update(done, expected);
+    };
+    struct sigaction action {};
+    action.sa_handler = onInterrupt;
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+    try {
+        auto result = Exporter::exportVideo(args.job, lutPath(args), args.input, output,
+                                            bitrateOverride(args), options);
+        progress.clear();
+        fmt::print("Done: {}\n", result.outputURL.string());
+        return 0;
+    } catch (const Error& error) {
+        progress.clear();
+        if (interrupted.load()) {
+            fmt::print(stderr, "vantrel-cli: export stopped; no output was written.\n");
+            return 130;
+        }
+        fmt::print(stderr, "{}\n", error.description());
+        return 1;
+    }
+}
+
+int runPlan(const ExportArguments& args) {
+    auto plan = Exporter::plan(args.job, lutPath(args), args.input, outputPath(args),
+                               bitrateOverride(args));
+    nlohmann::json json = {
+        {"fps", plan.fps},
+        {"timescale", plan.timebase.timescale},
+        {"step", plan.timebase.step},
+        {"width", plan.size.width},
+        {"height", plan.size.height},
+        {"encodedWidth", plan.encodedSize.width},
+        {"encodedHeight", plan.encodedSize.height},
+        {"targetBitrate", plan.targetBitrate},
+        {"fileType", fileTypeName(plan.fileType)},
+        {"lutSize", plan.lutSize},
+        {"output", outputPath(args).string()},
+        {"writerSettings", settingsJson(plan.writerSettings)},
+    };
+    std::cout << json.dump(2) << "\n";
+    return 0;
+}
+
+} // namespace
+
+void addExportCommands(CLI::App& app, int& exitCode) {
+    static ExportArguments exportArgs;
+    auto* exportCommand = app.add_subcommand("export", "Grade a video into a 10-bit HEVC file");
+    addSharedOptions(*exportCommand, exportArgs);
+    exportCommand->add_option("--preset", exportArgs.preset, "x265 speed preset (default medium)")
+        ->check(CLI::IsMember(presets));
+    exportCommand->add_flag("--quiet", exportArgs.quiet, "No progress line");
+    exportCommand->callback([&exitCode] { exitCode = runExport(exportArgs); });
+
+    static ExportArguments planArgs;
+    auto* planCommand =
+        app.add_subcommand("plan", "Print, as JSON, what an export would do; writes nothing");
+    addSharedOptions(*planCommand, planArgs);
+    planCommand->add_option("--preset", planArgs.preset, "Accepted for symmetry with export")
+        ->check(CLI::IsMember(presets));
+    planCommand->add_flag("--quiet", planArgs.quiet, "Accepted for symmetry with export");
+    planCommand->callback([&exitCode] {
+        try {
+            exitCode = runPlan(planArgs);
+        } catch (const Error& error) {
+            fmt::print(stderr, "{}\n", error.description());
+            exitCode = 1;
+        }
+    });
+}
 
 } // namespace vantrel::cli

@@ -1,0 +1,269 @@
+#include <algorithm>
+#include <cmath>
+#include <filesystem>
+
+#include <fmt/format.h>
+
+#include "exporter/exporter.hpp"
+#include "exporter/frame_pipeline.hpp"
+#include "exporter/text_scan.hpp"
+#include "imaging/colour_cube.hpp"
+#include "media/asset.hpp"
+#include "media/dispatch.hpp"
+#include "media/files.hpp"
+#include "media/picture_fitter.hpp"
+#include "media/reader.hpp"
+#include "media/writer.hpp"
+
+namespace vantrel {
+
+namespace {
+
+const char* exportReason(int code) {
+    switch (code) {
+    case 1:
+        return "The input has no video track.";
+    case 2:
+        return "The input's video track cannot be decoded.";
+    case 3:
+        return "The encoder does not accept the video settings.";
+    case 4:
+        return "The output file could not be started.";
+    case 5:
+        return "The input could not be read.";
+    case 6:
+        return "Encoding stopped before all frames were written.";
+    case 7:
+        return "The output file could not be finished.";
+    case 8:
+        return "The output file is the input video; choose another output file.";
+    case 9:
+        return "No colour-cube filter is available.";
+    default:
+        return "The export failed.";
+    }
+}
+
+std::string lowercase(std::string text) {
+    std::transform(text.begin(), text.end(), text.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return text;
+}
+
+// Everything the run settles before it touches the output location.
+struct Preparation {
+    Job job;
+    CubeLUT lut;
+    std::unique_ptr<media::Asset> asset;
+    media::VideoTrack track;
+    double fps;
+    Timebase timebase;
+    OutputSize size;
+    OutputSize encoded;
+    std::int64_t bitrate;
+    media::FileType fileType;
+    media::VideoSettings settings;
+};
+
+Preparation prepare(const std::filesystem::path& jobURL,
+                    const std::optional<std::filesystem::path>& lutOverrideURL,
+                    const std::filesystem::path& inputURL, const std::filesystem::path& outputURL,
+                    std::optional<std::int64_t> bitrateOverrideBps) {
+    auto job = Job::decode(media::readWholeFile(jobURL));
+    auto lut = Exporter::parseCube(Exporter::resolveLutText(lutOverrideURL, job));
+    auto asset = std::make_unique<media::Asset>(inputURL);
+
+    const auto& output = job.output();
+    auto fps = Exporter::chooseFps(*asset, output ? output->fps() : std::nullopt);
+    auto timebase = Exporter::fpsToTimebase(fps);
+    auto sourceAverage = sourceAverageBitrate(media::fileSize(inputURL), asset->durationSeconds());
+
+    auto tracks = asset->videoTracks();
+    if (tracks.empty())
+        throw ExportError(1);
+    auto track = tracks.front();
+
+    auto size = outputSize(orientedSize(track), output ? output->maxWidth() : std::nullopt);
+    auto bitrate =
+        targetBitrate(bitrateOverrideBps, output ? output->targetBitrate() : std::nullopt,
+                      sourceAverage, size, fps);
+    // HEVC 4:2:0 codes even sides only, so the encoder gets each odd side one smaller.
+    auto encoded = encodedSize(size);
+    auto fileType = Exporter::chooseFileType(outputURL, job);
+    auto settings = Exporter::makeMain10WriterSettings(encoded.width, encoded.height, fps, bitrate);
+    return Preparation{std::move(job),     std::move(lut), std::move(asset), track,   fps,
+                       timebase,           size,           encoded,          bitrate, fileType,
+                       std::move(settings)};
+}
+
+std::int64_t expectedFrames(double durationSeconds, double fps) {
+    double frames = durationSeconds * fps;
+    if (!std::isfinite(frames) || frames < 1)
+        return 0;
+    return roundHalfAwayLimited(frames);
+}
+
+} // namespace
+
+ExportError::ExportError(int code, std::string cause)
+    : Error("export", code, exportReason(code), std::move(cause)) {}
+
+std::string Exporter::resolveLutText(const std::optional<std::filesystem::path>& lutOverrideURL,
+                                     const Job& job) {
+    if (lutOverrideURL) {
+        try {
+            auto text = media::readWholeFile(*lutOverrideURL);
+            if (text::isValidUtf8(text))
+                return text;
+        } catch (const Error&) {
+            // An unreadable override falls back to the job's own LUT.
+        }
+    }
+    return job.grade().lutCube();
+}
+
+media::FileType Exporter::chooseFileType(const std::filesystem::path& outputURL, const Job& job) {
+    auto isMpeg4 = [](const std::string& name) { return name == "mp4" || name == "m4v"; };
+    auto extension = outputURL.extension().string();
+    if (!extension.empty())
+        extension.erase(0, 1);
+    if (isMpeg4(lowercase(extension)))
+        return media::FileType::mpeg4;
+    const auto& output = job.output();
+    if (output && output->container() && isMpeg4(lowercase(*output->container())))
+        return media::FileType::mpeg4;
+    return media::FileType::quickTimeMovie;
+}
+
+ExportPlan Exporter::plan(const std::filesystem::path& jobURL,
+                          const std::optional<std::filesystem::path>& lutOverrideURL,
+                          const std::filesystem::path& inputURL,
+                          const std::filesystem::path& outputURL,
+                          std::optional<std::int64_t> bitrateOverrideBps) {
+    auto p = prepare(jobURL, lutOverrideURL, inputURL, outputURL, bitrateOverrideBps);
+    return ExportPlan{p.fps,     p.timebase, p.size,       p.encoded,
+                      p.bitrate, p.fileType, p.lut.size(), std::move(p.settings)};
+}
+
+ExportResult Exporter::exportVideo(const std::filesystem::path& jobURL,
+                                   const std::optional<std::filesystem::path>& lutOverrideURL,
+                                   const std::filesystem::path& inputURL,
+                                   const std::filesystem::path& outputURL,
+                                   std::optional<std::int64_t> bitrateOverrideBps,
+                                   const ExportOptions& options) {
+    auto p = prepare(jobURL, lutOverrideURL, inputURL, outputURL, bitrateOverrideBps);
+
+    // Writing over the input would destroy the very frames we are about to read.
+    if (media::sameFile(inputURL, outputURL))
+        throw ExportError(8);
+    // An existing output is replaced only when the new file is complete (the writer
+    // renames it into place), so a failed run leaves the old file as it was. What
+    // cannot be replaced by a file is refused now rather than after encoding.
+    if (media::fileExists(outputURL) && std::filesystem::is_directory(outputURL))
+        throw FileError(EISDIR, "replace", outputURL);
+
+    auto colourSpace = imaging::colourSpaceNamed("sRGB").value_or(imaging::ColourSpace::deviceRGB);
+    imaging::RenderContext renderingContext(colourSpace, colourSpace, false);
+
+    auto filter = imaging::Filter::named(imaging::Filter::colourCubeWithColourSpace);
+    if (!filter)
+        filter = imaging::Filter::named(imaging::Filter::colourCube);
+    if (!filter)
+        throw ExportError(9);
+    // The filter grades nothing with a cube it cannot hold; every frame would be
+    // dropped and the run would "succeed" with an empty file.
+    if (p.lut.size() > imaging::Cube::maxSize)
+        throw ExportError(9, fmt::format("a {0}-point LUT is larger than the {1}-point cube the "
+                                         "filter holds",
+                                         p.lut.size(), imaging::Cube::maxSize));
+    filter->setCubeDimension(p.lut.size());
+    filter->setCubeData(p.lut.data());
+    if (filter->name() == imaging::Filter::colourCubeWithColourSpace)
+        filter->setColourSpace(colourSpace);
+
+    media::AssetReader reader(*p.asset);
+    media::AssetReaderTrackOutput trackOutput(p.track);
+    if (!reader.canAddOutput(trackOutput))
+        throw ExportError(2);
+    reader.addOutput(trackOutput);
+
+    media::AssetWriter writer(outputURL, p.fileType);
+    media::AssetWriterInput writerInput(
+        p.settings, media::EncoderOptions{options.preset, p.timebase.timescale, p.timebase.step});
+    media::AssetWriterInputPixelBufferAdaptor adaptor(
+        writerInput, static_cast<int>(p.encoded.width), static_cast<int>(p.encoded.height));
+    if (!writer.canAddInput(writerInput))
+        throw ExportError(3);
+    writer.addInput(writerInput);
+
+    if (!writer.startWriting())
+        throw ExportError(4, writer.error() ? writer.error()->description() : std::string());
+    writer.startSession(media::MediaTime{0, p.timebase.timescale});
+    if (!reader.startReading()) {
+        writer.cancelWriting();
+        throw ExportError(5, reader.error() ? reader.error()->description() : std::string());
+    }
+
+    media::PictureFitter fitter(static_cast<int>(p.encoded.width),
+                                static_cast<int>(p.encoded.height),
+                                media::orientationOf(p.track.preferredTransform));
+    media::Semaphore drain(0);
+    FramePipelineContext context{writerInput,
+                                 reader,
+                                 drain,
+                                 trackOutput,
+                                 *filter,
+                                 adaptor,
+                                 renderingContext,
+                                 p.encoded.width,
+                                 p.encoded.height,
+                                 colourSpace,
+                                 p.timebase.step,
+                                 p.timebase.timescale,
+                                 writer,
+                                 fitter,
+                                 options.cancellation,
+                                 &options.progress,
+                                 expectedFrames(p.asset->durationSeconds(), p.fps),
+                                 0,
+                                 false,
+                                 std::nullopt,
+                                 false,
+                                 false};
+    {
+        // The queue is declared after the context and goes first; before it goes,
+        // the writer is stopped so that nothing schedules onto it any more.
+        media::SerialQueue queue("export.queue");
+        struct StopWriter {
+            media::AssetWriter& writer;
+            ~StopWriter() {
+                if (writer.status() != media::WriterStatus::completed)
+                    writer.cancelWriting();
+            }
+        } stopWriter{writer};
+
+        writerInput.requestMediaDataWhenReady(queue, [&context] { runFramePipeline(context); });
+        drain.acquire();
+
+        if (context.failureFlag) {
+            reader.cancelReading();
+            writer.cancelWriting();
+            if (context.cancelled)
+                throw ExportError(6, "the export was cancelled");
+            throw ExportError(6, context.failure ? context.failure->description() : std::string());
+        }
+
+        writerInput.markAsFinished();
+        media::Semaphore finished(0);
+        writer.finishWriting([&finished] { finished.release(); });
+        finished.acquire();
+    }
+
+    if (writer.status() == media::WriterStatus::completed)
+        return ExportResult{outputURL, p.fps, p.encoded.width, p.encoded.height};
+    if (auto error = writer.error())
+        throw *error;
+    throw ExportError(7);
+}
+
+} // namespace vantrel

@@ -1,0 +1,135 @@
+// vantrel-cli export and plan as a user runs them: exit codes, streams, files.
+
+#include <csignal>
+#include <fstream>
+#include <future>
+#include <string>
+#include <thread>
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include "support/test_support.hpp"
+
+namespace vantrel {
+namespace {
+
+using test::makeClip;
+using test::run;
+using test::ScratchDir;
+using test::shellQuote;
+namespace fs = std::filesystem;
+
+const std::string cli = VANTREL_CLI_PATH;
+const std::string identityCube =
+    "LUT_3D_SIZE 2\n0 0 0\n1 0 0\n0 1 0\n1 1 0\n0 0 1\n1 0 1\n0 1 1\n1 1 1\n";
+
+class ExportCommandTest : public ::testing::Test {
+protected:
+    ScratchDir dir;
+    fs::path job = dir / "job.json";
+    fs::path clip = dir / "clip.mp4";
+
+    void SetUp() override {
+        std::ofstream(job)
+            << nlohmann::json{{"version", 1}, {"grade", {{"lutCube", identityCube}}}}.dump();
+        makeClip(
+            "-f lavfi -i testsrc2=size=64x48:rate=25:duration=0.2 -c:v libx264 -preset ultrafast "
+            "-pix_fmt yuv420p",
+            clip);
+    }
+
+    test::CommandResult vantrel(const std::string& args) {
+        return run(shellQuote(cli) + " " + args);
+    }
+    std::string files() const {
+        return "--job " + shellQuote(job.string()) + " --input " + shellQuote(clip.string());
+    }
+};
+
+TEST_F(ExportCommandTest, ExportsNextToTheInputByDefault) {
+    auto result = vantrel("export " + files() + " --preset ultrafast");
+    auto expected = dir / "clip_vantrel_10bit.mp4";
+    EXPECT_EQ(result.exitCode, 0) << result.err;
+    EXPECT_EQ(result.out, "Done: " + expected.string() + "\n");
+    EXPECT_TRUE(fs::exists(expected));
+    EXPECT_EQ(result.err, "") << "no progress line when stderr is not a terminal";
+}
+
+TEST_F(ExportCommandTest, FailuresGoToStderrWithTheFullDescription) {
+    std::ofstream(dir / "bad.cube") << "LUT_3D_SIZE 2\n0 0 0\n";
+    auto result =
+        vantrel("export " + files() + " --lut " + shellQuote((dir / "bad.cube").string()) +
+                " --output " + shellQuote((dir / "out.mov").string()));
+    EXPECT_EQ(result.exitCode, 1);
+    EXPECT_EQ(result.out, "");
+    EXPECT_NE(result.err.find("Error Domain=cube Code=2 \""), std::string::npos) << result.err;
+    EXPECT_FALSE(fs::exists(dir / "out.mov"));
+
+    auto same = vantrel("export " + files() + " --output " + shellQuote(clip.string()));
+    EXPECT_EQ(same.exitCode, 1);
+    EXPECT_NE(same.err.find("Error Domain=export Code=8"), std::string::npos) << same.err;
+}
+
+TEST_F(ExportCommandTest, UsageErrorsExitTwo) {
+    for (const std::string& args : std::vector<std::string>{
+             "export --input x.mp4", "export " + files() + " --preset warp",
+             "plan --job /nonexistent.json --input /nonexistent.mp4", "frobnicate"}) {
+        auto result = vantrel(args);
+        EXPECT_EQ(result.exitCode, 2) << args << "\n" << result.err;
+        EXPECT_FALSE(result.err.empty()) << args;
+    }
+}
+
+TEST_F(ExportCommandTest, PlanPrintsTheDecisionsAndWritesNothing) {
+    auto result = vantrel("plan " + files() + " --bitrate-mbps 12,5 --output " +
+                          shellQuote((dir / "x.m4v").string()));
+    ASSERT_EQ(result.exitCode, 0) << result.err;
+    auto plan = nlohmann::json::parse(result.out);
+    EXPECT_EQ(plan["fps"], 25.0);
+    EXPECT_EQ(plan["timescale"], 25);
+    EXPECT_EQ(plan["step"], 1);
+    EXPECT_EQ(plan["width"], 64);
+    EXPECT_EQ(plan["encodedHeight"], 48);
+    EXPECT_EQ(plan["targetBitrate"], 12500000);
+    EXPECT_EQ(plan["fileType"], "mp4");
+    EXPECT_EQ(plan["lutSize"], 2);
+    const auto& settings = plan["writerSettings"];
+    EXPECT_EQ(settings["codec"], "hevc");
+    EXPECT_EQ(settings["colorProperties"]["yCbCrMatrix"], "ITU_R_709_2");
+    EXPECT_EQ(settings["compressionProperties"]["maxKeyFrameInterval"], 50);
+    EXPECT_EQ(settings["compressionProperties"]["averageBitRate"], 12500000);
+    EXPECT_EQ(settings["compressionProperties"]["dataRateLimits"], nlohmann::json({1562500, 1}));
+    EXPECT_FALSE(fs::exists(dir / "x.m4v"));
+}
+
+TEST_F(ExportCommandTest, InterruptStopsCleanly) {
+    // Long enough that the signal lands while frames are being encoded.
+    auto longClip = dir / "long.mp4";
+    makeClip("-f lavfi -i testsrc2=size=640x360:rate=25:duration=20 -c:v libx264 -preset ultrafast",
+             longClip);
+    auto out = dir / "out.mov";
+    auto done = std::async(std::launch::async, [&] {
+        return run(shellQuote(cli) + " export --job " + shellQuote(job.string()) + " --input " +
+                   shellQuote(longClip.string()) + " --output " + shellQuote(out.string()) +
+                   " --preset slow & echo $! > " + shellQuote((dir / "pid").string()) +
+                   "; wait $!");
+    });
+    std::string pid;
+    for (int i = 0; i < 100 && pid.empty(); ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        std::ifstream(dir / "pid") >> pid;
+    }
+    ASSERT_FALSE(pid.empty());
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    ::kill(std::stoi(pid), SIGINT);
+    auto result = done.get();
+    EXPECT_EQ(result.exitCode, 130) << result.err;
+    EXPECT_FALSE(fs::exists(out));
+    for (const auto& entry : fs::directory_iterator(dir.path()))
+        EXPECT_EQ(entry.path().filename().string().find("partial"), std::string::npos)
+            << entry.path();
+}
+
+} // namespace
+} // namespace vantrel
