@@ -59,7 +59,8 @@ CommandResult run(const std::string& commandLine) {
 }
 
 void makeClip(const std::string& args, const std::filesystem::path& output) {
-    auto result = run("ffmpeg -nostdin -y -loglevel error " + args + " " + shellQuote(output.string()));
+    auto result =
+        run("ffmpeg -nostdin -y -loglevel error " + args + " " + shellQuote(output.string()));
     if (result.exitCode != 0)
         ADD_FAILURE() << "ffmpeg failed to make " << output << ": " << result.err;
 }
