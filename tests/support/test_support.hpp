@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include <nlohmann/json.hpp>
 
@@ -34,6 +35,11 @@ CommandResult run(const std::string& commandLine);
 
 // Quotes text for a POSIX shell.
 std::string shellQuote(const std::string& text);
+
+void writeFile(const std::filesystem::path& path, const std::string& bytes);
+std::string readFile(const std::filesystem::path& path);
+// The names in a folder, sorted: what a run left behind.
+std::vector<std::string> folderEntries(const std::filesystem::path& folder);
 
 // Makes a clip with ffmpeg; `args` go between "ffmpeg -y -loglevel error" and the
 // output path. Fails the calling test (ADD_FAILURE) when ffmpeg fails.
