@@ -4,8 +4,13 @@
 
 #include <fmt/format.h>
 
+#include <cstdarg>
+#include <mutex>
+#include <utility>
+
 extern "C" {
 #include <libavutil/error.h>
+#include <libavutil/log.h>
 }
 
 namespace vantrel {
@@ -19,12 +24,37 @@ Error::Error(std::string domain, long long code, std::string reason, std::string
 }
 
 namespace {
+
+thread_local std::string lastLibraryError;
+
+void keepLibraryErrors(void* context, int level, const char* format, va_list arguments) {
+    if (level > AV_LOG_ERROR)
+        return;
+    char line[1024];
+    int printPrefix = 0;
+    av_log_format_line2(context, level, format, arguments, line, sizeof line, &printPrefix);
+    std::string text(line);
+    while (!text.empty() && (text.back() == '\n' || text.back() == ' '))
+        text.pop_back();
+    if (!text.empty())
+        lastLibraryError = std::move(text);
+}
+
 std::string averrorText(int averror) {
     char text[AV_ERROR_MAX_STRING_SIZE] = {};
     av_strerror(averror, text, sizeof text);
-    return text;
+    std::string cause = text;
+    if (!lastLibraryError.empty())
+        cause += ": " + std::exchange(lastLibraryError, {});
+    return cause;
 }
+
 } // namespace
+
+void captureLibraryLog() {
+    static std::once_flag once;
+    std::call_once(once, [] { av_log_set_callback(keepLibraryErrors); });
+}
 
 MediaError::MediaError(int averror, std::string_view action)
     : Error("media", averror, fmt::format("Could not {}.", action), averrorText(averror)) {}

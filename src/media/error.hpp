@@ -45,6 +45,12 @@ public:
     MediaError(std::string_view action, std::string_view detail);
 };
 
+// Routes FFmpeg's log into our errors: nothing is printed; the last error-level
+// line a library logged on this thread becomes part of the next MediaError's cause
+// (x265 says "Image size is too small" where the return code only says EINVAL).
+// Idempotent; called by the media objects before they use the libraries.
+void captureLibraryLog();
+
 // Throws MediaError for a negative rc; returns rc otherwise. EAGAIN and EOF are
 // states of the calling loop and must be tested before calling this.
 int check(int rc, std::string_view action);

@@ -14,6 +14,7 @@ void FormatContextCloser::operator()(AVFormatContext* context) const noexcept {
 }
 
 FormatContextPtr openInputFile(const std::filesystem::path& path, std::string_view action) {
+    captureLibraryLog();
     // The "file:" prefix keeps a name such as "take:2.mov" from being read as a
     // protocol, and the white list keeps a playlist from reaching past local files.
     const std::string url = "file:" + path.string();

@@ -162,10 +162,7 @@ struct AssetWriter::State {
 };
 
 void AssetWriter::State::open() {
-    // The encoder and muxer report through the log as well as through their
-    // return codes; the codes are what reach the user.
-    if (av_log_get_level() > AV_LOG_ERROR)
-        av_log_set_level(AV_LOG_ERROR);
+    captureLibraryLog();
 
     temporaryPath = createTemporaryFile(outputPath);
     AVFormatContext* rawMuxer = nullptr;

@@ -318,17 +318,20 @@ TEST_F(ExportTest, ReplacesAnEarlierOutputAndReportsProgress) {
 // A failed run leaves the input and any earlier output as they were, and nothing new.
 class FailingExportTest : public ExportTest {
 protected:
-    void expectFailure(const std::function<void()>& run, const std::string& domain,
-                       long long code) {
+    std::string expectFailure(const std::function<void()>& run, const std::string& domain,
+                              long long code) {
         auto before = folderEntries(dir.path());
+        std::string description;
         try {
             run();
             ADD_FAILURE() << "the export did not fail";
         } catch (const Error& error) {
-            EXPECT_EQ(error.domain(), domain) << error.description();
-            EXPECT_EQ(error.code(), code) << error.description();
+            description = error.description();
+            EXPECT_EQ(error.domain(), domain) << description;
+            EXPECT_EQ(error.code(), code) << description;
         }
         EXPECT_EQ(folderEntries(dir.path()), before) << "files appeared or vanished";
+        return description;
     }
 };
 
@@ -345,9 +348,10 @@ TEST_F(FailingExportTest, EachFailureHasItsErrorAndKeepsTheEarlierOutput) {
         fs::path input;
         std::string domain;
         long long code;
+        std::string mention; // what the description must say beyond domain and code
     } cases[] = {
-        {dir / "missing.json", {}, clip, "file", ENOENT},
-        {dir / "broken.json", {}, clip, "job", 1},
+        {dir / "missing.json", {}, clip, "file", ENOENT, "missing.json"},
+        {dir / "broken.json", {}, clip, "job", 1, "dataCorrupted"},
         {writeJob(dir / "nosize.json", "0 0 0\n1 1 1\n"), {}, clip, "cube", 1},
         // An override that reads but does not parse wins over the job's good LUT.
         {identityJob, dir / "short.cube", clip, "cube", 2},
@@ -357,12 +361,14 @@ TEST_F(FailingExportTest, EachFailureHasItsErrorAndKeepsTheEarlierOutput) {
          {},
          clip,
          "export",
-         4},
+         4,
+         "too small"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.job.filename().string() + " " + c.input.filename().string());
-        expectFailure([&] { exportTo(out, c.job, c.input, std::nullopt, c.lut); }, c.domain,
-                      c.code);
+        auto description = expectFailure(
+            [&] { exportTo(out, c.job, c.input, std::nullopt, c.lut); }, c.domain, c.code);
+        EXPECT_NE(description.find(c.mention), std::string::npos) << description;
         EXPECT_EQ(readFile(out), "an earlier export");
     }
 }
