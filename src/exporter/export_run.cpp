@@ -253,6 +253,13 @@ ExportResult Exporter::exportVideo(const std::filesystem::path& jobURL,
             throw ExportError(6, context.failure ? context.failure->description() : std::string());
         }
 
+        // A reader that failed part-way would otherwise hand over a file that just
+        // stops early, as if the input were shorter than it is.
+        if (reader.status() == media::ReaderStatus::failed) {
+            writer.cancelWriting();
+            throw ExportError(5, reader.error() ? reader.error()->description() : std::string());
+        }
+
         writerInput.markAsFinished();
         media::Semaphore finished(0);
         writer.finishWriting([&finished] { finished.release(); });
