@@ -1,15 +1,13 @@
 #pragma once
-// Helpers for the media tests: tiny clips made with ffmpeg, decoding them with
-// our reader, and reading samples out of frames and fitted pictures.
+// Reading and writing samples of frames and pictures in the media tests.
 
+#include <algorithm>
+#include <array>
 #include <cstdint>
-#include <cstring>
-#include <string>
-#include <vector>
 
-#include <gtest/gtest.h>
+#include <gmock/gmock.h>
 
-#include "media/reader.hpp"
+#include "media/pixel_buffer.hpp"
 #include "support/test_support.hpp"
 
 extern "C" {
@@ -18,35 +16,6 @@ extern "C" {
 }
 
 namespace vantrel::test {
-
-// `frames` frames of the lavfi graph `graph`, encoded with `codecArgs`.
-inline std::filesystem::path makeVideo(const ScratchDir& dir, const std::string& file,
-                                       const std::string& graph, int frames,
-                                       const std::string& codecArgs) {
-    makeClip("-f lavfi -i " + shellQuote(graph) + " -frames:v " + std::to_string(frames) + " " +
-                 codecArgs,
-             dir / file);
-    return dir / file;
-}
-
-struct DecodedClip {
-    std::vector<media::DecodedSample> samples;
-    media::ReaderStatus endStatus = media::ReaderStatus::unknown;
-};
-
-// Every picture of the file's first video track, through our reader.
-inline DecodedClip decodeAll(const std::filesystem::path& path) {
-    media::Asset asset(path);
-    media::AssetReader reader(asset);
-    media::AssetReaderTrackOutput output(asset.videoTracks().at(0));
-    reader.addOutput(output);
-    DecodedClip clip;
-    EXPECT_TRUE(reader.startReading());
-    while (auto sample = output.copyNextSample())
-        clip.samples.push_back(std::move(*sample));
-    clip.endStatus = reader.status();
-    return clip;
-}
 
 // Sample x of row y of a plane with 1 or 2-byte (little-endian) samples.
 inline int sampleAt(const std::uint8_t* plane, std::ptrdiff_t stride, bool wide, int x, int y) {
@@ -59,6 +28,16 @@ inline int sampleAt(const AVFrame& frame, int plane, int x, int y) {
 }
 inline int sampleAt(const media::PictureView& view, int plane, int x, int y) {
     return sampleAt(view.planes[plane].data, view.planes[plane].stride, view.bitDepth > 8, x, y);
+}
+
+// Sets every sample of a 16-bit view, odd chroma edges included.
+inline void fill(const media::PictureView& view, std::array<std::uint16_t, 3> yCbCr) {
+    for (int p = 0; p < 3; ++p)
+        for (int row = 0; row < (p ? (view.height + 1) >> view.chromaShiftY : view.height); ++row) {
+            auto* at =
+                reinterpret_cast<std::uint16_t*>(view.planes[p].data + row * view.planes[p].stride);
+            std::fill_n(at, p ? (view.width + 1) >> view.chromaShiftX : view.width, yCbCr[p]);
+        }
 }
 
 } // namespace vantrel::test
