@@ -352,10 +352,10 @@ TEST_F(FailingExportTest, EachFailureHasItsErrorAndKeepsTheEarlierOutput) {
     } cases[] = {
         {dir / "missing.json", {}, clip, "file", ENOENT, "missing.json"},
         {dir / "broken.json", {}, clip, "job", 1, "dataCorrupted"},
-        {writeJob(dir / "nosize.json", "0 0 0\n1 1 1\n"), {}, clip, "cube", 1},
+        {writeJob(dir / "nosize.json", "0 0 0\n1 1 1\n"), {}, clip, "cube", 1, ""},
         // An override that reads but does not parse wins over the job's good LUT.
-        {identityJob, dir / "short.cube", clip, "cube", 2},
-        {identityJob, {}, dir / "tone.m4a", "export", 1},
+        {identityJob, dir / "short.cube", clip, "cube", 2, ""},
+        {identityJob, {}, dir / "tone.m4a", "export", 1, ""},
         // Two pixels wide is too small for the encoder.
         {writeJob(dir / "tiny.json", cubeText(2, identity), {{"maxWidth", 2}}),
          {},

