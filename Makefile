@@ -4,7 +4,7 @@ JOBS ?= $(shell nproc)
 CLI := $(BUILD_DIR)/vantrel-cli
 DEMO_DIR := $(BUILD_DIR)/demo
 
-.PHONY: all deps configure build test demo app bench format clean
+.PHONY: all deps configure build test demo bench format clean
 
 all: build
 
@@ -30,10 +30,6 @@ demo: build
 	  -c:a aac -shortest $(DEMO_DIR)/sample.mp4
 	$(CLI) export --job samples/sample-job.json --input $(DEMO_DIR)/sample.mp4 \
 	  --output $(DEMO_DIR)/sample_vantrel_10bit.mp4
-
-app: deps
-	cmake -S . -B $(BUILD_DIR) -G Ninja -DVANTREL_BUILD_APP=ON
-	cmake --build $(BUILD_DIR) -j $(JOBS)
 
 bench: build
 	@for b in $(BUILD_DIR)/bench/*_bench; do [ -x "$$b" ] && "$$b"; done
