@@ -4,6 +4,7 @@
 
 #include <fmt/format.h>
 
+#include "exporter/containers.hpp"
 #include "exporter/exporter.hpp"
 #include "exporter/frame_pipeline.hpp"
 #include "exporter/text_scan.hpp"
@@ -42,12 +43,6 @@ const char* exportReason(int code) {
     default:
         return "The export failed.";
     }
-}
-
-std::string lowercase(std::string text) {
-    std::transform(text.begin(), text.end(), text.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return text;
 }
 
 // Everything the run settles before it touches the output location.
@@ -123,14 +118,10 @@ std::string Exporter::resolveLutText(const std::optional<std::filesystem::path>&
 }
 
 media::FileType Exporter::chooseFileType(const std::filesystem::path& outputURL, const Job& job) {
-    auto isMpeg4 = [](const std::string& name) { return name == "mp4" || name == "m4v"; };
-    auto extension = outputURL.extension().string();
-    if (!extension.empty())
-        extension.erase(0, 1);
-    if (isMpeg4(lowercase(extension)))
+    if (namesMpeg4(extensionOf(outputURL)))
         return media::FileType::mpeg4;
     const auto& output = job.output();
-    if (output && output->container() && isMpeg4(lowercase(*output->container())))
+    if (output && output->container() && namesMpeg4(*output->container()))
         return media::FileType::mpeg4;
     return media::FileType::quickTimeMovie;
 }

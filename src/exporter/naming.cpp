@@ -2,6 +2,7 @@
 #include <cmath>
 #include <limits>
 
+#include "exporter/containers.hpp"
 #include "exporter/exporter.hpp"
 #include "exporter/text_scan.hpp"
 
@@ -32,16 +33,9 @@ std::string Exporter::defaultOutputName(const std::optional<std::filesystem::pat
         if (!input.has_filename() && input.has_relative_path())
             input = input.parent_path();
         base = input.stem().string();
-        extension = input.extension().string();
-        if (!extension.empty())
-            extension.erase(0, 1);
-        // ASCII lower-casing is enough: no other character lower-cases into "mp4" or "m4v".
-        std::transform(extension.begin(), extension.end(), extension.begin(), [](char c) {
-            return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-        });
+        extension = extensionOf(input);
     }
-    const bool mpeg4 = extension == "mp4" || extension == "m4v";
-    return base + "_vantrel_10bit." + (mpeg4 ? "mp4" : "mov");
+    return base + "_vantrel_10bit." + (namesMpeg4(extension) ? "mp4" : "mov");
 }
 
 } // namespace vantrel
