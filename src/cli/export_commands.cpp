@@ -175,12 +175,12 @@ int runExport(const ExportArguments& args) {
         progress.clear();
         fmt::print("Done: {}\n", result.outputURL.string());
         return 0;
+    } catch (const ExportCancelled&) {
+        progress.clear();
+        fmt::print(stderr, "vantrel-cli: export stopped; no output was written.\n");
+        return 130;
     } catch (const Error& error) {
         progress.clear();
-        if (interrupted.load()) {
-            fmt::print(stderr, "vantrel-cli: export stopped; no output was written.\n");
-            return 130;
-        }
         fmt::print(stderr, "{}\n", error.description());
         return 1;
     }

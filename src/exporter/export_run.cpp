@@ -40,6 +40,8 @@ const char* exportReason(int code) {
         return "The output file is the input video; choose another output file.";
     case 9:
         return "No colour-cube filter is available.";
+    case ExportCancelled::code:
+        return "The export was cancelled.";
     default:
         return "The export failed.";
     }
@@ -102,6 +104,8 @@ std::int64_t expectedFrames(double durationSeconds, double fps) {
 
 ExportError::ExportError(int code, std::string cause)
     : Error("export", code, exportReason(code), std::move(cause)) {}
+
+ExportCancelled::ExportCancelled() : ExportError(code) {}
 
 std::string Exporter::resolveLutText(const std::optional<std::filesystem::path>& lutOverrideURL,
                                      const Job& job) {
@@ -240,7 +244,7 @@ ExportResult Exporter::exportVideo(const std::filesystem::path& jobURL,
             reader.cancelReading();
             writer.cancelWriting();
             if (context.cancelled)
-                throw ExportError(6, "the export was cancelled");
+                throw ExportCancelled();
             throw ExportError(6, context.failure ? context.failure->description() : std::string());
         }
 

@@ -32,12 +32,20 @@ public:
     explicit ExportError(int code, std::string cause = {});
 };
 
+// The run was stopped through its cancellation token: not a failure. Domain
+// "export", code ExportCancelled::code; callers catch it by type before Error.
+class ExportCancelled : public ExportError {
+public:
+    static constexpr int code = 11;
+    ExportCancelled();
+};
+
 // Frames appended so far and the expected total (duration × rate; 0 when unknown).
 // Called on the export's queue after each appended frame: keep it quick.
 using ProgressObserver = std::function<void(std::int64_t framesDone, std::int64_t framesExpected)>;
 
-// Set to true from any thread to stop a run; the run then fails with
-// ExportError 6 ("cancelled") and leaves no output file.
+// Set to true from any thread to stop a run; the run then throws ExportCancelled
+// and leaves no output file.
 using CancellationToken = std::atomic<bool>;
 
 struct ExportOptions {
