@@ -67,16 +67,6 @@ std::optional<std::int64_t> bitrateOverride(const ExportArguments& args) {
     return bps;
 }
 
-std::string fileTypeName(media::FileType type) {
-    switch (type) {
-    case media::FileType::quickTimeMovie:
-        return "mov";
-    case media::FileType::mpeg4:
-        return "mp4";
-    }
-    return "mov";
-}
-
 nlohmann::json settingsJson(const media::VideoSettings& s) {
     const auto& c = s.compressionProperties;
     nlohmann::json compression = {
@@ -94,9 +84,9 @@ nlohmann::json settingsJson(const media::VideoSettings& s) {
         {"width", s.width},
         {"height", s.height},
         {"colorProperties",
-         {{"colorPrimaries", s.colourProperties.colourPrimaries},
-          {"transferFunction", s.colourProperties.transferFunction},
-          {"yCbCrMatrix", s.colourProperties.yCbCrMatrix}}},
+         {{"colorPrimaries", media::nameOf(s.colourProperties.colourPrimaries)},
+          {"transferFunction", media::nameOf(s.colourProperties.transferFunction)},
+          {"yCbCrMatrix", media::nameOf(s.colourProperties.yCbCrMatrix)}}},
         {"compressionProperties", compression},
     };
 }
@@ -198,7 +188,7 @@ int runPlan(const ExportArguments& args) {
         {"encodedWidth", plan.encodedSize.width},
         {"encodedHeight", plan.encodedSize.height},
         {"targetBitrate", plan.targetBitrate},
-        {"fileType", fileTypeName(plan.fileType)},
+        {"fileType", media::fileTypeName(plan.fileType)},
         {"lutSize", plan.lutSize},
         {"output", outputPath(args).string()},
         {"writerSettings", settingsJson(plan.writerSettings)},

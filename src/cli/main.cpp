@@ -9,7 +9,7 @@
 #include <fmt/format.h>
 
 #include "cli/commands.hpp"
-#include "media/error.hpp"
+#include "core/error.hpp"
 
 int main(int argc, char** argv) {
     CLI::App app{"Grades a video through a 3D LUT into a 10-bit HEVC file.", "vantrel-cli"};

@@ -7,14 +7,13 @@
 #include <string>
 #include <vector>
 
-#include "media/error.hpp"
+#include "core/error.hpp"
 
 namespace vantrel {
 
 class CubeLUT {
 public:
-    CubeLUT(std::int64_t size, std::vector<std::byte> data)
-        : size_(size), data_(std::move(data)) {}
+    CubeLUT(std::int64_t size, std::vector<std::byte> data) : size_(size), data_(std::move(data)) {}
     std::int64_t size() const { return size_; }
     // 16·N³ bytes: four native-endian floats per entry (red, green, blue, alpha 1).
     const std::vector<std::byte>& data() const { return data_; }

@@ -153,7 +153,8 @@ media::VideoSettings Exporter::makeMain10WriterSettings(std::int64_t width, std:
     settings.codec = "hevc";
     settings.width = width;
     settings.height = height;
-    settings.colourProperties = {"ITU_R_709_2", "ITU_R_709_2", "ITU_R_709_2"};
+    settings.colourProperties = {media::ColourPrimaries::itu709, media::TransferFunction::itu709,
+                                 media::MatrixTag::itu709};
 
     auto& compression = settings.compressionProperties;
     compression.profileLevel = "HEVC_Main10_AutoLevel";

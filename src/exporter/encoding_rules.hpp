@@ -7,7 +7,7 @@
 #include <optional>
 
 #include "media/asset.hpp"
-#include "media/writer.hpp"
+#include "media/video_settings.hpp"
 
 namespace vantrel {
 
@@ -46,7 +46,6 @@ std::int64_t resolutionBitrate(OutputSize size, double fps);
 // The first present of override, job, source average, resolution-based.
 std::int64_t targetBitrate(std::optional<std::int64_t> overrideBps,
                            std::optional<std::int64_t> jobBitrate,
-                           std::optional<std::int64_t> sourceAverage, OutputSize size,
-                           double fps);
+                           std::optional<std::int64_t> sourceAverage, OutputSize size, double fps);
 
 } // namespace vantrel

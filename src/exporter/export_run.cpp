@@ -20,6 +20,8 @@ namespace vantrel {
 
 namespace {
 
+constexpr int lutTooLarge = 12;
+
 const char* exportReason(int code) {
     switch (code) {
     case 1:
@@ -40,6 +42,8 @@ const char* exportReason(int code) {
         return "The output file is the input video; choose another output file.";
     case 9:
         return "No colour-cube filter is available.";
+    case lutTooLarge:
+        return "The LUT is larger than the colour-cube filter can hold.";
     case ExportCancelled::code:
         return "The export was cancelled.";
     default:
@@ -91,6 +95,47 @@ Preparation prepare(const std::filesystem::path& jobURL,
     return Preparation{std::move(job),     std::move(lut), std::move(asset), track,   fps,
                        timebase,           size,           encoded,          bitrate, fileType,
                        std::move(settings)};
+}
+
+// Runs the frame pipeline on the export's queue until it ends, then finishes the
+// writer; throws for every end but a drained source and a finished file.
+void runPipeline(FramePipelineContext& context) {
+    media::AssetReader& reader = context.reader;
+    media::AssetWriter& writer = context.writer;
+    // The queue is declared after the context and goes first; before it goes, the
+    // writer is stopped so that nothing schedules onto it any more.
+    media::SerialQueue queue("export.queue");
+    struct StopWriter {
+        media::AssetWriter& writer;
+        ~StopWriter() {
+            if (writer.status() != media::WriterStatus::completed)
+                writer.cancelWriting();
+        }
+    } stopWriter{writer};
+
+    context.writerInput.requestMediaDataWhenReady(queue, [&context] { runFramePipeline(context); });
+    context.drainSemaphore.acquire();
+
+    if (!std::holds_alternative<PipelineDrained>(context.outcome)) {
+        reader.cancelReading();
+        writer.cancelWriting();
+        if (std::holds_alternative<PipelineCancelled>(context.outcome))
+            throw ExportCancelled();
+        const auto* failed = std::get_if<PipelineFailed>(&context.outcome);
+        throw ExportError(6, failed ? failed->cause : std::string());
+    }
+
+    // A reader that failed part-way would otherwise hand over a file that just
+    // stops early, as if the input were shorter than it is.
+    if (reader.status() == media::ReaderStatus::failed) {
+        writer.cancelWriting();
+        throw ExportError(5, reader.error() ? reader.error()->description() : std::string());
+    }
+
+    context.writerInput.markAsFinished();
+    media::Semaphore finished(0);
+    writer.finishWriting([&finished] { finished.release(); });
+    finished.acquire();
 }
 
 std::int64_t expectedFrames(double durationSeconds, double fps) {
@@ -168,19 +213,19 @@ ExportResult Exporter::exportVideo(const std::filesystem::path& jobURL,
     // The filter grades nothing with a cube it cannot hold; every frame would be
     // dropped and the run would "succeed" with an empty file.
     if (p.lut.size() > imaging::Cube::maxSize)
-        throw ExportError(9, fmt::format("a {0}-point LUT is larger than the {1}-point cube the "
-                                         "filter holds",
-                                         p.lut.size(), imaging::Cube::maxSize));
+        throw ExportError(lutTooLarge,
+                          fmt::format("a {0}-point LUT is larger than the {1}-point cube the "
+                                      "filter holds",
+                                      p.lut.size(), imaging::Cube::maxSize));
     filter->setCubeDimension(p.lut.size());
     filter->setCubeData(p.lut.data());
     if (filter->name() == imaging::Filter::colourCubeWithColourSpace)
         filter->setColourSpace(colourSpace);
 
     media::AssetReader reader(*p.asset);
-    media::AssetReaderTrackOutput trackOutput(p.track);
-    if (!reader.canAddOutput(trackOutput))
+    if (!reader.canAddOutput(p.track))
         throw ExportError(2);
-    reader.addOutput(trackOutput);
+    media::AssetReaderTrackOutput& trackOutput = reader.addOutput(p.track);
 
     media::AssetWriter writer(outputURL, p.fileType);
     media::AssetWriterInput writerInput(
@@ -203,63 +248,26 @@ ExportResult Exporter::exportVideo(const std::filesystem::path& jobURL,
                                 static_cast<int>(p.encoded.height),
                                 media::orientationOf(p.track.preferredTransform));
     media::Semaphore drain(0);
-    FramePipelineContext context{writerInput,
-                                 reader,
-                                 drain,
-                                 trackOutput,
-                                 *filter,
-                                 adaptor,
-                                 renderingContext,
-                                 p.encoded.width,
-                                 p.encoded.height,
-                                 colourSpace,
-                                 p.timebase.step,
-                                 p.timebase.timescale,
-                                 writer,
-                                 fitter,
-                                 options.cancellation,
-                                 &options.progress,
-                                 expectedFrames(p.asset->durationSeconds(), p.fps),
-                                 0,
-                                 false,
-                                 std::nullopt,
-                                 false,
-                                 false};
-    {
-        // The queue is declared after the context and goes first; before it goes,
-        // the writer is stopped so that nothing schedules onto it any more.
-        media::SerialQueue queue("export.queue");
-        struct StopWriter {
-            media::AssetWriter& writer;
-            ~StopWriter() {
-                if (writer.status() != media::WriterStatus::completed)
-                    writer.cancelWriting();
-            }
-        } stopWriter{writer};
-
-        writerInput.requestMediaDataWhenReady(queue, [&context] { runFramePipeline(context); });
-        drain.acquire();
-
-        if (context.failureFlag) {
-            reader.cancelReading();
-            writer.cancelWriting();
-            if (context.cancelled)
-                throw ExportCancelled();
-            throw ExportError(6, context.failure ? context.failure->description() : std::string());
-        }
-
-        // A reader that failed part-way would otherwise hand over a file that just
-        // stops early, as if the input were shorter than it is.
-        if (reader.status() == media::ReaderStatus::failed) {
-            writer.cancelWriting();
-            throw ExportError(5, reader.error() ? reader.error()->description() : std::string());
-        }
-
-        writerInput.markAsFinished();
-        media::Semaphore finished(0);
-        writer.finishWriting([&finished] { finished.release(); });
-        finished.acquire();
-    }
+    FramePipelineContext context{
+        .writerInput = writerInput,
+        .reader = reader,
+        .drainSemaphore = drain,
+        .trackOutput = trackOutput,
+        .filter = *filter,
+        .adaptor = adaptor,
+        .renderingContext = renderingContext,
+        .width = p.encoded.width,
+        .height = p.encoded.height,
+        .colourSpace = colourSpace,
+        .frameStep = p.timebase.step,
+        .timescale = p.timebase.timescale,
+        .writer = writer,
+        .fitter = fitter,
+        .cancellation = options.cancellation,
+        .progress = &options.progress,
+        .framesExpected = expectedFrames(p.asset->durationSeconds(), p.fps),
+    };
+    runPipeline(context);
 
     if (writer.status() == media::WriterStatus::completed)
         return ExportResult{outputURL, p.fps, p.encoded.width, p.encoded.height};

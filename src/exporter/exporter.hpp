@@ -11,10 +11,10 @@
 #include <string>
 #include <string_view>
 
+#include "core/error.hpp"
 #include "exporter/cube_lut.hpp"
 #include "exporter/encoding_rules.hpp"
 #include "exporter/job.hpp"
-#include "media/error.hpp"
 
 namespace vantrel {
 
@@ -26,7 +26,8 @@ struct ExportResult {
 };
 
 // Domain "export". Codes 1 to 7 follow the steps of the run; 8: the output names the
-// input; 9: no colour-cube filter.
+// input; 9: no colour-cube filter; 11: cancelled (ExportCancelled); 12: the LUT is
+// larger than the filter's cube.
 class ExportError : public Error {
 public:
     explicit ExportError(int code, std::string cause = {});

@@ -1,18 +1,18 @@
 #include "exporter/frame_pipeline.hpp"
 
+#include <fmt/format.h>
+
 namespace vantrel {
 
 namespace {
 
-void wakeRun(FramePipelineContext& c) {
-    c.stopped = true;
+void end(FramePipelineContext& c, PipelineOutcome outcome) {
+    c.outcome = std::move(outcome);
     c.drainSemaphore.release();
 }
 
-void fail(FramePipelineContext& c, std::optional<Error> cause) {
-    c.failureFlag = true;
-    c.failure = std::move(cause);
-    wakeRun(c);
+void fail(FramePipelineContext& c, const std::optional<Error>& cause) {
+    end(c, PipelineFailed{cause ? cause->description() : std::string()});
 }
 
 bool writerStopped(const media::AssetWriter& writer) {
@@ -30,7 +30,7 @@ bool writerStopped(const media::AssetWriter& writer) {
 
 // Grades one decoded picture into a pool buffer and appends it. False when the
 // append was refused; a frame that cannot be made is dropped and counts as done.
-bool appendFrame(FramePipelineContext& c, const AVFrame& picture) {
+bool appendFrame(FramePipelineContext& c, const media::DecodedPicture& picture) {
     auto fitted = c.fitter.fit(picture);
     c.filter.setInputImage(imaging::Image::fromPicture(fitted));
     auto graded = c.filter.outputImage();
@@ -65,40 +65,37 @@ void pull(FramePipelineContext& c) {
         return;
     for (;;) {
         if (c.cancellation && c.cancellation->load()) {
-            c.cancelled = true;
-            fail(c, std::nullopt);
+            end(c, PipelineCancelled{});
             return;
         }
         if (c.reader.status() != media::ReaderStatus::reading)
             break;
-        auto sample = c.trackOutput.copyNextSample();
-        if (!sample)
+        auto picture = c.trackOutput.nextPicture();
+        if (!picture)
             break;
-        if (const AVFrame* picture = sample->imageBuffer()) {
-            if (!appendFrame(c, *picture)) {
-                // The writer's own error, when it has one, says why.
-                fail(c, c.writer.error());
-                return;
-            }
+        if (!appendFrame(c, *picture)) {
+            // The writer's own error, when it has one, says why.
+            fail(c, c.writer.error());
+            return;
         }
         if (!c.writerInput.isReadyForMoreMediaData())
             return;
     }
     c.writerInput.markAsFinished();
-    wakeRun(c);
+    end(c, PipelineDrained{});
 }
 
 } // namespace
 
 void runFramePipeline(FramePipelineContext& c) {
-    if (c.stopped)
+    if (!std::holds_alternative<std::monostate>(c.outcome))
         return;
     try {
         pull(c);
     } catch (const Error& error) {
         fail(c, error);
     } catch (const std::exception& error) {
-        fail(c, Error("export", 6, "Grading a frame failed.", error.what()));
+        end(c, PipelineFailed{fmt::format("grading a frame: {}", error.what())});
     }
 }
 

@@ -6,7 +6,8 @@
 // run out or the frames can no longer be delivered.
 
 #include <cstdint>
-#include <optional>
+#include <string>
+#include <variant>
 
 #include "exporter/exporter.hpp"
 #include "imaging/colour_cube.hpp"
@@ -17,11 +18,22 @@
 
 namespace vantrel {
 
+// How a pipeline ended. Still running: std::monostate.
+struct PipelineDrained {};   // the source ran out; every picture was appended
+struct PipelineCancelled {}; // the cancellation token was set
+struct PipelineFailed {
+    // Why: the writer's or the grading's own description; empty when the writer
+    // refused a frame without saying why.
+    std::string cause;
+};
+using PipelineOutcome =
+    std::variant<std::monostate, PipelineDrained, PipelineCancelled, PipelineFailed>;
+
 // What the run shares with the pipeline. Created by the run after the reader has
 // started and kept alive until the run returns. The pipeline runs only on the
-// run's serial queue; the run reads the shared cells (frameCounter, failureFlag,
-// failure, stopped) only after the drain semaphore was signalled, which orders the
-// pipeline's writes before the run's reads.
+// run's serial queue; the run reads frameCounter and outcome only after the drain
+// semaphore was signalled, which orders the pipeline's writes before the run's
+// reads.
 struct FramePipelineContext {
     media::AssetWriterInput& writerInput;
     media::AssetReader& reader;
@@ -32,6 +44,7 @@ struct FramePipelineContext {
     const imaging::RenderContext& renderingContext;
     std::int64_t width;
     std::int64_t height;
+    // Passed to render() as the run's steps do; see colour_cube.hpp for what it changes.
     imaging::ColourSpace colourSpace;
     std::int64_t frameStep;
     std::int32_t timescale;
@@ -46,13 +59,8 @@ struct FramePipelineContext {
 
     // Shared cells.
     std::int64_t frameCounter = 0;
-    bool failureFlag = false;
-    // Why the pipeline failed when it was not a refused append: the writer's own
-    // error, an error thrown while grading, or cancellation.
-    std::optional<Error> failure;
-    bool cancelled = false;
-    // Set when the run has been woken; later calls return at once.
-    bool stopped = false;
+    // Set once, when the run is woken; later calls return at once.
+    PipelineOutcome outcome{};
 };
 
 // One call of the pipeline; see the header comment. Never throws.

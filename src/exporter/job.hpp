@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "media/error.hpp"
+#include "core/error.hpp"
 
 namespace vantrel {
 

@@ -12,8 +12,8 @@
 
 #include <fmt/format.h>
 
+#include "core/error.hpp"
 #include "imaging/grade_kernel.hpp"
-#include "media/error.hpp"
 
 namespace vantrel::imaging {
 

@@ -6,6 +6,7 @@
 
 #include <fmt/format.h>
 
+#include "media/error.hpp"
 #include "media/input_file.hpp"
 
 extern "C" {
@@ -77,8 +78,9 @@ double durationOf(const AVFormatContext& format, const std::vector<VideoTrack>& 
 } // namespace
 
 Asset::Asset(std::filesystem::path path) : path_(std::move(path)) {
-    FormatContextPtr format =
-        openInputFile(path_, fmt::format("open \"{}\" as a video", path_.string()));
+    LibraryLog log;
+    InputContextPtr format =
+        openInputFile(path_, fmt::format("open \"{}\" as a video", path_.string()), log);
     for (unsigned i = 0; i < format->nb_streams; ++i) {
         AVStream& stream = *format->streams[i];
         if (stream.codecpar->codec_type != AVMEDIA_TYPE_VIDEO ||

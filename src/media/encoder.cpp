@@ -6,6 +6,8 @@
 
 #include <fmt/format.h>
 
+#include "media/error.hpp"
+
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavutil/dict.h>
@@ -17,19 +19,13 @@ namespace vantrel::media {
 namespace {
 
 constexpr std::string_view configureAction = "configure the HEVC encoder";
-constexpr std::string_view rec709 = "ITU_R_709_2";
-
-struct DictionaryDeleter {
-    void operator()(AVDictionary* dictionary) const noexcept { av_dict_free(&dictionary); }
-};
-
 void require(bool condition, std::string_view detail) {
     if (!condition)
-        throw MediaError(configureAction, detail);
+        throw MediaError(MediaFailure::unsupported, configureAction, detail);
 }
 
-void requireRec709(const std::string& value, std::string_view what) {
-    require(value == rec709, fmt::format("unsupported {} \"{}\"", what, value));
+template <typename Tag> void requireRec709(Tag value, std::string_view what) {
+    require(value == Tag::itu709, fmt::format("unsupported {} \"{}\"", what, nameOf(value)));
 }
 
 void validate(const VideoSettings& settings, const EncoderOptions& options) {
@@ -60,10 +56,6 @@ void validate(const VideoSettings& settings, const EncoderOptions& options) {
 
 } // namespace
 
-void CodecContextDeleter::operator()(AVCodecContext* context) const noexcept {
-    avcodec_free_context(&context);
-}
-
 std::string x265Parameters(const VideoSettings& settings) {
     const auto& compression = settings.compressionProperties;
     // Closed GOPs keep every key frame a clean cut point; the headers live in the
@@ -87,7 +79,7 @@ std::string x265Parameters(const VideoSettings& settings) {
 }
 
 CodecContextPtr openHevcEncoder(const VideoSettings& settings, const EncoderOptions& options,
-                                bool globalHeader) {
+                                bool globalHeader, LibraryLog& log) {
     validate(settings, options);
     const AVCodec* codec = avcodec_find_encoder_by_name("libx265");
     if (!codec)
@@ -95,6 +87,7 @@ CodecContextPtr openHevcEncoder(const VideoSettings& settings, const EncoderOpti
     CodecContextPtr context(avcodec_alloc_context3(codec));
     if (!context)
         throw MediaError(AVERROR(ENOMEM), "allocate the HEVC encoder");
+    log.attach(*context);
 
     const auto& compression = settings.compressionProperties;
     context->width = static_cast<int>(settings.width);
@@ -123,11 +116,11 @@ CodecContextPtr openHevcEncoder(const VideoSettings& settings, const EncoderOpti
     av_dict_set(&rawOptions, "x265-params", parameters.c_str(), 0);
     // avcodec_open2 swaps the dictionary for one holding the entries it did not use.
     const int rc = avcodec_open2(context.get(), codec, &rawOptions);
-    const std::unique_ptr<AVDictionary, DictionaryDeleter> unused(rawOptions);
-    check(rc, "open the HEVC encoder");
+    const DictionaryPtr unused(rawOptions);
+    check(rc, "open the HEVC encoder", &log);
     if (const AVDictionaryEntry* entry =
             av_dict_get(unused.get(), "", nullptr, AV_DICT_IGNORE_SUFFIX))
-        throw MediaError("open the HEVC encoder",
+        throw MediaError(MediaFailure::unsupported, "open the HEVC encoder",
                          fmt::format("the encoder has no option \"{}\"", entry->key));
     return context;
 }

@@ -3,19 +3,16 @@
 // opened libx265 codec context (Main 10, 4:2:0 10-bit, BT.709, full range).
 // Internal to the media layer.
 
-#include <memory>
 #include <string>
 
-#include "media/writer.hpp"
+#include "media/av_ptr.hpp"
+#include "media/video_settings.hpp"
 
-struct AVCodecContext;
+namespace vantrel {
+class LibraryLog;
+}
 
 namespace vantrel::media {
-
-struct CodecContextDeleter {
-    void operator()(AVCodecContext* context) const noexcept;
-};
-using CodecContextPtr = std::unique_ptr<AVCodecContext, CodecContextDeleter>;
 
 // The x265 parameter list for these settings (closed GOPs, no repeated headers,
 // quiet logging, the key-frame interval, no B-frames unless reordering is
@@ -26,8 +23,9 @@ std::string x265Parameters(const VideoSettings& settings);
 // options' time base; the settings' expected source frame rate is not used.
 // `globalHeader`: the parameter sets go into the codec's extradata rather than
 // before each key frame (what the movie muxers want). Throws MediaError for
-// settings it cannot honour and when the encoder refuses to open.
+// settings it cannot honour and when the encoder refuses to open. The encoder
+// logs into `log`.
 CodecContextPtr openHevcEncoder(const VideoSettings& settings, const EncoderOptions& options,
-                                bool globalHeader);
+                                bool globalHeader, LibraryLog& log);
 
 } // namespace vantrel::media

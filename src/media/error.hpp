@@ -1,64 +1,87 @@
 #pragma once
-// The one error type of the whole system. Every failure that reaches a user is an
-// Error (or derives from it) with a domain, an integer code, a plain-words reason
-// and, where known, the underlying cause (an encoder's or the file system's text).
-// The window and the command line show description(); nothing else is logged.
+// Failures of the media layer, and what FFmpeg itself says about them.
 
-#include <cerrno>
-#include <exception>
-#include <filesystem>
+#include <mutex>
 #include <string>
 #include <string_view>
 
+#include "core/error.hpp"
+
+struct AVCodecContext;
+struct AVFormatContext;
+
 namespace vantrel {
 
-class Error : public std::exception {
-public:
-    Error(std::string domain, long long code, std::string reason, std::string cause = {});
-
-    const std::string& domain() const noexcept { return domain_; }
-    long long code() const noexcept { return code_; }
-    // One sentence that follows from domain and code alone.
-    const std::string& reason() const noexcept { return reason_; }
-    // What the underlying library or system said, or empty.
-    const std::string& cause() const noexcept { return cause_; }
-
-    // The full description, e.g.
-    //   Error Domain=cube Code=2 "The LUT has fewer entries than its size needs."
-    // followed by " (cause)" when a cause is known.
-    const std::string& description() const noexcept { return description_; }
-    const char* what() const noexcept override { return description_.c_str(); }
-
-private:
-    std::string domain_;
-    long long code_;
-    std::string reason_;
-    std::string cause_;
-    std::string description_;
+// Media failures that carry no FFmpeg return code. Their codes are positive, so
+// they never meet an AVERROR value (always negative).
+enum class MediaFailure {
+    unsupported = 1, // the libraries cannot do this with these parameters
+    misuse = 2,      // an object was used out of order (no input, never started)
+    noVideo = 3,     // finishing would leave a movie without pictures
+    wrongPicture = 4 // a picture does not match what the encoder was opened for
 };
 
-// A negative FFmpeg return code, with what we were doing when it came.
-// Domain "media", code the AVERROR value.
+// Collects the error-level lines FFmpeg logs for one object (a decoder with its
+// frame threads, an encoder with its own threads, a muxer) on whichever thread
+// they are logged, so that the object's next failure can say what the library
+// said. A line goes only to the log of the object that logged it: never to
+// another object's error, and it is gone once an error has taken it.
+//
+// Thread-safe. A log must outlive the contexts attached to it.
+class LibraryLog {
+public:
+    LibraryLog();
+    ~LibraryLog();
+    LibraryLog(const LibraryLog&) = delete;
+    LibraryLog& operator=(const LibraryLog&) = delete;
+
+    // Lines logged by the context (or its thread copies) come here. Uses the
+    // context's `opaque` field.
+    void attach(AVCodecContext& context);
+    void attach(AVFormatContext& context);
+
+    // The last line kept, or empty; the log is empty afterwards.
+    std::string take();
+
+    // While a Scope lives, lines logged on this thread by objects attached to no
+    // log (a scaler, a demuxer being opened) go to its log. Scopes nest.
+    class Scope {
+    public:
+        explicit Scope(LibraryLog& log);
+        ~Scope();
+        Scope(const Scope&) = delete;
+        Scope& operator=(const Scope&) = delete;
+
+    private:
+        LibraryLog* previous_;
+    };
+
+private:
+    friend struct LibraryLogSink;
+    std::mutex mutex_;
+    std::string last_;
+};
+
+// Routes FFmpeg's log into LibraryLogs. Nothing is printed unless VANTREL_LOG
+// names a level ("error", "warning", "info", "debug"): lines at or above it are
+// then also printed as FFmpeg would. Idempotent; called by the media objects
+// before they use the libraries.
+void captureLibraryLog();
+
+// A negative FFmpeg return code, with what we were doing when it came, or a
+// media failure of our own. Domain "media".
 class MediaError : public Error {
 public:
-    MediaError(int averror, std::string_view action);
+    // Code the AVERROR value; the cause adds what `log` (or, without one, the
+    // log of this thread's current Scope) kept.
+    MediaError(int averror, std::string_view action, LibraryLog* log = nullptr);
+    MediaError(MediaFailure failure, std::string_view action, std::string_view detail);
+    // A request the libraries cannot carry out: MediaFailure::unsupported.
     MediaError(std::string_view action, std::string_view detail);
 };
 
-// Routes FFmpeg's log into our errors: nothing is printed; the last error-level
-// line a library logged on this thread becomes part of the next MediaError's cause
-// (x265 says "Image size is too small" where the return code only says EINVAL).
-// Idempotent; called by the media objects before they use the libraries.
-void captureLibraryLog();
-
 // Throws MediaError for a negative rc; returns rc otherwise. EAGAIN and EOF are
 // states of the calling loop and must be tested before calling this.
-int check(int rc, std::string_view action);
-
-// A file-system failure. Domain "file", code the errno value.
-class FileError : public Error {
-public:
-    FileError(int errnoValue, std::string_view action, const std::filesystem::path& path);
-};
+int check(int rc, std::string_view action, LibraryLog* log = nullptr);
 
 } // namespace vantrel

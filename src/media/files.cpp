@@ -5,7 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "media/error.hpp"
+#include "core/error.hpp"
 
 namespace vantrel::media {
 

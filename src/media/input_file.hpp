@@ -5,17 +5,18 @@
 #include <memory>
 #include <string_view>
 
-struct AVFormatContext;
+#include "media/av_ptr.hpp"
+
+namespace vantrel {
+class LibraryLog;
+}
 
 namespace vantrel::media {
 
-struct FormatContextCloser {
-    void operator()(AVFormatContext* context) const noexcept;
-};
-using FormatContextPtr = std::unique_ptr<AVFormatContext, FormatContextCloser>;
-
 // Opens `path` as a local file and reads its stream information; throws
 // MediaError with `action` (e.g. "open \"clip.mov\" as a video") when it cannot.
-FormatContextPtr openInputFile(const std::filesystem::path& path, std::string_view action);
+// The context is attached to `log`.
+InputContextPtr openInputFile(const std::filesystem::path& path, std::string_view action,
+                              LibraryLog& log);
 
 } // namespace vantrel::media

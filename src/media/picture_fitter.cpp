@@ -246,7 +246,8 @@ PictureFitter::PictureFitter(int outputWidth, int outputHeight, Orientation orie
 
 PictureFitter::~PictureFitter() = default;
 
-PictureView PictureFitter::fit(const AVFrame& decoded) {
+PictureView PictureFitter::fit(const DecodedPicture& picture) {
+    const AVFrame& decoded = frameOf(picture);
     State& s = *state_;
     const auto format = static_cast<AVPixelFormat>(decoded.format);
     const YCbCrMatrix matrix = matrixOf(decoded.colorspace, decoded.height);

@@ -14,8 +14,6 @@
 #include "media/asset.hpp"
 #include "media/pixel_buffer.hpp"
 
-struct AVFrame;
-
 namespace vantrel::media {
 
 // The eight ways to turn or mirror a picture in quarter turns.
@@ -45,7 +43,7 @@ public:
 
     // A view of the picture fitted to the output size. Valid until the next call
     // or until the frame is released. Throws MediaError if swscale fails.
-    PictureView fit(const AVFrame& decoded);
+    PictureView fit(const DecodedPicture& decoded);
 
 private:
     struct State;

@@ -23,13 +23,12 @@ int alignUp(long long value) {
 
 } // namespace
 
-void AVFrameDeleter::operator()(AVFrame* frame) const noexcept {
-    av_frame_free(&frame);
+const AVFrame& frameOf(const DecodedPicture& picture) {
+    return *picture.frame_;
 }
 
-void PixelBufferPool::PoolDeleter::operator()(AVBufferPool* pool) const noexcept {
-    // Buffers still out keep the pool alive; it is freed when the last one returns.
-    av_buffer_pool_uninit(&pool);
+AVFrame& frameOf(const PixelBuffer& buffer) {
+    return *buffer.frame_;
 }
 
 PixelBuffer::PixelBuffer(FramePtr frame) : frame_(std::move(frame)) {}

@@ -4,6 +4,10 @@
 // PictureView is a non-owning description of planar Y′CbCr samples; it is what
 // the imaging layer reads and writes and it knows nothing of codecs.
 //
+// DecodedPicture is one picture as a decoder made it, in the source's own layout
+// and bit depth; only media code looks inside (the picture fitter turns it into
+// a PictureView).
+//
 // PixelBuffer owns one picture. Buffers from a PixelBufferPool are 10-bit 4:2:0
 // planar, full range, BT.709-tagged, of the pool's size.
 //
@@ -18,9 +22,9 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <utility>
 
-struct AVFrame;
-struct AVBufferPool;
+#include "media/av_ptr.hpp"
 
 namespace vantrel::media {
 
@@ -46,10 +50,16 @@ struct PictureView {
     ColourRange range = ColourRange::limited;
 };
 
-struct AVFrameDeleter {
-    void operator()(AVFrame* frame) const noexcept;
+class DecodedPicture {
+public:
+    explicit DecodedPicture(FramePtr frame) : frame_(std::move(frame)) {}
+    DecodedPicture(DecodedPicture&&) noexcept = default;
+    DecodedPicture& operator=(DecodedPicture&&) noexcept = default;
+
+private:
+    friend const AVFrame& frameOf(const DecodedPicture& picture);
+    FramePtr frame_;
 };
-using FramePtr = std::unique_ptr<AVFrame, AVFrameDeleter>;
 
 class PixelBuffer {
 public:
@@ -60,9 +70,9 @@ public:
     int width() const;
     int height() const;
     PictureView view() const;
-    AVFrame* frame() const { return frame_.get(); }
 
 private:
+    friend AVFrame& frameOf(const PixelBuffer& buffer);
     FramePtr frame_;
 };
 
@@ -79,12 +89,9 @@ public:
     std::optional<PixelBuffer> createPixelBuffer();
 
 private:
-    struct PoolDeleter {
-        void operator()(AVBufferPool* pool) const noexcept;
-    };
     int width_;
     int height_;
-    std::unique_ptr<AVBufferPool, PoolDeleter> planes_[3];
+    BufferPoolPtr planes_[3];
     int planeSizes_[3] = {};
     int strides_[3] = {};
 };

@@ -2,6 +2,7 @@
 
 #include <fmt/format.h>
 
+#include "media/error.hpp"
 #include "media/input_file.hpp"
 
 extern "C" {
@@ -11,81 +12,54 @@ extern "C" {
 
 namespace vantrel::media {
 
-namespace {
-
-struct CodecContextFreer {
-    void operator()(AVCodecContext* context) const noexcept { avcodec_free_context(&context); }
-};
-struct PacketFreer {
-    void operator()(AVPacket* packet) const noexcept { av_packet_free(&packet); }
-};
-
-} // namespace
-
 struct AssetReader::State {
     std::filesystem::path path;
-    FormatContextPtr format;
-    std::unique_ptr<AVCodecContext, CodecContextFreer> decoder;
-    std::unique_ptr<AVPacket, PacketFreer> packet;
-    AssetReaderTrackOutput* output = nullptr;
+    // Declared first: the contexts below log into it until they are freed.
+    LibraryLog log;
+    InputContextPtr format;
+    CodecContextPtr decoder;
+    PacketPtr packet;
     // The demuxer has run out and the decoder has been told so.
     bool flushing = false;
 };
 
-struct AssetReaderTrackOutput::State {
-    AssetReader* reader = nullptr;
-};
-
-DecodedSample::DecodedSample(FramePtr frame) : frame_(std::move(frame)) {}
-
-AssetReaderTrackOutput::AssetReaderTrackOutput(VideoTrack track)
-    : track_(std::move(track)), state_(std::make_unique<State>()) {}
-
-AssetReaderTrackOutput::~AssetReaderTrackOutput() {
-    if (state_->reader)
-        state_->reader->state_->output = nullptr;
-}
-
 AssetReader::AssetReader(const Asset& asset) : state_(std::make_unique<State>()) {
     state_->path = asset.path();
-    state_->format =
-        openInputFile(asset.path(), fmt::format("open \"{}\" for reading", asset.path().string()));
+    state_->format = openInputFile(
+        asset.path(), fmt::format("open \"{}\" for reading", asset.path().string()), state_->log);
     state_->packet.reset(av_packet_alloc());
     if (!state_->packet)
         throw MediaError(AVERROR(ENOMEM), "allocate a packet");
 }
 
-AssetReader::~AssetReader() {
-    if (state_->output)
-        state_->output->state_->reader = nullptr;
-}
+AssetReader::~AssetReader() = default;
 
-bool AssetReader::canAddOutput(const AssetReaderTrackOutput& output) const {
-    if (state_->output || output.state_->reader)
+bool AssetReader::canAddOutput(const VideoTrack& track) const {
+    if (output_)
         return false;
-    const int index = output.track().streamIndex;
+    const int index = track.streamIndex;
     if (index < 0 || static_cast<unsigned>(index) >= state_->format->nb_streams)
         return false;
     const AVCodecParameters& codec = *state_->format->streams[index]->codecpar;
     return codec.codec_type == AVMEDIA_TYPE_VIDEO && avcodec_find_decoder(codec.codec_id);
 }
 
-void AssetReader::addOutput(AssetReaderTrackOutput& output) {
-    if (!canAddOutput(output))
-        throw MediaError("add the video track to the reader",
+AssetReaderTrackOutput& AssetReader::addOutput(const VideoTrack& track) {
+    if (!canAddOutput(track))
+        throw MediaError(MediaFailure::misuse, "add the video track to the reader",
                          fmt::format("stream {} cannot be decoded here or an output was added",
-                                     output.track().streamIndex));
-    state_->output = &output;
-    output.state_->reader = this;
+                                     track.streamIndex));
+    output_.reset(new AssetReaderTrackOutput(*this, track));
+    return *output_;
 }
 
 bool AssetReader::startReading() {
     if (status_.load() != ReaderStatus::unknown)
         return false;
     try {
-        if (!state_->output)
-            throw MediaError("start reading", "the reader has no output");
-        const int index = state_->output->track().streamIndex;
+        if (!output_)
+            throw MediaError(MediaFailure::misuse, "start reading", "the reader has no output");
+        const int index = output_->track().streamIndex;
         AVFormatContext& format = *state_->format;
         const AVCodecParameters& parameters = *format.streams[index]->codecpar;
         const AVCodec* codec = avcodec_find_decoder(parameters.codec_id);
@@ -96,11 +70,13 @@ bool AssetReader::startReading() {
         if (!state_->decoder)
             throw MediaError(AVERROR(ENOMEM), action);
         AVCodecContext& decoder = *state_->decoder;
-        check(avcodec_parameters_to_context(&decoder, &parameters), action);
+        state_->log.attach(decoder);
+        LibraryLog* log = &state_->log;
+        check(avcodec_parameters_to_context(&decoder, &parameters), action, log);
         decoder.pkt_timebase = format.streams[index]->time_base;
         decoder.thread_count = 0;
         decoder.thread_type = FF_THREAD_FRAME | FF_THREAD_SLICE;
-        check(avcodec_open2(&decoder, codec, nullptr), action);
+        check(avcodec_open2(&decoder, codec, nullptr), action, log);
         for (unsigned i = 0; i < format.nb_streams; ++i)
             format.streams[i]->discard =
                 static_cast<int>(i) == index ? AVDISCARD_DEFAULT : AVDISCARD_ALL;
@@ -120,11 +96,12 @@ void AssetReader::cancelReading() {
     }
 }
 
-std::optional<DecodedSample> AssetReaderTrackOutput::copyNextSample() {
-    AssetReader* reader = state_->reader;
-    if (!reader || reader->status() != ReaderStatus::reading)
+std::optional<DecodedPicture> AssetReaderTrackOutput::nextPicture() {
+    AssetReader* reader = &reader_;
+    if (reader->status() != ReaderStatus::reading)
         return std::nullopt;
     AssetReader::State& s = *reader->state_;
+    LibraryLog* log = &s.log;
     const int index = track_.streamIndex;
     // A cancel that came meanwhile from another thread wins over the end we reached.
     auto finish = [&](ReaderStatus end) {
@@ -138,13 +115,13 @@ std::optional<DecodedSample> AssetReaderTrackOutput::copyNextSample() {
         for (;;) {
             int rc = avcodec_receive_frame(s.decoder.get(), frame.get());
             if (rc == 0)
-                return DecodedSample(std::move(frame));
+                return DecodedPicture(std::move(frame));
             if (rc == AVERROR_EOF) {
                 finish(ReaderStatus::completed);
                 return std::nullopt;
             }
             if (rc != AVERROR(EAGAIN))
-                check(rc, "decode a picture");
+                check(rc, "decode a picture", log);
             // The decoder wants more input; once flushed it has none left to want.
             if (s.flushing) {
                 finish(ReaderStatus::completed);
@@ -152,15 +129,15 @@ std::optional<DecodedSample> AssetReaderTrackOutput::copyNextSample() {
             }
             rc = av_read_frame(s.format.get(), s.packet.get());
             if (rc == AVERROR_EOF) {
-                check(avcodec_send_packet(s.decoder.get(), nullptr), "finish decoding");
+                check(avcodec_send_packet(s.decoder.get(), nullptr), "finish decoding", log);
                 s.flushing = true;
                 continue;
             }
-            check(rc, "read the video track");
+            check(rc, "read the video track", log);
             if (s.packet->stream_index == index)
                 rc = avcodec_send_packet(s.decoder.get(), s.packet.get());
             av_packet_unref(s.packet.get());
-            check(rc, "decode a picture");
+            check(rc, "decode a picture", log);
         }
     } catch (const Error& e) {
         reader->error_ = e;

@@ -10,44 +10,32 @@
 #include <optional>
 #include <string>
 
+#include "core/error.hpp"
 #include "media/asset.hpp"
-#include "media/error.hpp"
 #include "media/pixel_buffer.hpp"
-
-struct AVFormatContext;
-struct AVCodecContext;
-struct AVPacket;
 
 namespace vantrel::media {
 
 enum class ReaderStatus { unknown, reading, completed, failed, cancelled };
 
-// One decoded picture. Owns its frame; the samples are the decoder's own, not a copy.
-class DecodedSample {
-public:
-    explicit DecodedSample(FramePtr frame);
-    // Nothing for a sample that carries no picture.
-    AVFrame* imageBuffer() const { return frame_.get(); }
+class AssetReader;
 
-private:
-    FramePtr frame_;
-};
-
+// The reader's output for one video track. Made and owned by its reader.
 class AssetReaderTrackOutput {
 public:
-    explicit AssetReaderTrackOutput(VideoTrack track);
-    ~AssetReaderTrackOutput();
     const VideoTrack& track() const { return track_; }
 
-    // The next picture in presentation order, or nothing when the track has run
-    // out or the reader is no longer reading (see AssetReader::status()).
-    std::optional<DecodedSample> copyNextSample();
+    // Decodes up to the next picture in presentation order (the samples are the
+    // decoder's own, not a copy). Nothing when the track has run out or the reader
+    // is no longer reading (see AssetReader::status()).
+    std::optional<DecodedPicture> nextPicture();
 
 private:
     friend class AssetReader;
-    struct State;
+    AssetReaderTrackOutput(AssetReader& reader, VideoTrack track)
+        : reader_(reader), track_(std::move(track)) {}
+    AssetReader& reader_;
     VideoTrack track_;
-    std::unique_ptr<State> state_;
 };
 
 class AssetReader {
@@ -59,8 +47,10 @@ public:
     AssetReader& operator=(const AssetReader&) = delete;
 
     // False when no decoder exists for the track's codec, or an output was added.
-    bool canAddOutput(const AssetReaderTrackOutput& output) const;
-    void addOutput(AssetReaderTrackOutput& output);
+    bool canAddOutput(const VideoTrack& track) const;
+    // The output for the track, owned by the reader. Throws MediaError unless
+    // canAddOutput(track).
+    AssetReaderTrackOutput& addOutput(const VideoTrack& track);
 
     // Opens the decoder. False on failure; error() says why.
     bool startReading();
@@ -73,6 +63,7 @@ private:
     friend class AssetReaderTrackOutput;
     struct State;
     std::unique_ptr<State> state_;
+    std::unique_ptr<AssetReaderTrackOutput> output_;
     std::atomic<ReaderStatus> status_{ReaderStatus::unknown};
     std::optional<Error> error_;
 };

@@ -20,6 +20,7 @@ extern "C" {
 }
 
 #include "media/encoder.hpp"
+#include "media/error.hpp"
 
 namespace vantrel::media {
 
@@ -29,35 +30,26 @@ namespace {
 // frame ahead, and every queued frame pins a pool buffer.
 constexpr std::size_t queueCapacity = 3;
 
-struct FormatContextDeleter {
-    void operator()(AVFormatContext* context) const noexcept {
-        if (context->pb && !(context->oformat->flags & AVFMT_NOFILE))
-            avio_closep(&context->pb);
-        avformat_free_context(context);
-    }
-};
-using FormatContextPtr = std::unique_ptr<AVFormatContext, FormatContextDeleter>;
-
-struct PacketDeleter {
-    void operator()(AVPacket* packet) const noexcept { av_packet_free(&packet); }
-};
-using PacketPtr = std::unique_ptr<AVPacket, PacketDeleter>;
-
-struct DictionaryDeleter {
-    void operator()(AVDictionary* dictionary) const noexcept { av_dict_free(&dictionary); }
-};
-
 // Unwinds the writer's thread once cancelWriting() has been called.
 struct Cancelled {};
 
-const char* muxerName(FileType type) {
-    switch (type) {
-    case FileType::quickTimeMovie:
-        return "mov";
-    case FileType::mpeg4:
-        return "mp4";
+std::atomic<std::int64_t> failingFrame{-1};
+
+// The moves a writer's status may make; every other one is refused.
+bool allowed(WriterStatus from, WriterStatus to) {
+    switch (from) {
+    case WriterStatus::unknown:
+        return to == WriterStatus::writing || to == WriterStatus::failed ||
+               to == WriterStatus::cancelled;
+    case WriterStatus::writing:
+        return to == WriterStatus::completed || to == WriterStatus::failed ||
+               to == WriterStatus::cancelled;
+    case WriterStatus::completed:
+    case WriterStatus::failed:
+    case WriterStatus::cancelled:
+        return false;
     }
-    return "mov";
+    return false;
 }
 
 std::int64_t inTimescale(MediaTime time, int timescale) {
@@ -130,11 +122,14 @@ struct AssetWriter::State {
     VideoSettings settings;
     EncoderOptions options;
     std::filesystem::path temporaryPath;
+    LibraryLog log; // before the contexts that log into it
     CodecContextPtr encoder;
-    FormatContextPtr muxer;
+    OutputContextPtr muxer;
     AVStream* stream = nullptr;
     PacketPtr packet;
     std::int64_t packetsWritten = 0;
+    std::int64_t framesSent = 0;
+    std::int64_t failAtFrame = -1;
     std::thread thread;
 
     bool readyLocked() const {
@@ -152,6 +147,27 @@ struct AssetWriter::State {
         });
     }
 
+    // The one place the status changes; the mutex must be held. False, and
+    // nothing changed, when the move is not allowed from the current status
+    // (a cancellation that came first keeps its status). Stopping (failed or
+    // cancelled) drops the queue and wakes a producer waiting for room, which
+    // must learn that none will come.
+    bool moveLocked(WriterStatus to, std::optional<Error> failure = std::nullopt) {
+        if (!allowed(status, to))
+            return false;
+        status = to;
+        if (to == WriterStatus::failed)
+            error = std::move(failure);
+        if (to == WriterStatus::failed || to == WriterStatus::cancelled) {
+            if (to == WriterStatus::cancelled)
+                cancelRequested = true;
+            queue.clear();
+            wakeProducerLocked();
+            changed.notify_all();
+        }
+        return true;
+    }
+
     void open();
     void run();
     void encodeUntilFinished();
@@ -162,33 +178,34 @@ struct AssetWriter::State {
 };
 
 void AssetWriter::State::open() {
-    captureLibraryLog();
-
+    failAtFrame = failingFrame.load();
     temporaryPath = createTemporaryFile(outputPath);
     AVFormatContext* rawMuxer = nullptr;
-    check(avformat_alloc_output_context2(&rawMuxer, nullptr, muxerName(fileType), nullptr),
-          "set up the movie file");
+    const std::string muxerName(fileTypeName(fileType));
+    check(avformat_alloc_output_context2(&rawMuxer, nullptr, muxerName.c_str(), nullptr),
+          "set up the movie file", &log);
     muxer.reset(rawMuxer);
+    log.attach(*muxer);
 
-    encoder = openHevcEncoder(settings, options, muxer->oformat->flags & AVFMT_GLOBALHEADER);
+    encoder = openHevcEncoder(settings, options, muxer->oformat->flags & AVFMT_GLOBALHEADER, log);
 
     stream = avformat_new_stream(muxer.get(), nullptr);
     if (!stream)
         throw MediaError(AVERROR(ENOMEM), "add the video track");
     check(avcodec_parameters_from_context(stream->codecpar, encoder.get()),
-          "describe the video track");
+          "describe the video track", &log);
     stream->codecpar->codec_tag = MKTAG('h', 'v', 'c', '1');
     stream->time_base = encoder->time_base;
     stream->avg_frame_rate = encoder->framerate;
 
     // The "file:" prefix keeps a colon in the name from being read as a protocol.
     check(avio_open(&muxer->pb, ("file:" + temporaryPath.string()).c_str(), AVIO_FLAG_WRITE),
-          "open the movie file for writing");
+          "open the movie file for writing", &log);
     AVDictionary* rawOptions = nullptr;
     av_dict_set(&rawOptions, "movflags", "+write_colr", 0);
     const int rc = avformat_write_header(muxer.get(), &rawOptions);
-    const std::unique_ptr<AVDictionary, DictionaryDeleter> unused(rawOptions);
-    check(rc, "write the movie header");
+    const DictionaryPtr unused(rawOptions);
+    check(rc, "write the movie header", &log);
 
     packet.reset(av_packet_alloc());
     if (!packet)
@@ -204,7 +221,8 @@ void AssetWriter::State::run() {
     } catch (const Error& failure) {
         fail(failure);
     } catch (const std::exception& failure) {
-        fail(MediaError("write the movie", failure.what()));
+        fail(Error("media", static_cast<int>(MediaFailure::unsupported),
+                   "Could not write the movie.", failure.what()));
     }
     std::function<void()> done;
     {
@@ -234,14 +252,15 @@ void AssetWriter::State::encodeUntilFinished() {
         encode(std::move(next));
     }
 
-    check(avcodec_send_frame(encoder.get(), nullptr), "flush the HEVC encoder");
+    check(avcodec_send_frame(encoder.get(), nullptr), "flush the HEVC encoder", &log);
     drainPackets();
     // The muxer would leave the empty track out and finish a movie with no video
     // at all: not something to hand over as a finished file.
     if (packetsWritten == 0)
-        throw MediaError("finish the movie file", "no picture was written, so there is no video");
-    check(av_write_trailer(muxer.get()), "finish the movie file");
-    check(avio_closep(&muxer->pb), "close the movie file");
+        throw MediaError(MediaFailure::noVideo, "finish the movie file",
+                         "no picture was written, so there is no video");
+    check(av_write_trailer(muxer.get()), "finish the movie file", &log);
+    check(avio_closep(&muxer->pb), "close the movie file", &log);
 
     std::lock_guard lock(mutex);
     if (cancelRequested)
@@ -251,7 +270,7 @@ void AssetWriter::State::encodeUntilFinished() {
     if (failure)
         throw FileError(failure.value(), "move the finished movie to", outputPath);
     temporaryPath.clear();
-    status = WriterStatus::completed;
+    moveLocked(WriterStatus::completed);
     encoder.reset();
     muxer.reset();
 }
@@ -261,10 +280,12 @@ void AssetWriter::State::encode(QueuedFrame next) {
         // The encoder copies the picture, so the buffer goes back to the pool at
         // the end of this scope.
         const PixelBuffer buffer = std::move(next.buffer);
-        AVFrame* frame = buffer.frame();
+        AVFrame* frame = &frameOf(buffer);
+        if (framesSent == failAtFrame)
+            check(AVERROR(EIO), "send a picture to the HEVC encoder", &log);
         if (frame->format != encoder->pix_fmt || frame->width != encoder->width ||
             frame->height != encoder->height)
-            throw MediaError("encode a picture",
+            throw MediaError(MediaFailure::wrongPicture, "encode a picture",
                              fmt::format("the picture is {}x{} in format {}; the encoder takes "
                                          "{}x{} in format {}",
                                          frame->width, frame->height, frame->format, encoder->width,
@@ -275,7 +296,8 @@ void AssetWriter::State::encode(QueuedFrame next) {
         frame->color_trc = encoder->color_trc;
         frame->colorspace = encoder->colorspace;
         frame->color_range = encoder->color_range;
-        check(avcodec_send_frame(encoder.get(), frame), "send a picture to the HEVC encoder");
+        check(avcodec_send_frame(encoder.get(), frame), "send a picture to the HEVC encoder", &log);
+        ++framesSent;
     }
     drainPackets();
 }
@@ -287,13 +309,14 @@ void AssetWriter::State::drainPackets() {
         const int rc = avcodec_receive_packet(encoder.get(), packet.get());
         if (rc == AVERROR(EAGAIN) || rc == AVERROR_EOF)
             return;
-        check(rc, "receive a packet from the HEVC encoder");
+        check(rc, "receive a packet from the HEVC encoder", &log);
         // Without a duration the muxer would guess the last sample's length.
         if (packet->duration <= 0)
             packet->duration = options.frameStep;
         av_packet_rescale_ts(packet.get(), encoder->time_base, stream->time_base);
         packet->stream_index = stream->index;
-        check(av_interleaved_write_frame(muxer.get(), packet.get()), "write to the movie file");
+        check(av_interleaved_write_frame(muxer.get(), packet.get()), "write to the movie file",
+              &log);
         ++packetsWritten;
     }
 }
@@ -301,14 +324,7 @@ void AssetWriter::State::drainPackets() {
 void AssetWriter::State::fail(const Error& failure) {
     {
         std::lock_guard lock(mutex);
-        // A cancellation that came first keeps its status.
-        if (status == WriterStatus::writing) {
-            status = WriterStatus::failed;
-            error = failure;
-            queue.clear();
-            // A producer waiting for room must learn that none will come.
-            wakeProducerLocked();
-        }
+        moveLocked(WriterStatus::failed, failure);
     }
     releaseResources();
 }
@@ -369,7 +385,8 @@ bool AssetWriter::canAddInput(const AssetWriterInput& input) const {
 
 void AssetWriter::addInput(AssetWriterInput& input) {
     if (!canAddInput(input))
-        throw MediaError("add the video input", "the writer cannot take this input");
+        throw MediaError(MediaFailure::misuse, "add the video input",
+                         "the writer cannot take this input");
     std::lock_guard lock(state_->mutex);
     state_->input = &input;
     input.writer_ = this;
@@ -382,8 +399,8 @@ bool AssetWriter::startWriting() {
         if (status_ != WriterStatus::unknown)
             return false;
         if (!s.input) {
-            status_ = WriterStatus::failed;
-            s.error = MediaError("start writing", "the writer has no video input");
+            s.moveLocked(WriterStatus::failed, MediaError(MediaFailure::misuse, "start writing",
+                                                          "the writer has no video input"));
             return false;
         }
         s.settings = s.input->settings_;
@@ -394,22 +411,17 @@ bool AssetWriter::startWriting() {
     } catch (const std::exception& failure) {
         s.releaseResources();
         std::lock_guard lock(s.mutex);
-        if (status_ == WriterStatus::unknown) {
-            status_ = WriterStatus::failed;
-            if (const auto* error = dynamic_cast<const Error*>(&failure))
-                s.error = *error;
-            else
-                s.error = MediaError("start writing", failure.what());
-            s.wakeProducerLocked();
-        }
+        if (const auto* error = dynamic_cast<const Error*>(&failure))
+            s.moveLocked(WriterStatus::failed, *error);
+        else
+            s.moveLocked(WriterStatus::failed, MediaError("start writing", failure.what()));
         return false;
     }
     std::lock_guard lock(s.mutex);
-    if (status_ != WriterStatus::unknown) { // cancelled while opening
+    if (!s.moveLocked(WriterStatus::writing)) { // cancelled while opening
         s.releaseResources();
         return false;
     }
-    status_ = WriterStatus::writing;
     s.thread = std::thread([&s] { s.run(); });
     s.wakeProducerLocked();
     return true;
@@ -440,10 +452,8 @@ void AssetWriter::finishWriting(std::function<void()> completion) {
         return;
     }
     // Nothing was ever written: there is no thread to report from.
-    if (status_ == WriterStatus::unknown) {
-        status_ = WriterStatus::failed;
-        s.error = MediaError("finish writing", "writing never started");
-    }
+    s.moveLocked(WriterStatus::failed,
+                 MediaError(MediaFailure::misuse, "finish writing", "writing never started"));
     lock.unlock();
     if (completion)
         completion();
@@ -452,14 +462,7 @@ void AssetWriter::finishWriting(std::function<void()> completion) {
 void AssetWriter::cancelWriting() {
     State& s = *state_;
     std::unique_lock lock(s.mutex);
-    const WriterStatus status = status_;
-    if (status == WriterStatus::unknown || status == WriterStatus::writing) {
-        status_ = WriterStatus::cancelled;
-        s.cancelRequested = true;
-        s.queue.clear();
-        s.wakeProducerLocked();
-        s.changed.notify_all();
-    }
+    s.moveLocked(WriterStatus::cancelled);
     // Once this returns, nothing of the file is left.
     if (s.thread.joinable() && s.thread.get_id() != std::this_thread::get_id())
         s.changed.wait(lock, [&] { return s.released; });
@@ -527,7 +530,7 @@ PixelBufferPool* AssetWriterInputPixelBufferAdaptor::pixelBufferPool() {
 bool AssetWriterInputPixelBufferAdaptor::appendPixelBuffer(PixelBuffer buffer,
                                                            MediaTime presentationTime) {
     AssetWriter* writer = input_.writer_;
-    if (!writer || presentationTime.timescale <= 0 || !buffer.frame())
+    if (!writer || presentationTime.timescale <= 0)
         return false;
     AssetWriter::State& s = *writer->state_;
     std::lock_guard lock(s.mutex);
@@ -539,6 +542,10 @@ bool AssetWriterInputPixelBufferAdaptor::appendPixelBuffer(PixelBuffer buffer,
     s.queue.push_back({std::move(buffer), pts});
     s.changed.notify_all();
     return true;
+}
+
+void failWritersAfterFrames(std::int64_t frames) {
+    failingFrame = frames;
 }
 
 } // namespace vantrel::media

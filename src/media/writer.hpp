@@ -14,7 +14,6 @@
 // The encoder (libx265, with threads of its own) runs on the writer's thread, so
 // the producer grades frame n+1 while frame n is encoded.
 
-#include <array>
 #include <atomic>
 #include <cstdint>
 #include <filesystem>
@@ -23,58 +22,19 @@
 #include <optional>
 #include <string>
 
+#include "core/error.hpp"
 #include "media/dispatch.hpp"
-#include "media/error.hpp"
 #include "media/pixel_buffer.hpp"
+#include "media/video_settings.hpp"
 
 namespace vantrel::media {
 
-enum class FileType { quickTimeMovie, mpeg4 };
 enum class WriterStatus { unknown, writing, completed, failed, cancelled };
 
 // A time of value/timescale seconds.
 struct MediaTime {
     std::int64_t value = 0;
     std::int32_t timescale = 1;
-};
-
-// The video output settings. Names and values follow the encoder's settings map:
-// every entry has a fixed meaning for the encoder configuration.
-struct VideoColourProperties {
-    std::string colourPrimaries = "ITU_R_709_2";
-    std::string transferFunction = "ITU_R_709_2";
-    std::string yCbCrMatrix = "ITU_R_709_2";
-    friend bool operator==(const VideoColourProperties&, const VideoColourProperties&) = default;
-};
-
-struct VideoCompressionProperties {
-    std::string profileLevel = "HEVC_Main10_AutoLevel";
-    std::int64_t expectedSourceFrameRate = 0;
-    bool allowFrameReordering = false;
-    std::int64_t maxKeyFrameInterval = 1;
-    // Present only with a target bitrate: bits per second, and the data-rate limit
-    // as (bytes, seconds).
-    std::optional<std::int64_t> averageBitRate;
-    std::optional<std::array<std::int64_t, 2>> dataRateLimits;
-    friend bool operator==(const VideoCompressionProperties&,
-                           const VideoCompressionProperties&) = default;
-};
-
-struct VideoSettings {
-    std::string codec = "hevc";
-    std::int64_t width = 0;
-    std::int64_t height = 0;
-    VideoColourProperties colourProperties;
-    VideoCompressionProperties compressionProperties;
-    friend bool operator==(const VideoSettings&, const VideoSettings&) = default;
-};
-
-// Encoder choices that are ours rather than the settings map's.
-struct EncoderOptions {
-    std::string preset = "medium"; // an x265 preset name
-    // The time base of appended frames: one frame lasts frameStep/timescale seconds.
-    std::int32_t timescale = 30000;
-    std::int64_t frameStep = 1001;
 };
 
 class AssetWriter;
@@ -163,5 +123,11 @@ private:
     std::atomic<WriterStatus> status_{WriterStatus::unknown};
     std::unique_ptr<State> state_;
 };
+
+// Test seam: every writer started after this call fails as its encoder would,
+// with an I/O error, when it is handed picture number `frames` (0-based), so
+// the exports above can be tested against a writer that stops part-way. A
+// negative number turns it off (the default).
+void failWritersAfterFrames(std::int64_t frames);
 
 } // namespace vantrel::media

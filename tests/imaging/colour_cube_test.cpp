@@ -6,7 +6,7 @@
 
 #include <gtest/gtest.h>
 
-#include "media/error.hpp"
+#include "core/error.hpp"
 
 namespace vantrel::imaging {
 namespace {

@@ -2,7 +2,7 @@
 
 #include <gmock/gmock.h>
 
-#include "media/error.hpp"
+#include "core/error.hpp"
 #include "support/test_support.hpp"
 
 namespace vantrel::media {

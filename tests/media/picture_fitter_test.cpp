@@ -57,8 +57,8 @@ TEST(Fitter, TurnsPutEveryPixelWhereTheOrientationSays) {
                        {Orientation::leftMirrored, {0, 0}, {0, 1}, {1, 0}},
                        {Orientation::right, {3, 0}, {0, 1}, {-1, 0}},
                        {Orientation::rightMirrored, {3, 5}, {0, -1}, {-1, 0}}};
-    auto frame = makeFrame(AV_PIX_FMT_YUV444P, 6, 4,
-                           [](int p, int x, int y) { return 20 + 10 * y + x + p; });
+    const DecodedPicture picture(makeFrame(
+        AV_PIX_FMT_YUV444P, 6, 4, [](int p, int x, int y) { return 20 + 10 * y + x + p; }));
     for (const auto& c : cases) {
         SCOPED_TRACE(static_cast<int>(c.orientation));
         for (const double r : {0.0, 0.7, -0.7}) {
@@ -71,7 +71,7 @@ TEST(Fitter, TurnsPutEveryPixelWhereTheOrientationSays) {
         const bool swap = c.dx[0] == 0;
         EXPECT_EQ(swapsSides(c.orientation), swap);
         PictureFitter fitter(swap ? 4 : 6, swap ? 6 : 4, c.orientation);
-        const PictureView view = fitter.fit(*frame);
+        const PictureView view = fitter.fit(picture);
         // Upright it passes through; turned, samples keep their values, widened to 16 bits.
         const int shift = c.orientation == Orientation::up ? 0 : 8;
         EXPECT_EQ(view.bitDepth, shift ? 16 : 8);
@@ -128,18 +128,20 @@ TEST(Fitter, PassesThroughOnlyWhenNothingNeedsDoingAndKeepsMatrixAndRange) {
         auto frame = makeFrame(c.format, c.width, c.height, flat(100, 90, 160));
         frame->colorspace = c.colourSpace;
         frame->color_range = c.range;
+        const DecodedPicture picture(std::move(frame));
         const auto& last = cases[i ? i - 1 : 0];
         if (!fitter || c.outWidth != last.outWidth || c.outHeight != last.outHeight ||
             c.orientation != last.orientation)
             fitter.emplace(c.outWidth, c.outHeight, c.orientation);
-        const PictureView view = fitter->fit(*frame);
+        const AVFrame& decoded = frameOf(picture);
+        const PictureView view = fitter->fit(picture);
         EXPECT_EQ(std::tuple(view.width, view.height, view.bitDepth, view.chromaShiftX,
                              view.chromaShiftY, view.matrix, view.range),
                   std::tuple(c.outWidth, c.outHeight, c.bitDepth, c.shiftX, c.shiftY, c.matrix,
                              c.expectedRange));
         const int shift = c.bitDepth - av_pix_fmt_desc_get(c.format)->comp[0].depth;
         for (int p = 0; p < 3; ++p) {
-            EXPECT_EQ(view.planes[p].data == frame->data[p], shift == 0) << "passed through";
+            EXPECT_EQ(view.planes[p].data == decoded.data[p], shift == 0) << "passed through";
             const int x = (c.outWidth - 1) >> (p ? c.shiftX : 0);
             EXPECT_EQ(sampleAt(view, p, p == 1 ? 0 : x, (c.outHeight - 1) >> (p ? c.shiftY : 0)),
                       (std::array{100, 90, 160}[p] << shift));

@@ -1,5 +1,6 @@
 #include "media/reader.hpp"
 
+#include "media/av_ptr.hpp"
 #include "media_clips.hpp"
 
 namespace vantrel::media {
@@ -31,19 +32,18 @@ TEST(Reader, EveryFrameOnceInOrderAtSourceDepth) {
         test::makeClip("-f lavfi -i " + test::shellQuote(graph) + " " + c.codecArgs, dir / c.file);
         const Asset asset(dir / c.file);
         AssetReader reader(asset);
-        AssetReaderTrackOutput output(asset.videoTracks().at(0));
-        reader.addOutput(output);
+        AssetReaderTrackOutput& output = reader.addOutput(asset.videoTracks().at(0));
         ASSERT_TRUE(reader.startReading());
         for (int i = 0; i < 10; ++i) {
-            const auto sample = output.copyNextSample();
-            ASSERT_TRUE(sample) << c.file << " frame " << i;
-            const AVFrame& frame = *sample->imageBuffer();
+            const auto picture = output.nextPicture();
+            ASSERT_TRUE(picture) << c.file << " frame " << i;
+            const AVFrame& frame = frameOf(*picture);
             EXPECT_EQ(frame.format, av_get_pix_fmt(c.pixelFormat.c_str())) << c.file;
             EXPECT_NEAR(test::sampleAt(frame, 0, 17, 9), c.first + i * c.step, c.tolerance)
                 << c.file << " frame " << i;
             EXPECT_NEAR(test::sampleAt(frame, 2, 5, 3), c.first + 2, c.tolerance) << c.file;
         }
-        EXPECT_FALSE(output.copyNextSample()) << c.file;
+        EXPECT_FALSE(output.nextPicture()) << c.file;
         EXPECT_EQ(reader.status(), ReaderStatus::completed) << c.file;
     }
 }

@@ -3,6 +3,7 @@
 #include <sstream>
 #include <thread>
 
+#include "media/error.hpp"
 #include "media_clips.hpp"
 
 namespace vantrel::media {
@@ -108,17 +109,26 @@ TEST(AssetWriter, RefusesAnOutputInAFolderThatIsNotThere) {
 // reports once; a producer block is called at once, once more when the writer stops
 // (also from another thread while it waits), but never after finishing.
 TEST(AssetWriter, EndingWithoutAResultLeavesOnlyTheEarlierOutput) {
-    enum class End { refused, noFrames, cancelled, encodingFailed };
-    const std::string errors[] = {"primaries \"P3_D65\"", "no picture", "", "encode a picture"};
-    for (const End end : {End::refused, End::noFrames, End::cancelled, End::encodingFailed}) {
-        const std::string& error = errors[static_cast<int>(end)];
+    enum class End { refused, noFrames, cancelled, encodingFailed, failedPartWay };
+    const struct {
+        std::string error;
+        long long code;
+    } expected[] = {{"primaries \"P3_D65\"", static_cast<int>(MediaFailure::unsupported)},
+                    {"no picture", static_cast<int>(MediaFailure::noVideo)},
+                    {"", 0},
+                    {"encode a picture", static_cast<int>(MediaFailure::wrongPicture)},
+                    {"send a picture to the HEVC encoder", AVERROR(EIO)}};
+    for (const End end :
+         {End::refused, End::noFrames, End::cancelled, End::encodingFailed, End::failedPartWay}) {
+        const std::string& error = expected[static_cast<int>(end)].error;
         SCOPED_TRACE(static_cast<int>(end));
         test::ScratchDir dir;
         const auto output = dir / "previous.mov";
         test::writeFile(output, "previous export");
         auto settings = tinySettings();
         if (end == End::refused)
-            settings.colourProperties.colourPrimaries = "P3_D65";
+            settings.colourProperties.colourPrimaries = ColourPrimaries::p3D65;
+        failWritersAfterFrames(end == End::failedPartWay ? 2 : -1);
         const auto stopped = end == End::cancelled ? WriterStatus::cancelled : WriterStatus::failed;
         SerialQueue queue("test.export");
         std::vector<WriterStatus> seen; // by the producer block, other than writing
@@ -152,6 +162,12 @@ TEST(AssetWriter, EndingWithoutAResultLeavesOnlyTheEarlierOutput) {
                 while (rig.writer.status() == WriterStatus::writing)
                     std::this_thread::yield();
                 break;
+            case End::failedPartWay:
+                // The producer keeps appending while it can; the writer stops on the third.
+                for (std::int64_t n = 0; rig.writer.status() == WriterStatus::writing && n < 50;)
+                    if (rig.input.isReadyForMoreMediaData() && rig.append({n, 25}))
+                        ++n;
+                break;
             }
             EXPECT_EQ(rig.finish(), 1);
             rig.writer.cancelWriting();
@@ -159,6 +175,7 @@ TEST(AssetWriter, EndingWithoutAResultLeavesOnlyTheEarlierOutput) {
             const auto e = rig.writer.error();
             EXPECT_EQ(e.has_value(), !error.empty());
             EXPECT_THAT(e ? e->description() : "", testing::HasSubstr(error));
+            EXPECT_EQ(e ? e->code() : 0, expected[static_cast<int>(end)].code);
             Semaphore drained(0); // after every call the writer scheduled
             queue.async([&] { drained.release(); });
             drained.acquire();
@@ -173,6 +190,7 @@ TEST(AssetWriter, EndingWithoutAResultLeavesOnlyTheEarlierOutput) {
         EXPECT_EQ(folderEntries(dir.path()), std::vector<std::string>{"previous.mov"});
         EXPECT_EQ(test::readFile(output), "previous export");
     }
+    failWritersAfterFrames(-1);
 }
 
 } // namespace
