@@ -91,6 +91,14 @@ nlohmann::json settingsJson(const media::VideoSettings& s) {
     };
 }
 
+nlohmann::json colourJson(const media::SourceColour& c) {
+    return {{"primaries", c.primaries},
+            {"transfer", c.transfer},
+            {"matrix", c.matrix},
+            {"range", c.range},
+            {"chromaSiting", c.chromaSiting}};
+}
+
 // Ctrl-C asks the running export to stop; a second one leaves at once.
 CancellationToken interrupted{false};
 
@@ -192,6 +200,10 @@ int runPlan(const ExportArguments& args) {
         {"lutSize", plan.lutSize},
         {"output", outputPath(args).string()},
         {"writerSettings", settingsJson(plan.writerSettings)},
+        {"sourceColour", colourJson(plan.sourceColour)},
+        // What the render writes: BT.709 tags, full range, chroma the mean of each
+        // 2×2 block (centred). The LUT sees the source's values as decoded.
+        {"outputColour", colourJson({"bt709", "bt709", "bt709", "pc", "center"})},
     };
     std::cout << json.dump(2) << "\n";
     return 0;

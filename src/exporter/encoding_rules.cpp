@@ -5,6 +5,7 @@
 #include <limits>
 
 #include "exporter/exporter.hpp"
+#include "exporter/text_scan.hpp"
 
 namespace vantrel {
 
@@ -109,6 +110,19 @@ std::int64_t targetBitrate(std::optional<std::int64_t> overrideBps,
     if (sourceAverage)
         return *sourceAverage;
     return resolutionBitrate(size, fps);
+}
+
+std::optional<std::int64_t> Exporter::parseBitrateOverride(std::string_view text) {
+    std::string number(text::trimWhiteSpace(text));
+    if (number.empty())
+        return std::nullopt;
+    std::replace(number.begin(), number.end(), ',', '.');
+    const double mbps = text::readWholeDouble(number).value_or(0.0);
+    if (!std::isfinite(mbps) || mbps <= 0)
+        return std::nullopt;
+    // From about 9.22e12 Mbit/s on the value saturates, so the writer settings take
+    // their upper bitrate limit instead of a wrapped negative value.
+    return truncateLimited(mbps * 1e6);
 }
 
 double Exporter::chooseFps(const media::AssetQueries& asset, std::optional<double> jobFps) {

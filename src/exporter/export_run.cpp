@@ -181,8 +181,15 @@ ExportPlan Exporter::plan(const std::filesystem::path& jobURL,
                           const std::filesystem::path& outputURL,
                           std::optional<std::int64_t> bitrateOverrideBps) {
     auto p = prepare(jobURL, lutOverrideURL, inputURL, outputURL, bitrateOverrideBps);
-    return ExportPlan{p.fps,     p.timebase, p.size,       p.encoded,
-                      p.bitrate, p.fileType, p.lut.size(), std::move(p.settings)};
+    return ExportPlan{.fps = p.fps,
+                      .timebase = p.timebase,
+                      .size = p.size,
+                      .encodedSize = p.encoded,
+                      .targetBitrate = p.bitrate,
+                      .fileType = p.fileType,
+                      .lutSize = p.lut.size(),
+                      .writerSettings = std::move(p.settings),
+                      .sourceColour = p.track.colour};
 }
 
 ExportResult Exporter::exportVideo(const std::filesystem::path& jobURL,

@@ -65,6 +65,9 @@ struct ExportPlan {
     media::FileType fileType = media::FileType::quickTimeMovie;
     std::int64_t lutSize = 0;
     media::VideoSettings writerSettings;
+    // What goes into the grade: the LUT sees these values as decoded (see
+    // imaging/colour_cube.hpp); the output is BT.709 full range whatever they are.
+    media::SourceColour sourceColour;
 };
 
 class Exporter {

@@ -131,9 +131,7 @@ void Filter::setCubeData(std::span<const std::byte> rgba) {
 
 // Every space we have means "the values as decoded": the space changes nothing
 // in the grading.
-void Filter::setColourSpace(ColourSpace space) {
-    colourSpace_ = space;
-}
+void Filter::setColourSpace(ColourSpace) {}
 
 void Filter::setInputImage(const Image& image) {
     input_ = image;
@@ -152,14 +150,10 @@ void Filter::rebuildCube() {
         cube_ = std::make_shared<const Cube>(dimension_, data_);
 }
 
-RenderContext::RenderContext(ColourSpace workingSpace, ColourSpace outputSpace,
-                             bool /*cacheIntermediates: nothing is ever cached*/)
-    : working_(workingSpace), output_(outputSpace) {}
+RenderContext::RenderContext(ColourSpace, ColourSpace, bool) {}
 
 void RenderContext::render(const Image& image, const media::PictureView& target, Rect bounds,
-                           ColourSpace /*space*/) const {
-    // Working, output and target spaces all mean "the values as decoded", so no
-    // space conversion takes place.
+                           ColourSpace) const {
     const long long pixels = static_cast<long long>(bounds.width) * bounds.height;
     const int bands = pixels >= pixelsPerExtraBand ? defaultMaxBands : 1;
     kernel::renderWith(kernel::bestKernel(), image, target, bounds, bands);

@@ -7,11 +7,19 @@
 // each pixel in one pass straight into the target buffer (no intermediate
 // pictures).
 //
-// The cube is applied to the picture's R′G′B′ values as they are (gamma-encoded,
-// in the colour space given; sRGB and device RGB both mean "the values as
-// decoded"), by trilinear interpolation between its grid points, red fastest.
-// Inputs are limited to [0, 1] before lookup; cube outputs are not limited until
-// they are written as code values.
+// What the grade does to colour, all of it: the source's Y′CbCr is turned into
+// R′G′B′ with the source's own matrix and range, the cube is applied to those
+// R′G′B′ values as decoded (still in the source's primaries and transfer: log,
+// HLG or PQ footage reaches the LUT as log, HLG or PQ code values), and the
+// result is written as BT.709-matrix, full-range 10-bit Y′CbCr, tagged BT.709.
+// No colour management takes place anywhere: the colour spaces passed to the
+// filter and the rendering context, and the cache switch, are accepted for the
+// run's steps and change nothing. A LUT made for other input or output spaces
+// must already account for them.
+//
+// The cube is applied by trilinear interpolation between its grid points, red
+// fastest. Inputs are limited to [0, 1] before lookup; cube outputs are not
+// limited until they are written as code values.
 
 #include <cstddef>
 #include <cstdint>
@@ -85,6 +93,7 @@ public:
     void setCubeDimension(std::int64_t dimension);
     // Copied and repacked once; must hold 16·dimension³ bytes for an output image.
     void setCubeData(std::span<const std::byte> rgba);
+    // Accepted and ignored; see the top of this file.
     void setColourSpace(ColourSpace space);
     void setInputImage(const Image& image);
 
@@ -99,7 +108,6 @@ private:
     std::string name_;
     std::int64_t dimension_ = 0;
     std::vector<std::byte> data_;
-    std::optional<ColourSpace> colourSpace_;
     std::shared_ptr<const Cube> cube_;
     std::optional<Image> input_;
 };
@@ -113,6 +121,8 @@ struct Rect {
 
 class RenderContext {
 public:
+    // The spaces and the cache switch are accepted and ignored; see the top of
+    // this file. Nothing is ever cached.
     RenderContext(ColourSpace workingSpace, ColourSpace outputSpace, bool cacheIntermediates);
 
     // Renders `bounds` of the image into the target, which must be 10-bit 4:2:0
@@ -121,13 +131,9 @@ public:
     // Bounds start at (0, 0) and have even sides. Large bounds are split into
     // row bands, one of them on a helper thread; all rows are written when this
     // returns. Throws Error (domain "imaging") when image, target and bounds do
-    // not fit together.
+    // not fit together. `space` is ignored, as the constructor's.
     void render(const Image& image, const media::PictureView& target, Rect bounds,
                 ColourSpace space) const;
-
-private:
-    ColourSpace working_;
-    ColourSpace output_;
 };
 
 } // namespace vantrel::imaging

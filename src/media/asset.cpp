@@ -12,6 +12,7 @@
 extern "C" {
 #include <libavformat/avformat.h>
 #include <libavutil/display.h>
+#include <libavutil/pixdesc.h>
 }
 
 namespace vantrel::media {
@@ -54,6 +55,18 @@ AffineTransform transformOf(const AVStream& stream) {
     return {fixed(m[0]), fixed(m[1]), fixed(m[3]), fixed(m[4]), fixed(m[6]), fixed(m[7])};
 }
 
+std::string nameOr(const char* name) {
+    return name ? name : "unknown";
+}
+
+SourceColour colourOf(const AVCodecParameters& codec) {
+    return {nameOr(av_color_primaries_name(codec.color_primaries)),
+            nameOr(av_color_transfer_name(codec.color_trc)),
+            nameOr(av_color_space_name(codec.color_space)),
+            nameOr(av_color_range_name(codec.color_range)),
+            nameOr(av_chroma_location_name(codec.chroma_location))};
+}
+
 double durationOf(const AVFormatContext& format, const std::vector<VideoTrack>& tracks) {
     if (format.duration != AV_NOPTS_VALUE && format.duration >= 0)
         return static_cast<double>(format.duration) / AV_TIME_BASE;
@@ -87,7 +100,7 @@ Asset::Asset(std::filesystem::path path) : path_(std::move(path)) {
             (stream.disposition & AV_DISPOSITION_ATTACHED_PIC))
             continue;
         tracks_.push_back({static_cast<int>(i), frameRateOf(stream), naturalSizeOf(*format, stream),
-                           transformOf(stream)});
+                           transformOf(stream), colourOf(*stream.codecpar)});
     }
     duration_ = durationOf(*format, tracks_);
 }

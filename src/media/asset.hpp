@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <memory>
 #include <optional>
+#include <string>
 #include <vector>
 
 struct AVFormatContext;
@@ -26,8 +27,22 @@ struct AffineTransform {
     static AffineTransform identity() { return {}; }
     // Applies the linear part only, as sizes are vectors: a quarter turn swaps sides
     // (and may make them negative).
-    Size applyToSize(Size s) const { return {a * s.width + c * s.height, b * s.width + d * s.height}; }
+    Size applyToSize(Size s) const {
+        return {a * s.width + c * s.height, b * s.width + d * s.height};
+    }
     bool isIdentity() const { return a == 1 && b == 0 && c == 0 && d == 1 && tx == 0 && ty == 0; }
+};
+
+// The source's colour tags as the file states them, in FFmpeg's own names
+// ("bt709", "arib-std-b67", "smpte2084", "tv", "left", …; "unknown" or
+// "unspecified" when the file says nothing).
+struct SourceColour {
+    std::string primaries;
+    std::string transfer;
+    std::string matrix;
+    std::string range;
+    std::string chromaSiting;
+    friend bool operator==(const SourceColour&, const SourceColour&) = default;
 };
 
 struct VideoTrack {
@@ -38,6 +53,7 @@ struct VideoTrack {
     Size naturalSize;
     // From the display matrix; identity when the file has none.
     AffineTransform preferredTransform;
+    SourceColour colour;
 };
 
 class AssetQueries {

@@ -82,6 +82,11 @@ TEST_F(ExportCommandTest, UsageErrorsExitTwo) {
 }
 
 TEST_F(ExportCommandTest, PlanPrintsTheDecisionsAndWritesNothing) {
+    // HLG footage: the plan shows what reaches the LUT beside what the output is.
+    makeClip("-f lavfi -i testsrc2=size=64x48:rate=25:duration=0.2 -c:v libx264 -preset ultrafast "
+             "-pix_fmt yuv420p -color_primaries bt2020 -color_trc arib-std-b67 -colorspace "
+             "bt2020nc -color_range tv -chroma_sample_location topleft",
+             clip);
     auto result = vantrel("plan " + files() + " --bitrate-mbps 12,5 --output " +
                           shellQuote((dir / "x.m4v").string()));
     ASSERT_EQ(result.exitCode, 0) << result.err;
@@ -100,6 +105,13 @@ TEST_F(ExportCommandTest, PlanPrintsTheDecisionsAndWritesNothing) {
     EXPECT_EQ(settings["compressionProperties"]["maxKeyFrameInterval"], 50);
     EXPECT_EQ(settings["compressionProperties"]["averageBitRate"], 12500000);
     EXPECT_EQ(settings["compressionProperties"]["dataRateLimits"], nlohmann::json({1562500, 1}));
+    EXPECT_EQ(plan["sourceColour"], nlohmann::json({{"primaries", "bt2020"},
+                                                    {"transfer", "arib-std-b67"},
+                                                    {"matrix", "bt2020nc"},
+                                                    {"range", "tv"},
+                                                    {"chromaSiting", "topleft"}}));
+    EXPECT_EQ(plan["outputColour"]["transfer"], "bt709");
+    EXPECT_EQ(plan["outputColour"]["range"], "pc");
     EXPECT_FALSE(fs::exists(dir / "x.m4v"));
 }
 

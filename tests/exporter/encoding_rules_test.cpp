@@ -24,7 +24,7 @@ struct FakeAsset : media::AssetQueries {
 double chooseFps(std::optional<double> jobFps, std::optional<float> nominal) {
     FakeAsset asset;
     if (nominal)
-        asset.tracks.push_back({0, *nominal, {64, 48}, {}});
+        asset.tracks.push_back({0, *nominal, {64, 48}, {}, {}});
     return Exporter::chooseFps(asset, jobFps);
 }
 
@@ -49,7 +49,7 @@ TEST(FrameRate, ChoosesRateAndTimebase) {
 }
 
 TEST(OutputSizeRule, OrientsReducesAndEvens) {
-    media::VideoTrack track{0, 25, {1920.5, 1080.4}, {0, 1, -1, 0, 1080, 0}}; // a quarter turn
+    media::VideoTrack track{0, 25, {1920.5, 1080.4}, {0, 1, -1, 0, 1080, 0}, {}}; // a quarter turn
     EXPECT_EQ(orientedSize(track), (OutputSize{1080, 1921}));
     EXPECT_EQ(outputSize({3840, 2160}, 1920), (OutputSize{1920, 1080}));
     EXPECT_EQ(outputSize({1920, 1080}, 1001), (OutputSize{1000, 562}));
