@@ -245,6 +245,14 @@ void AssetWriter::State::encodeUntilFinished() {
             throw Cancelled{};
         if (queue.empty())
             break;
+        if (framesSent == failAtFrame) {
+            // Failing with the queue full means failing while the producer waits
+            // for room, the case in which only the failure itself can wake it.
+            changed.wait(lock, [&] {
+                return cancelRequested || inputFinished || queue.size() >= queueCapacity;
+            });
+            check(AVERROR(EIO), "send a picture to the HEVC encoder", &log);
+        }
         QueuedFrame next = std::move(queue.front());
         queue.pop_front();
         wakeProducerLocked();
@@ -281,8 +289,6 @@ void AssetWriter::State::encode(QueuedFrame next) {
         // the end of this scope.
         const PixelBuffer buffer = std::move(next.buffer);
         AVFrame* frame = &frameOf(buffer);
-        if (framesSent == failAtFrame)
-            check(AVERROR(EIO), "send a picture to the HEVC encoder", &log);
         if (frame->format != encoder->pix_fmt || frame->width != encoder->width ||
             frame->height != encoder->height)
             throw MediaError(MediaFailure::wrongPicture, "encode a picture",

@@ -125,9 +125,10 @@ private:
 };
 
 // Test seam: every writer started after this call fails as its encoder would,
-// with an I/O error, when it is handed picture number `frames` (0-based), so
-// the exports above can be tested against a writer that stops part-way. A
-// negative number turns it off (the default).
+// with an I/O error, when picture number `frames` (0-based) is next and its
+// queue is full, so that the producer is waiting for room. The exports above
+// can so be tested against a writer that stops part-way. A negative number
+// turns it off (the default).
 void failWritersAfterFrames(std::int64_t frames);
 
 } // namespace vantrel::media

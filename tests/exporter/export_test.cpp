@@ -9,10 +9,12 @@
 #include <string>
 #include <vector>
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
 #include "exporter/exporter.hpp"
+#include "media/writer.hpp"
 #include "support/test_support.hpp"
 
 namespace vantrel {
@@ -276,6 +278,25 @@ TEST_F(ExportTest, VariableRateSourceComesOutAtConstantRate) {
         EXPECT_NEAR(times[n], n * 1001.0 / 30000, 1e-5) << "frame " << n;
 }
 
+// A source at 30000/1001 keeps its rate: every timestamp is exactly n·1001 in a
+// 1/30000 time base, with nothing rounded along the way.
+TEST_F(ExportTest, NtscRateSourceIsStampedInExactSteps) {
+    makeClip("-f lavfi -i testsrc2=size=64x48:rate=30000/1001:duration=0.3 -c:v libx264 -preset "
+             "ultrafast -pix_fmt yuv420p",
+             dir / "ntsc.mp4");
+    EXPECT_EQ(exportTo(dir / "ntsc.mov", identityJob, dir / "ntsc.mp4").fps, 29.97);
+    auto info = probe(dir / "ntsc.mov",
+                      "-select_streams v -show_entries packet=pts:stream=codec_type,time_base");
+    EXPECT_EQ(videoStream(info)["time_base"], "1/30000");
+    std::vector<std::int64_t> pts;
+    for (const auto& p : info["packets"])
+        pts.push_back(p["pts"].get<std::int64_t>());
+    std::sort(pts.begin(), pts.end());
+    ASSERT_EQ(pts.size(), 9u);
+    for (std::size_t n = 0; n < pts.size(); ++n)
+        EXPECT_EQ(pts[n], static_cast<std::int64_t>(n) * 1001) << "frame " << n;
+}
+
 TEST_F(ExportTest, SizesFollowTheRulesAndTheEncoderCodesEvenSides) {
     struct {
         std::string source;
@@ -352,10 +373,10 @@ TEST_F(FailingExportTest, EachFailureHasItsErrorAndKeepsTheEarlierOutput) {
     } cases[] = {
         {dir / "missing.json", {}, clip, "file", ENOENT, "missing.json"},
         {dir / "broken.json", {}, clip, "job", 1, "dataCorrupted"},
-        {writeJob(dir / "nosize.json", "0 0 0\n1 1 1\n"), {}, clip, "cube", 1, ""},
+        {writeJob(dir / "nosize.json", "0 0 0\n1 1 1\n"), {}, clip, "cube", 1, "LUT_3D_SIZE"},
         // An override that reads but does not parse wins over the job's good LUT.
-        {identityJob, dir / "short.cube", clip, "cube", 2, ""},
-        {identityJob, {}, dir / "tone.m4a", "export", 1, ""},
+        {identityJob, dir / "short.cube", clip, "cube", 2, "fewer entries"},
+        {identityJob, {}, dir / "tone.m4a", "export", 1, "no video track"},
         // Two pixels wide is too small for the encoder.
         {writeJob(dir / "tiny.json", cubeText(2, identity), {{"maxWidth", 2}}),
          {},
@@ -368,9 +389,27 @@ TEST_F(FailingExportTest, EachFailureHasItsErrorAndKeepsTheEarlierOutput) {
         SCOPED_TRACE(c.job.filename().string() + " " + c.input.filename().string());
         auto description = expectFailure(
             [&] { exportTo(out, c.job, c.input, std::nullopt, c.lut); }, c.domain, c.code);
-        EXPECT_NE(description.find(c.mention), std::string::npos) << description;
+        EXPECT_THAT(description, testing::HasSubstr(c.mention));
         EXPECT_EQ(readFile(out), "an earlier export");
     }
+}
+
+// The writer stops on the fourth frame while the pipeline waits for room: the run
+// must notice, say once that encoding stopped, and carry the writer's own words.
+TEST_F(FailingExportTest, WriterFailingPartWayEndsTheRun) {
+    auto clip = clipWithAudio();
+    auto out = dir / "out.mov";
+    writeFile(out, "an earlier export");
+    media::failWritersAfterFrames(3);
+    auto description = expectFailure([&] { exportTo(out, identityJob, clip); }, "export", 6);
+    media::failWritersAfterFrames(-1);
+    EXPECT_THAT(description, testing::HasSubstr("send a picture to the HEVC encoder"));
+    std::size_t sixes = 0;
+    for (auto at = description.find("Code=6"); at != std::string::npos;
+         at = description.find("Code=6", at + 1))
+        ++sixes;
+    EXPECT_EQ(sixes, 1u) << description;
+    EXPECT_EQ(readFile(out), "an earlier export");
 }
 
 TEST_F(FailingExportTest, OutputNamingTheInputIsRefused) {
@@ -395,9 +434,8 @@ TEST_F(FailingExportTest, CancelledRunLeavesNothing) {
         cancel = done == 3;
     };
     // Cancelled is its own outcome, told apart by type, not by words.
-    EXPECT_THROW(
-        Exporter::exportVideo(identityJob, std::nullopt, clip, out, std::nullopt, options),
-        ExportCancelled);
+    EXPECT_THROW(Exporter::exportVideo(identityJob, std::nullopt, clip, out, std::nullopt, options),
+                 ExportCancelled);
     EXPECT_EQ(lastDone, 3);
     EXPECT_EQ(readFile(out), "an earlier export");
 }

@@ -57,6 +57,9 @@ TEST(Asset, AnswersFromTheFile) {
         // No average is stated, only the demuxer's standard rate.
         {v + "64x48:r=25 -frames:v 3 -c:v mjpeg", "raw.mjpeg", "0 25 64x48;", std::nan("")},
         {"-f lavfi -i sine=d=0.5 -c:a aac", "audio.m4a", "", 0.5},
+        // Every fourth frame dropped: the real base rate stays 30, the average is 23.
+        {v + "64x48:r=30:d=1 -vf \"select='not(eq(mod(n,4),3))'\" -fps_mode passthrough" + x264,
+         "dropped.mov", "0 23 64x48;", 1.0},
         // A colon in a file name is part of the name, never a protocol.
         {base, "take:2.mp4", "0 25 64x48;", 0.2},
     };
