@@ -230,7 +230,7 @@ private:
         double graded = static_cast<double>(done_ + failed_) + running;
         double left = static_cast<double>(clips_.size() - done_ - failed_ - skipped_) - running;
         double elapsed = std::chrono::duration<double>(now - started_).count();
-        if (graded > 0.01 && elapsed > 0)
+        if (graded > 0.01 && elapsed > 0 && left > 0)
             line += fmt::format(" | {} left", duration(left * elapsed / graded));
         fmt::print(stderr, "\r\033[K{}", line);
         std::fflush(stderr);
