@@ -100,6 +100,7 @@ chmod +x "$work/task.sh"
 
 job_id=""
 interrupted=0
+# shellcheck disable=SC2317 # called by the trap below
 on_interrupt() {
   interrupted=1
   [ -n "$job_id" ] && scancel "$job_id" 2>/dev/null
@@ -145,7 +146,7 @@ done
 [ -n "$report" ] && cp "$merged" "$report"
 
 count() { jq -r '.status' "$merged" | grep -cx "$1"; }
-done_count=$(count done)
+done_count=$(count "done")
 failed_count=$(count failed)
 skipped_count=$(count skipped)
 ended=$((done_count + failed_count + skipped_count))
