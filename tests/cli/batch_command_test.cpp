@@ -211,6 +211,17 @@ TEST_F(BatchCommandTest, UsageErrorsExitTwoBeforeAnythingIsWritten) {
     EXPECT_EQ(noDir.exitCode, 2) << "--output-dir is required";
 }
 
+TEST_F(BatchCommandTest, AnOutputFolderThatCannotBeMadeFailsEachClip) {
+    addClip("a.mp4");
+    addClip("sub/b.mp4");
+    test::writeFile(dir / "taken", "a file where the output folder should be");
+    auto result = batch(shellQuote(rushes.string()), dir / "taken");
+    EXPECT_EQ(result.exitCode, 1);
+    EXPECT_NE(result.out.find("Batch: 2 clips: 0 done, 2 failed, 0 skipped."), std::string::npos)
+        << result.out;
+    EXPECT_NE(result.out.find("Error Domain=file"), std::string::npos) << result.out;
+}
+
 TEST_F(BatchCommandTest, AReportThatCannotBeWrittenFailsTheBatch) {
     addClip("a.mp4");
     auto result = batch("--report /dev/full " + shellQuote(rushes.string()), out);
@@ -219,7 +230,10 @@ TEST_F(BatchCommandTest, AReportThatCannotBeWrittenFailsTheBatch) {
     expectGraded(out / "a_vantrel_10bit.mp4");
 }
 
-TEST_F(BatchCommandTest, InterruptKeepsFinishedOutputsAndStartsNoMoreClips) {
+// Ctrl-C at a terminal, SIGTERM from a scheduler cancelling the job.
+class BatchStopTest : public BatchCommandTest, public ::testing::WithParamInterface<int> {};
+
+TEST_P(BatchStopTest, KeepsFinishedOutputsAndStartsNoMoreClips) {
     addClip("a.mp4");
     addClip("b.mp4");
     fs::create_directories(out);
@@ -238,14 +252,18 @@ TEST_F(BatchCommandTest, InterruptKeepsFinishedOutputsAndStartsNoMoreClips) {
     });
     // Wait (without a deadline of our own: ctest's timeout guards) until a and b
     // are reported, so c is the clip being graded.
-    while (readReport(report).size() < 2 &&
+    auto linesEnded = [&] {
+        auto text = fs::exists(report) ? test::readFile(report) : std::string();
+        return std::count(text.begin(), text.end(), '\n');
+    };
+    while (linesEnded() < 2 &&
            done.wait_for(std::chrono::milliseconds(50)) != std::future_status::ready) {
     }
     std::string pid;
     std::ifstream(pidFile) >> pid;
     ASSERT_FALSE(pid.empty());
     std::this_thread::sleep_for(std::chrono::milliseconds(500));
-    ::kill(std::stoi(pid), SIGINT);
+    ::kill(std::stoi(pid), GetParam());
     auto result = done.get();
 
     EXPECT_EQ(result.exitCode, 130) << result.err;
@@ -259,6 +277,11 @@ TEST_F(BatchCommandTest, InterruptKeepsFinishedOutputsAndStartsNoMoreClips) {
     EXPECT_NE(result.out.find("Batch stopped: 2 of 4 clips ended"), std::string::npos)
         << result.out;
 }
+
+INSTANTIATE_TEST_SUITE_P(Signals, BatchStopTest, ::testing::Values(SIGINT, SIGTERM),
+                         [](const auto& info) {
+                             return info.param == SIGINT ? "SIGINT" : "SIGTERM";
+                         });
 
 } // namespace
 } // namespace vantrel
