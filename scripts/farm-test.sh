@@ -188,4 +188,34 @@ run_farm
 grep -qx "Batch: 5 clips: 0 done, 1 failed, 4 skipped." "$tmp/summary.txt" ||
   fail "the second run did not skip the finished clips"
 
+# Cancelling: SIGTERM to the script (as a Ctrl-C would) cancels the array; the
+# clip being graded leaves nothing behind, the finished one stays.
+rushes="$tmp/rushes2"
+out="$tmp/out2"
+mkdir -p "$rushes"
+ffmpeg -loglevel error -y -f lavfi -i testsrc2=size=64x48:rate=25:duration=0.2 \
+  -c:v libx264 -preset ultrafast "$rushes/a.mp4"
+ffmpeg -loglevel error -y -f lavfi -i testsrc2=size=640x360:rate=25:duration=20 \
+  -c:v libx264 -preset ultrafast "$rushes/b.mp4"
+# In its own process group, so that the signal reaches sbatch as well, as at a terminal.
+setsid "$root/scripts/slurm-batch.sh" --shards 1 --cli "$cli" \
+  -- --job "$root/samples/sample-job.json" --preset slow --output-dir "$out" "$rushes" \
+  >"$tmp/summary.txt" 2>&1 &
+farm=$!
+for _ in $(seq 240); do
+  [ "$(cat "$out"/.vantrel-slurm.*/shard-0.jsonl 2>/dev/null | grep -c '')" -ge 1 ] && break
+  kill -0 "$farm" 2>/dev/null || break
+  sleep 0.5
+done
+sleep 1
+kill -TERM -- "-$farm" 2>/dev/null || true
+status=0
+wait "$farm" || status=$?
+cat "$tmp/summary.txt"
+[ $status -eq 130 ] || fail "expected exit 130 when cancelled, got $status"
+[ -z "$(squeue -h 2>/dev/null)" ] || fail "the array is still queued after the cancel"
+[ "$(cd "$out" && find . | sort | tr '\n' ' ')" = ". ./a_vantrel_10bit.mp4 " ] ||
+  fail "after the cancel, expected only a's output, found: $(cd "$out" && find .)"
+grep -q "^Batch stopped: 1 of 2 clips ended" "$tmp/summary.txt" || fail "no stop summary"
+
 echo "farm-test: passed"

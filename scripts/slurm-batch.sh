@@ -70,7 +70,7 @@ if [ -z "$cli" ]; then
 fi
 [ -x "$cli" ] || die_usage "no vantrel-cli at $cli (give --cli)"
 cli="$(realpath "$cli")"
-for tool in sbatch scancel jq; do
+for tool in sbatch squeue scancel jq; do
   command -v "$tool" >/dev/null || die_usage "$tool is not installed"
 done
 
@@ -129,6 +129,14 @@ echo "slurm-batch: submitted job array $job_id"
 while kill -0 "$sbatch_pid" 2>/dev/null; do
   wait "$sbatch_pid"
 done
+# sbatch may have been stopped by the same signal: give the cancelled tasks time
+# to stop their exports and write down how they ended.
+if [ $interrupted -eq 1 ]; then
+  for _ in $(seq 240); do
+    [ -z "$(squeue -h -j "$job_id" -o %i 2>/dev/null)" ] && break
+    sleep 0.5
+  done
+fi
 
 merged="$work/merged.jsonl"
 : >"$merged"
@@ -140,7 +148,7 @@ for ((shard = 0; shard < shards; shard++)); do
   case "$code" in
     0|1) ;;
     130) stopped=1 ;;
-    *) unfinished+=("$shard") ;;
+    *) if [ $interrupted -eq 1 ]; then stopped=1; else unfinished+=("$shard"); fi ;;
   esac
 done
 [ -n "$report" ] && cp "$merged" "$report"
