@@ -80,8 +80,8 @@ public:
     BatchRun(const BatchArguments& args, std::vector<BatchClip> clips, std::ostream* report,
              const CancellationToken& stop)
         : args_(args), clips_(std::move(clips)), report_(report), stop_(stop),
-          slots_(static_cast<std::size_t>(std::clamp<std::size_t>(
-              static_cast<std::size_t>(args.jobs), 1, std::max<std::size_t>(clips_.size(), 1)))),
+          slots_(std::clamp<std::size_t>(static_cast<std::size_t>(args.jobs), 1,
+                                         std::max<std::size_t>(clips_.size(), 1))),
           lut_(args.lut.empty() ? std::nullopt : std::optional<fs::path>(args.lut)),
           bitrate_(bitrateOverrideOrWarn(args.bitrateMbps)), terminal_(isatty(STDERR_FILENO) != 0) {
     }
