@@ -45,7 +45,12 @@ bool hidden(const fs::path& path) {
     return !name.empty() && name[0] == '.';
 }
 
+bool byInput(const BatchClip& a, const BatchClip& b) {
+    return a.input.native() < b.input.native();
+}
+
 void addFolder(const fs::path& folder, const fs::path& outputDir, std::vector<Found>& found) {
+    std::vector<Found> inFolder;
     std::error_code error;
     fs::recursive_directory_iterator walk(folder, error);
     if (error)
@@ -64,10 +69,15 @@ void addFolder(const fs::path& folder, const fs::path& outputDir, std::vector<Fo
         auto relative = entry.path().lexically_relative(folder);
         auto output =
             outputDir / relative.parent_path() / Exporter::defaultOutputName(entry.path());
-        found.push_back({{entry.path(), output}, identityOf(entry.path())});
+        inFolder.push_back({{entry.path(), output}, identityOf(entry.path())});
     }
     if (error)
         cannotRead(folder, error);
+    // Folders list their entries in no set order; sorted, the same file reached
+    // twice (through a link) is kept under the same name on every node.
+    std::sort(inFolder.begin(), inFolder.end(),
+              [](const Found& a, const Found& b) { return byInput(a.clip, b.clip); });
+    found.insert(found.end(), inFolder.begin(), inFolder.end());
 }
 
 } // namespace
@@ -106,9 +116,7 @@ std::vector<BatchClip> planBatch(const std::vector<fs::path>& inputs, const fs::
             continue;
         clips.push_back(f.clip);
     }
-    std::sort(clips.begin(), clips.end(), [](const BatchClip& a, const BatchClip& b) {
-        return a.input.native() < b.input.native();
-    });
+    std::sort(clips.begin(), clips.end(), byInput);
 
     std::map<fs::path, const BatchClip*> byOutput;
     std::string collisions;

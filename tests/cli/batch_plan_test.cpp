@@ -91,6 +91,15 @@ TEST_F(BatchPlanTest, AClipReachedTwiceIsPlannedOnceAsFirstReached) {
         EXPECT_EQ(plan(c.inputs), c.expected) << ::testing::PrintToString(c.inputs);
 }
 
+TEST_F(BatchPlanTest, AClipLinkedTwiceInOneFolderKeepsTheFirstNameInSortedOrder) {
+    // Whatever order the folder lists them in: shards on other nodes must agree.
+    touch(dir / "links/m.mp4");
+    for (const char* link : {"links/z.mp4", "links/b.mp4", "links/y.mp4"})
+        fs::create_symlink(dir / "links/m.mp4", dir / link);
+    EXPECT_EQ(plan({"links"}),
+              (std::vector<std::string>{"links/b.mp4 -> out/b_vantrel_10bit.mp4"}));
+}
+
 TEST_F(BatchPlanTest, TwoClipsForOneOutputAreRefusedBeforeAnythingIsWritten) {
     const std::vector<std::vector<std::string>> cases = {
         {"day1/clip.mov", "day2/clip.mov"}, // same name under two folders given
