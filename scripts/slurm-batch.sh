@@ -159,10 +159,12 @@ failed_count=$(count failed)
 skipped_count=$(count skipped)
 ended=$((done_count + failed_count + skipped_count))
 
+clips="$planned clips"
+[ "$planned" -eq 1 ] && clips="1 clip"
 if [ $interrupted -eq 1 ] || [ $stopped -eq 1 ]; then
-  echo "Batch stopped: $ended of $planned clips ended ($done_count done, $failed_count failed, $skipped_count skipped); finished outputs are kept."
+  echo "Batch stopped: $ended of $clips ended ($done_count done, $failed_count failed, $skipped_count skipped); finished outputs are kept."
 else
-  echo "Batch: $planned clips: $done_count done, $failed_count failed, $skipped_count skipped."
+  echo "Batch: $clips: $done_count done, $failed_count failed, $skipped_count skipped."
 fi
 jq -r 'select(.status == "failed") | "Failed: \(.input): \(.error)"' "$merged"
 for shard in "${unfinished[@]}"; do

@@ -72,6 +72,10 @@ std::string duration(double seconds) {
     return fmt::format("{}:{:02d}", s / 60, s % 60);
 }
 
+std::string clipCount(std::size_t count) {
+    return fmt::format("{} {}", count, count == 1 ? "clip" : "clips");
+}
+
 // Runs the clips on `jobs` threads. Everything the threads share (counters, the
 // progress line, stdout/stderr, the report) goes through one mutex; the exports
 // themselves run unlocked.
@@ -247,10 +251,10 @@ private:
         auto counts = fmt::format("{} done, {} failed, {} skipped", done_, failed_, skipped_);
         if (stop_) {
             auto ended = done_ + failed_ + skipped_;
-            fmt::print("Batch stopped: {} of {} clips ended ({}); finished outputs are kept.\n",
-                       ended, clips_.size(), counts);
+            fmt::print("Batch stopped: {} of {} ended ({}); finished outputs are kept.\n", ended,
+                       clipCount(clips_.size()), counts);
         } else {
-            fmt::print("Batch: {} clips: {}.\n", clips_.size(), counts);
+            fmt::print("Batch: {}: {}.\n", clipCount(clips_.size()), counts);
         }
         for (const auto& [clip, outcome] : failures_)
             fmt::print("Failed: {}: {}\n", clip.input.string(), outcome.error);

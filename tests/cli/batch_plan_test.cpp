@@ -147,11 +147,6 @@ TEST_F(BatchPlanTest, OutputsWrittenIntoTheInputFolderAreNotGradedAgain) {
               }));
 }
 
-TEST_F(BatchPlanTest, MissingInputIsRefused) {
-    EXPECT_THROW(plan({"nothing-here"}), BatchPlanError);
-    EXPECT_TRUE(plan({}).empty());
-}
-
 TEST(ShardTest, ParsesOnlyIndexSlashCountWithIndexBelowCount) {
     struct Case {
         const char* text;
