@@ -83,10 +83,16 @@ for _ in $(seq 50); do
 done
 [ -S "$tmp/munge.socket" ] || fail "munged opened no socket"
 
-host="$(hostname -s)"
-# The node as slurmd itself sees it (CPUs, sockets, cores, memory), so it is
-# never drained for having less than configured.
+# The node as slurmd itself sees it (name, CPUs, sockets, cores), so it is never
+# drained for having less than configured; memory with some room to spare.
 node="$(slurmd -C | head -n 1)"
+host="$(sed -n 's/^NodeName=\([^ ]*\).*/\1/p' <<<"$node")"
+memory="$(sed -n 's/.*RealMemory=\([0-9]*\).*/\1/p' <<<"$node")"
+{ [ -n "$host" ] && [ -n "$memory" ]; } || fail "cannot read the node from slurmd -C: $node"
+node="${node/RealMemory=$memory/RealMemory=$((memory * 9 / 10))}"
+ctld_port="$(free_port)"
+slurmd_port="$(free_port)"
+while [ "$slurmd_port" = "$ctld_port" ]; do slurmd_port="$(free_port)"; done
 mkdir -p "$tmp/state" "$tmp/spool"
 export SLURM_CONF="$tmp/slurm.conf"
 cat >"$SLURM_CONF" <<EOF
@@ -94,8 +100,8 @@ ClusterName=vantrelfarm
 SlurmctldHost=$host(127.0.0.1)
 SlurmUser=root
 SlurmdUser=root
-SlurmctldPort=$(free_port)
-SlurmdPort=$(free_port)
+SlurmctldPort=$ctld_port
+SlurmdPort=$slurmd_port
 AuthType=auth/munge
 CredType=cred/munge
 AuthInfo=socket=$tmp/munge.socket
