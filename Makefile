@@ -4,7 +4,7 @@ JOBS ?= $(shell nproc)
 CLI := $(BUILD_DIR)/vantrel-cli
 DEMO_DIR := $(BUILD_DIR)/demo
 
-.PHONY: all deps configure build test demo bench format clean
+.PHONY: all deps configure build test farm-test demo bench format clean
 
 all: build
 
@@ -21,6 +21,10 @@ build: configure
 
 test: build
 	cd $(BUILD_DIR) && ctest --output-on-failure -j $(JOBS)
+
+# A throw-away single-node Slurm cluster grades a few clips in two shards (as root).
+farm-test: build
+	./scripts/farm-test.sh $(BUILD_DIR)
 
 # A ten-second test pattern with a tone, graded by the sample job next to it.
 demo: build

@@ -3,6 +3,11 @@
 // subcommand runs, its callback stores the process exit code in `exitCode`
 // (0 success, 1 failure with the error's description on stderr).
 
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
 #include <CLI/CLI.hpp>
 
 namespace vantrel::cli {
@@ -11,5 +16,13 @@ void addLutCommand(CLI::App& app, int& exitCode);
 void addJobCommand(CLI::App& app, int& exitCode);
 // `export` and `plan`.
 void addExportCommands(CLI::App& app, int& exitCode);
+// `batch`: one job over many clips. Exit 130 when stopped by a signal.
+void addBatchCommand(CLI::App& app, int& exitCode);
+
+// The x265 speed presets --preset accepts.
+extern const std::vector<std::string> presets;
+// --bitrate-mbps as bits per second; text that is no positive number gives no
+// override and a warning on stderr.
+std::optional<std::int64_t> bitrateOverrideOrWarn(const std::string& mbps);
 
 } // namespace vantrel::cli

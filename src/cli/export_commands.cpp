@@ -27,10 +27,6 @@ struct ExportArguments {
     bool quiet = false;
 };
 
-const std::vector<std::string> presets = {"ultrafast", "superfast", "veryfast", "faster",
-                                          "fast",      "medium",    "slow",     "slower",
-                                          "veryslow",  "placebo"};
-
 void addSharedOptions(CLI::App& command, ExportArguments& args) {
     command.add_option("--job", args.job, "Job file (JSON)")->required()->check(CLI::ExistingFile);
     command.add_option("--input", args.input, "Video to grade")
@@ -58,13 +54,7 @@ std::optional<std::filesystem::path> lutPath(const ExportArguments& args) {
 }
 
 std::optional<std::int64_t> bitrateOverride(const ExportArguments& args) {
-    auto bps = Exporter::parseBitrateOverride(args.bitrateMbps);
-    if (!bps && args.bitrateMbps.find_first_not_of(" \t") != std::string::npos)
-        fmt::print(stderr,
-                   "vantrel-cli: --bitrate-mbps \"{}\" is not a positive number of "
-                   "Mbit/s; using the job's bitrate.\n",
-                   args.bitrateMbps);
-    return bps;
+    return bitrateOverrideOrWarn(args.bitrateMbps);
 }
 
 nlohmann::json settingsJson(const media::VideoSettings& s) {
@@ -210,6 +200,20 @@ int runPlan(const ExportArguments& args) {
 }
 
 } // namespace
+
+const std::vector<std::string> presets = {"ultrafast", "superfast", "veryfast", "faster",
+                                          "fast",      "medium",    "slow",     "slower",
+                                          "veryslow",  "placebo"};
+
+std::optional<std::int64_t> bitrateOverrideOrWarn(const std::string& mbps) {
+    auto bps = Exporter::parseBitrateOverride(mbps);
+    if (!bps && mbps.find_first_not_of(" \t") != std::string::npos)
+        fmt::print(stderr,
+                   "vantrel-cli: --bitrate-mbps \"{}\" is not a positive number of "
+                   "Mbit/s; using the job's bitrate.\n",
+                   mbps);
+    return bps;
+}
 
 void addExportCommands(CLI::App& app, int& exitCode) {
     static ExportArguments exportArgs;

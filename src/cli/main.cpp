@@ -20,6 +20,7 @@ int main(int argc, char** argv) {
     vantrel::cli::addLutCommand(app, exitCode);
     vantrel::cli::addJobCommand(app, exitCode);
     vantrel::cli::addExportCommands(app, exitCode);
+    vantrel::cli::addBatchCommand(app, exitCode);
 
     try {
         app.parse(argc, argv);

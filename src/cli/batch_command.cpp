@@ -1,0 +1,363 @@
+// `vantrel-cli batch`: one job over many clips, each an ordinary export, with resume,
+// a report and a progress line. Clips are independent: one that fails is reported
+// and the batch goes on.
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <fstream>
+#include <iostream>
+#include <mutex>
+#include <thread>
+#include <unistd.h>
+
+#include <fmt/format.h>
+#include <nlohmann/json.hpp>
+
+#include "cli/batch_plan.hpp"
+#include "cli/commands.hpp"
+#include "cli/signals.hpp"
+#include "exporter/exporter.hpp"
+
+namespace vantrel::cli {
+
+namespace {
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+struct BatchArguments {
+    std::string job;
+    std::string lut;
+    std::string outputDir;
+    std::string bitrateMbps;
+    std::string preset = "medium";
+    std::string report;
+    std::string shard;
+    int jobs = 1;
+    bool list = false;
+    bool force = false;
+    std::vector<std::string> inputs;
+};
+
+// `cancelled` is an export stopped by a signal: it did not end, so it is neither
+// counted nor reported and the next run grades it again.
+enum class ClipStatus { done, failed, skipped, cancelled };
+
+struct ClipOutcome {
+    ClipStatus status = ClipStatus::failed;
+    std::string error; // the full description, when failed
+    std::int64_t frames = 0;
+    double seconds = 0;
+};
+
+const char* statusName(ClipStatus status) {
+    switch (status) {
+    case ClipStatus::done:
+        return "done";
+    case ClipStatus::failed:
+        return "failed";
+    case ClipStatus::skipped:
+        return "skipped";
+    case ClipStatus::cancelled:
+        return "cancelled";
+    }
+    return "failed";
+}
+
+std::string duration(double seconds) {
+    auto s = static_cast<long long>(seconds + 0.5);
+    if (s >= 3600)
+        return fmt::format("{}:{:02d}:{:02d}", s / 3600, s / 60 % 60, s % 60);
+    return fmt::format("{}:{:02d}", s / 60, s % 60);
+}
+
+std::string clipCount(std::size_t count) {
+    return fmt::format("{} {}", count, count == 1 ? "clip" : "clips");
+}
+
+// Runs the clips on `jobs` threads. Everything the threads share (counters, the
+// progress line, stdout/stderr, the report) goes through one mutex; the exports
+// themselves run unlocked.
+class BatchRun {
+public:
+    BatchRun(const BatchArguments& args, std::vector<BatchClip> clips, std::ostream* report,
+             const CancellationToken& stop)
+        : args_(args), clips_(std::move(clips)), report_(report), stop_(stop),
+          slots_(std::clamp<std::size_t>(static_cast<std::size_t>(args.jobs), 1,
+                                         std::max<std::size_t>(clips_.size(), 1))),
+          lut_(args.lut.empty() ? std::nullopt : std::optional<fs::path>(args.lut)),
+          bitrate_(bitrateOverrideOrWarn(args.bitrateMbps)), terminal_(isatty(STDERR_FILENO) != 0) {
+    }
+
+    int run() {
+        std::vector<std::thread> workers;
+        for (std::size_t slot = 0; slot < slots_.size(); ++slot)
+            workers.emplace_back([this, slot] { work(slot); });
+        for (auto& worker : workers)
+            worker.join();
+        clearLine();
+        return summarise();
+    }
+
+private:
+    struct Slot {
+        std::string name; // file name of the clip being graded, empty when idle
+        std::int64_t framesDone = 0;
+        std::int64_t framesExpected = 0;
+    };
+
+    void work(std::size_t slot) {
+        for (;;) {
+            std::size_t index = 0;
+            {
+                std::lock_guard lock(mutex_);
+                if (next_ >= clips_.size() || stop_)
+                    return;
+                index = next_++;
+                slots_[slot] = Slot{clips_[index].input.filename().string(), 0, 0};
+            }
+            auto outcome = grade(clips_[index], slot);
+            std::lock_guard lock(mutex_);
+            slots_[slot] = Slot{};
+            record(clips_[index], outcome);
+        }
+    }
+
+    ClipOutcome grade(const BatchClip& clip, std::size_t slot) {
+        std::error_code error;
+        // Only complete files are ever renamed into place, so an output that exists
+        // is a finished one.
+        if (!args_.force && fs::exists(clip.output, error))
+            return {ClipStatus::skipped, {}, 0, 0};
+        auto started = Clock::now();
+        auto seconds = [&] {
+            return std::chrono::duration<double>(Clock::now() - started).count();
+        };
+        std::int64_t frames = 0;
+        try {
+            auto folder = clip.output.parent_path();
+            if (!folder.empty() && !fs::create_directories(folder, error) && error)
+                throw FileError(error.value(), "create the folder", folder);
+            ExportOptions options;
+            options.preset = args_.preset;
+            options.cancellation = &stop_;
+            options.progress = [this, slot, &frames](std::int64_t done, std::int64_t expected) {
+                frames = done;
+                std::lock_guard lock(mutex_);
+                slots_[slot].framesDone = done;
+                slots_[slot].framesExpected = expected;
+                showProgress(false);
+            };
+            Exporter::exportVideo(args_.job, lut_, clip.input, clip.output, bitrate_, options);
+            return {ClipStatus::done, {}, frames, seconds()};
+        } catch (const ExportCancelled&) {
+            return {ClipStatus::cancelled, {}, frames, seconds()};
+        } catch (const Error& failure) {
+            return {ClipStatus::failed, failure.description(), frames, seconds()};
+        } catch (const std::exception& failure) {
+            return {ClipStatus::failed, failure.what(), frames, seconds()};
+        }
+    }
+
+    // Called with the mutex held.
+    void record(const BatchClip& clip, const ClipOutcome& outcome) {
+        if (outcome.status == ClipStatus::cancelled)
+            return;
+        clearLine();
+        switch (outcome.status) {
+        case ClipStatus::done:
+            ++done_;
+            fmt::print("Done: {}\n", clip.output.string());
+            break;
+        case ClipStatus::failed:
+            ++failed_;
+            failures_.push_back({clip, outcome});
+            fmt::print(stderr, "Failed: {}: {}\n", clip.input.string(), outcome.error);
+            break;
+        case ClipStatus::skipped:
+            ++skipped_;
+            fmt::print("Skipped: {} exists\n", clip.output.string());
+            break;
+        case ClipStatus::cancelled:
+            break;
+        }
+        std::fflush(stdout);
+        writeReportLine(clip, outcome);
+        showProgress(true);
+    }
+
+    void writeReportLine(const BatchClip& clip, const ClipOutcome& outcome) {
+        if (!report_)
+            return;
+        nlohmann::json line = {
+            {"input", clip.input.string()},
+            {"output", clip.output.string()},
+            {"status", statusName(outcome.status)},
+        };
+        if (outcome.status == ClipStatus::failed)
+            line["error"] = outcome.error;
+        line["frames"] = outcome.frames;
+        line["seconds"] = outcome.seconds;
+        // File names need not be UTF-8; JSON text must be.
+        *report_ << line.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) << '\n';
+        report_->flush();
+    }
+
+    // Called with the mutex held. The time left is the clips still to grade at the
+    // rate clips have been graded so far, counting the done share of running ones;
+    // skipped clips cost next to nothing and are left out of both.
+    void showProgress(bool force) {
+        if (!terminal_ || stop_)
+            return;
+        auto now = Clock::now();
+        if (!force && now - lastShown_ < std::chrono::milliseconds(200))
+            return;
+        lastShown_ = now;
+        std::string line =
+            fmt::format("{}/{} clips: {} done, {} failed, {} skipped", done_ + failed_ + skipped_,
+                        clips_.size(), done_, failed_, skipped_);
+        double running = 0;
+        std::vector<std::string> current;
+        for (const auto& slot : slots_) {
+            if (slot.name.empty())
+                continue;
+            double share = slot.framesExpected > 0
+                               ? std::min(1.0, static_cast<double>(slot.framesDone) /
+                                                   static_cast<double>(slot.framesExpected))
+                               : 0;
+            running += share;
+            current.push_back(fmt::format("{} {:.0f}%", slot.name, 100 * share));
+        }
+        if (!current.empty())
+            line += fmt::format(" | {}", fmt::join(current, ", "));
+        double graded = static_cast<double>(done_ + failed_) + running;
+        double left = static_cast<double>(clips_.size() - done_ - failed_ - skipped_) - running;
+        double elapsed = std::chrono::duration<double>(now - started_).count();
+        if (graded > 0.01 && elapsed > 0 && left > 0)
+            line += fmt::format(" | {} left", duration(left * elapsed / graded));
+        fmt::print(stderr, "\r\033[K{}", line);
+        std::fflush(stderr);
+        lineShown_ = true;
+    }
+
+    void clearLine() {
+        if (lineShown_)
+            std::fputs("\r\033[K", stderr);
+        lineShown_ = false;
+    }
+
+    int summarise() {
+        auto counts = fmt::format("{} done, {} failed, {} skipped", done_, failed_, skipped_);
+        if (stop_) {
+            auto ended = done_ + failed_ + skipped_;
+            fmt::print("Batch stopped: {} of {} ended ({}); finished outputs are kept.\n", ended,
+                       clipCount(clips_.size()), counts);
+        } else {
+            fmt::print("Batch: {}: {}.\n", clipCount(clips_.size()), counts);
+        }
+        for (const auto& [clip, outcome] : failures_)
+            fmt::print("Failed: {}: {}\n", clip.input.string(), outcome.error);
+        std::fflush(stdout);
+        bool reportLost = report_ && !report_->good();
+        if (reportLost)
+            fmt::print(stderr, "vantrel-cli: the report {} could not be written completely.\n",
+                       args_.report);
+        if (stop_)
+            return 130;
+        return failed_ > 0 || reportLost ? 1 : 0;
+    }
+
+    const BatchArguments& args_;
+    const std::vector<BatchClip> clips_;
+    std::ostream* report_;
+    const CancellationToken& stop_;
+
+    std::mutex mutex_;
+    std::vector<Slot> slots_;
+    std::size_t next_ = 0;
+    std::size_t done_ = 0;
+    std::size_t failed_ = 0;
+    std::size_t skipped_ = 0;
+    std::vector<std::pair<BatchClip, ClipOutcome>> failures_;
+
+    const std::optional<fs::path> lut_;
+    const std::optional<std::int64_t> bitrate_;
+    const bool terminal_;
+    bool lineShown_ = false;
+    Clock::time_point started_ = Clock::now();
+    Clock::time_point lastShown_;
+};
+
+int usageError(const std::string& message) {
+    fmt::print(stderr, "vantrel-cli batch: {}\n", message);
+    return 2;
+}
+
+int runBatch(const BatchArguments& args) {
+    std::vector<BatchClip> clips;
+    try {
+        clips = planBatch({args.inputs.begin(), args.inputs.end()}, args.outputDir);
+    } catch (const BatchPlanError& error) {
+        return usageError(error.what());
+    }
+    if (!args.shard.empty())
+        clips = takeShard(clips, *parseShard(args.shard));
+
+    if (args.list) {
+        for (const auto& clip : clips)
+            fmt::print("{} \u2192 {}\n", clip.input.string(), clip.output.string());
+        return 0;
+    }
+
+    std::ofstream report;
+    if (!args.report.empty()) {
+        report.open(args.report, std::ios::out | std::ios::trunc);
+        if (!report)
+            return usageError(fmt::format("cannot write the report {}", args.report));
+    }
+    const auto& stop = stopOnSignals();
+    BatchRun run(args, std::move(clips), args.report.empty() ? nullptr : &report, stop);
+    return run.run();
+}
+
+} // namespace
+
+void addBatchCommand(CLI::App& app, int& exitCode) {
+    static BatchArguments args;
+    auto* command = app.add_subcommand(
+        "batch", "Grade many clips with one job; outputs that exist already are skipped");
+    command->add_option("--job", args.job, "Job file (JSON)")->required()->check(CLI::ExistingFile);
+    command->add_option("--lut", args.lut, ".cube file that replaces the job's LUT")
+        ->check(CLI::ExistingFile);
+    command
+        ->add_option("--output-dir", args.outputDir,
+                     "Folder for the outputs, which keep the layout of the input folders")
+        ->required();
+    command->add_option("--bitrate-mbps", args.bitrateMbps,
+                        "Average bitrate in Mbit/s, e.g. 12 or 12,5 (default: the job's)");
+    command->add_option("--preset", args.preset, "x265 speed preset (default medium)")
+        ->check(CLI::IsMember(presets));
+    command->add_option("--jobs", args.jobs, "Exports at once (default 1)")
+        ->check(CLI::Range(1, 256));
+    command->add_option("--report", args.report, "JSON Lines file, one object per clip as it ends");
+    command
+        ->add_option("--shard", args.shard,
+                     "I/N: only the clips whose position in the sorted list is I modulo N")
+        ->check(CLI::Validator(
+            [](const std::string& text) {
+                return parseShard(text) ? std::string() : "expected I/N with 0 <= I < N";
+            },
+            "I/N"));
+    command->add_flag("--list", args.list, "Print the plan (input \u2192 output); write nothing");
+    command->add_flag("--force", args.force, "Grade clips whose output exists again");
+    command
+        ->add_option("inputs", args.inputs,
+                     "Clips, or folders whose mp4/mov/m4v files are graded, recursively "
+                     "(names starting with a dot are left out)")
+        ->required()
+        ->check(CLI::ExistingPath);
+    command->callback([&exitCode] { exitCode = runBatch(args); });
+}
+
+} // namespace vantrel::cli
