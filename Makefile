@@ -39,3 +39,8 @@ format:
 
 clean:
 	rm -rf $(BUILD_DIR)
+
+# The desktop window: builds it and opens it.
+.PHONY: app
+app: build
+	$(BUILD_DIR)/vantrel
