@@ -9,6 +9,7 @@
 #include <QTest>
 #include <QWindow>
 
+#include "app/command_line.hpp"
 #include "app/widgets.hpp"
 #include "window_test_support.hpp"
 
@@ -298,6 +299,18 @@ private slots:
         QCOMPARE(panel.kind, PanelRequest::Kind::save);
         QCOMPARE(panel.proposedName, proposed);
         QCOMPARE(panel.fileTypes, (QStringList{"mov", "mp4"}));
+    }
+
+    void filesOnTheCommandLineAreAppliedAsDropped() {
+        ContentView view(desktop);
+        openFiles(view,
+                  {"job.json", "file:///in/look.cube", "sub/clip.M4V", "notes.txt",
+                   "https://example.org/other.mov"},
+                  "/work/dir");
+        QCOMPARE(text(view.state().jobURL), QString("/work/dir/job.json"));
+        QCOMPARE(text(view.state().lutOverrideURL), QString("/in/look.cube"));
+        QCOMPARE(text(view.state().inputURL), QString("/work/dir/sub/clip.M4V"));
+        QCOMPARE(text(view.state().outputURL), QString("/work/dir/sub/clip_vantrel_10bit.mp4"));
     }
 };
 
