@@ -40,7 +40,11 @@ format:
 clean:
 	rm -rf $(BUILD_DIR)
 
-# The desktop window: builds it and opens it.
-.PHONY: app
+# The desktop window: `make app` builds and opens it, `make package` builds the .deb
+# (build/vantrel_*.deb).
+.PHONY: app package
 app: build
 	$(BUILD_DIR)/vantrel
+
+package: build
+	cd $(BUILD_DIR) && cpack -G DEB
