@@ -154,18 +154,12 @@ private slots:
             state.jobURL.reset();
         if (!input)
             state.inputURL.reset();
-        bool called = false;
+        std::optional<ExportRequest> seen;
         ScriptedDesktop desktop;
-        ContentView view(
-            desktop,
-            [&called](const ExportRequest& r, const ExportOptions&) {
-                called = true;
-                return ExportResult{r.outputURL};
-            },
-            state);
+        ContentView view(desktop, recordingExport(seen), state);
         view.startExport();
         QCoreApplication::processEvents();
-        QVERIFY(!called);
+        QVERIFY(!seen);
         QVERIFY(desktop.panelsShown.isEmpty());
         QCOMPARE(view.state().statusText, QString("Ready"));
         QVERIFY(!view.state().isExporting);
@@ -175,13 +169,7 @@ private slots:
     void savePanelWhenNoOutputIsSet() {
         std::optional<ExportRequest> seen;
         ScriptedDesktop desktop;
-        ContentView view(
-            desktop,
-            [&seen](const ExportRequest& r, const ExportOptions&) {
-                seen = r;
-                return ExportResult{r.outputURL};
-            },
-            readyState());
+        ContentView view(desktop, recordingExport(seen), readyState());
         desktop.panelAnswers = {std::nullopt, path("chosen.mp4")};
 
         view.startExport();

@@ -185,24 +185,19 @@ private slots:
     void bitrateOverride() {
         QFETCH(QString, typed);
         QFETCH(qint64, bps);
-        std::optional<std::int64_t> seen = 42;
+        std::optional<ExportRequest> seen;
         ScriptedDesktop desktop;
         WindowState state;
         state.jobURL = "/in/job.json";
         state.inputURL = "/in/clip.mov";
         state.outputURL = "/in/out.mov";
-        ContentView view(
-            desktop,
-            [&seen](const ExportRequest& request, const ExportOptions&) {
-                seen = request.bitrateOverrideBps;
-                return ExportResult{request.outputURL};
-            },
-            state);
+        ContentView view(desktop, recordingExport(seen), state);
         QTest::keyClicks(part<QLineEdit>(view, "bitrateField"), typed);
         QCOMPARE(view.state().bitrateMbps, typed);
         view.startExport();
         QTRY_VERIFY(!view.state().isExporting);
-        QCOMPARE(seen.value_or(-1), bps);
+        QVERIFY(seen);
+        QCOMPARE(seen->bitrateOverrideBps.value_or(-1), bps);
     }
 
     void longFileNameIsElidedAtItsEnd() {

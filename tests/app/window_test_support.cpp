@@ -25,6 +25,13 @@ bool ScriptedDesktop::confirm(QWidget*, const QString& question) {
     return confirmAnswer;
 }
 
+ExportFunction recordingExport(std::optional<ExportRequest>& seen) {
+    return [&seen](const ExportRequest& request, const ExportOptions&) {
+        seen = request;
+        return ExportResult{request.outputURL};
+    };
+}
+
 bool makeMedia(const QString& arguments, const QString& output) {
     QProcess ffmpeg;
     ffmpeg.start("ffmpeg", QStringList{"-nostdin", "-y", "-loglevel", "error"} +

@@ -37,6 +37,9 @@ template <typename Widget> Widget* part(const ContentView& view, const char* nam
     return widget;
 }
 
+// An export that succeeds at once and keeps what it was asked to do.
+ExportFunction recordingExport(std::optional<ExportRequest>& seen);
+
 // Runs ffmpeg with `arguments` before the output path; false when it failed.
 bool makeMedia(const QString& arguments, const QString& output);
 // A tiny 10-frame test-pattern clip.
