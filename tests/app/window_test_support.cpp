@@ -1,6 +1,8 @@
 #include "window_test_support.hpp"
 
+#include <QAbstractButton>
 #include <QFile>
+#include <QLabel>
 #include <QProcess>
 #include <QTest>
 
@@ -23,6 +25,19 @@ std::optional<QString> ScriptedDesktop::runPanel(QWidget*, const PanelRequest& r
 bool ScriptedDesktop::confirm(QWidget*, const QString& question) {
     questionsAsked << question;
     return confirmAnswer;
+}
+
+QString shown(const ContentView& view, const char* name) {
+    auto* widget = part<QWidget>(view, name);
+    if (!widget->isVisibleTo(const_cast<ContentView*>(&view)))
+        return "(hidden)";
+    if (auto* label = qobject_cast<QLabel*>(widget))
+        return label->text();
+    if (auto* button = qobject_cast<QAbstractButton*>(widget))
+        return button->text();
+    if (auto* elided = qobject_cast<ElidedLabel*>(widget))
+        return elided->shownText();
+    return "(no text)";
 }
 
 ExportFunction recordingExport(std::optional<ExportRequest>& seen) {

@@ -13,6 +13,7 @@
 
 #include "app/content_view.hpp"
 #include "app/desktop.hpp"
+#include "app/widgets.hpp"
 
 namespace vantrel::app::test {
 
@@ -36,6 +37,10 @@ template <typename Widget> Widget* part(const ContentView& view, const char* nam
         qFatal("the window has no part named %s", name);
     return widget;
 }
+
+// What a person reads on the label or button named `name`; "(hidden)" when it is
+// not shown.
+QString shown(const ContentView& view, const char* name);
 
 // An export that succeeds at once and keeps what it was asked to do.
 ExportFunction recordingExport(std::optional<ExportRequest>& seen);
