@@ -3,6 +3,7 @@
 
 #include <chrono>
 #include <thread>
+#include <utility>
 
 #include <QCloseEvent>
 #include <QCoreApplication>
@@ -121,6 +122,8 @@ void ContentView::beginExportTask(ExportRequest request) {
             outcome.text = QString::fromStdString(error.description());
         } catch (const std::exception& error) {
             outcome.text = QString::fromLocal8Bit(error.what());
+        } catch (...) {
+            outcome.text = QStringLiteral("The export failed.");
         }
         toWindow(window, [outcome](ContentView& view) { view.finishExport(outcome); });
     });
@@ -148,12 +151,13 @@ void ContentView::finishExport(const Outcome& outcome) {
     if (running_ && running_->thread.joinable())
         running_->thread.join();
     running_.reset();
+    const bool closing = std::exchange(closeWhenStopped_, false);
     switch (outcome.kind) {
     case Outcome::Kind::done:
         state_.statusText = "Done: " + outcome.text;
         break;
     case Outcome::Kind::failed:
-        if (!closeWhenStopped_) {
+        if (!closing) {
             state_.errorText = outcome.text;
             state_.showError = true;
         }
@@ -166,7 +170,7 @@ void ContentView::finishExport(const Outcome& outcome) {
     state_.isExporting = false;
     state_.progressText.clear();
     refresh();
-    if (closeWhenStopped_)
+    if (closing)
         close();
 }
 
