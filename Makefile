@@ -43,3 +43,15 @@ format:
 
 clean:
 	rm -rf $(BUILD_DIR)
+
+# The desktop window: `make app` builds and opens it, `make package` builds the .deb
+# (build/vantrel_*.deb), `make screenshot` retakes docs/window.png under Xvfb.
+.PHONY: app package screenshot
+app: build
+	$(BUILD_DIR)/vantrel
+
+package: build
+	cd $(BUILD_DIR) && cpack -G DEB
+
+screenshot: build
+	./scripts/screenshot-window.sh $(BUILD_DIR)/vantrel docs/window.png

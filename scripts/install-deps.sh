@@ -12,6 +12,8 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   clang-format
   slurm-wlm munge jq
+  # the window: screenshots under Xvfb, the .deb and its desktop entry
+  xvfb x11-apps imagemagick dpkg-dev desktop-file-utils
 )
 
 missing=()

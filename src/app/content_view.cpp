@@ -1,0 +1,257 @@
+// The window's layout and the one place it is drawn from its state.
+
+#include "app/content_view.hpp"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QFile>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+#include "app/desktop.hpp"
+#include "app/widgets.hpp"
+
+namespace vantrel::app {
+
+namespace {
+
+constexpr int contentWidth = 640;
+constexpr int inset = 18;
+
+QLabel* plainLabel(QWidget* parent) {
+    auto* label = new QLabel(parent);
+    // Dynamic texts are file names and error texts: never read as markup.
+    label->setTextFormat(Qt::PlainText);
+    return label;
+}
+
+QString captionOf(const std::optional<Location>& location, const QString& placeholder) {
+    return location ? toQString(location->filename()) : placeholder;
+}
+
+} // namespace
+
+QString toQString(const Location& location) {
+    return QFile::decodeName(QByteArray::fromStdString(location.native()));
+}
+
+Location toLocation(const QString& path) {
+    return Location(QFile::encodeName(path).toStdString());
+}
+
+ContentView::ContentView(Desktop& desktop, ExportFunction exportFunction, WindowState initial,
+                         QWidget* parent)
+    : QWidget(parent), desktop_(desktop), exportFunction_(std::move(exportFunction)),
+      state_(std::move(initial)) {
+    setWindowTitle(QApplication::applicationDisplayName());
+    buildLayout();
+    applyTextStyles();
+    refresh();
+}
+
+void ContentView::buildLayout() {
+    auto* content = new QVBoxLayout(this);
+    content->setContentsMargins(inset, inset, inset, inset);
+    content->setSpacing(14);
+
+    auto* header = new QVBoxLayout;
+    header->setSpacing(2);
+    title_ = plainLabel(this);
+    version_ = plainLabel(this);
+    header->addWidget(title_);
+    header->addWidget(version_);
+    content->addLayout(header);
+
+    dropZone_ = new DropZone(this);
+    dropZone_->setObjectName("dropZone");
+    auto* zone = new QVBoxLayout(dropZone_);
+    zone->setContentsMargins(12, 12, 12, 12);
+    zone->setSpacing(6);
+    dropTitle_ = plainLabel(dropZone_);
+    dropHint_ = plainLabel(dropZone_);
+    zone->addWidget(dropTitle_);
+    zone->addWidget(dropHint_);
+    dropZone_->onHoverChanged = [this](bool hovering) { setDropTarget(hovering); };
+    dropZone_->onDrop = [this](const QList<QUrl>& urls) { return handleDrop(urls); };
+    content->addWidget(dropZone_);
+
+    auto* rows = new QVBoxLayout;
+    rows->setSpacing(10);
+    auto fileRow = [this, rows](QPushButton*& button, ElidedLabel*& caption, const char* name,
+                                void (ContentView::*action)()) {
+        auto* row = new QHBoxLayout;
+        button = new QPushButton(this);
+        button->setObjectName(name);
+        button->setAutoDefault(false);
+        caption = new ElidedLabel(this);
+        caption->setObjectName(QString(name) + "Caption");
+        row->addWidget(button);
+        row->addWidget(caption, 1);
+        rows->addLayout(row);
+        connect(button, &QPushButton::clicked, this, action);
+    };
+    fileRow(jobButton_, jobCaption_, "jobButton", &ContentView::pickJob);
+    fileRow(lutButton_, lutCaption_, "lutButton", &ContentView::pickLutOverride);
+    fileRow(inputButton_, inputCaption_, "inputButton", &ContentView::pickInput);
+    fileRow(outputButton_, outputCaption_, "outputButton", &ContentView::pickOutput);
+
+    auto* bitrateRow = new QHBoxLayout;
+    bitrateLabel_ = plainLabel(this);
+    bitrateLabel_->setFixedWidth(110);
+    bitrateLabel_->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    bitrateField_ = new QLineEdit(this);
+    bitrateField_->setObjectName("bitrateField");
+    bitrateField_->setFixedWidth(120);
+    bitrateHint_ = plainLabel(this);
+    bitrateRow->addWidget(bitrateLabel_);
+    bitrateRow->addWidget(bitrateField_);
+    bitrateRow->addWidget(bitrateHint_, 1);
+    rows->addLayout(bitrateRow);
+    connect(bitrateField_, &QLineEdit::textEdited, this, &ContentView::setBitrateText);
+    content->addLayout(rows);
+
+    auto* actions = new QHBoxLayout;
+    actions->setSpacing(10);
+    exportButton_ = new QPushButton(this);
+    exportButton_->setObjectName("exportButton");
+    exportButton_->setAutoDefault(false);
+    spinner_ = new BusySpinner(this);
+    spinner_->setObjectName("spinner");
+    progress_ = plainLabel(this);
+    progress_->setObjectName("progress");
+    revealButton_ = new QPushButton(this);
+    revealButton_->setObjectName("revealButton");
+    revealButton_->setAutoDefault(false);
+    actions->addWidget(exportButton_);
+    actions->addWidget(spinner_);
+    actions->addWidget(progress_);
+    actions->addWidget(revealButton_);
+    actions->addStretch(1);
+    connect(exportButton_, &QPushButton::clicked, this, &ContentView::startExport);
+    connect(revealButton_, &QPushButton::clicked, this, &ContentView::showInFinder);
+    content->addLayout(actions);
+
+    status_ = plainLabel(this);
+    status_->setObjectName("status");
+    status_->setWordWrap(true);
+    status_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    status_->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+    content->addWidget(status_);
+
+    title_->setObjectName("title");
+    version_->setObjectName("version");
+    dropTitle_->setObjectName("dropTitle");
+    dropHint_->setObjectName("dropHint");
+}
+
+void ContentView::applyTextStyles() {
+    applyTextStyle(title_, TextStyle::title2, true);
+    applyTextStyle(version_, TextStyle::caption);
+    applyTextStyle(dropTitle_, TextStyle::callout);
+    applyTextStyle(dropHint_, TextStyle::caption);
+    applyTextStyle(progress_, TextStyle::caption);
+    applyTextStyle(status_, TextStyle::callout);
+    for (QWidget* secondary : std::initializer_list<QWidget*>{
+             version_, dropTitle_, dropHint_, jobCaption_, lutCaption_, inputCaption_,
+             outputCaption_, bitrateHint_, progress_, status_})
+        applySecondaryColour(secondary);
+}
+
+void ContentView::changeEvent(QEvent* event) {
+    QWidget::changeEvent(event);
+    if (event->type() == QEvent::ApplicationFontChange ||
+        event->type() == QEvent::ApplicationPaletteChange) {
+        applyTextStyles();
+        refresh();
+    }
+}
+
+QString ContentView::versionLine(const QString& shortVersion, const QString& build) {
+    auto part = [](const QString& value) { return value.isEmpty() ? QStringLiteral("?") : value; };
+    return "v" + part(shortVersion) + " (" + part(build) + ")";
+}
+
+void ContentView::refresh() {
+    const auto& s = state_;
+    title_->setText(tr("Vantrel"));
+    version_->setText(versionLine(QApplication::applicationVersion(),
+                                  qApp->property("applicationBuild").toString()));
+
+    dropTitle_->setText(tr("Drag & drop your Job JSON and video here"));
+    dropHint_->setText(s.isDropTarget ? tr("Drop now…") : tr("Or use the buttons below"));
+    dropZone_->setHighlighted(s.isDropTarget);
+
+    jobButton_->setText(tr("Choose Job JSON…"));
+    lutButton_->setText(tr("Choose LUT Override…"));
+    inputButton_->setText(tr("Choose Input Video…"));
+    outputButton_->setText(tr("Choose Output…"));
+    jobCaption_->setText(captionOf(s.jobURL, tr("No job selected")));
+    lutCaption_->setText(captionOf(s.lutOverrideURL, tr("Optional (uses LUT from job)")));
+    inputCaption_->setText(captionOf(s.inputURL, tr("No input selected")));
+    outputCaption_->setText(captionOf(s.outputURL, tr("Default next to input")));
+
+    bitrateLabel_->setText(tr("Bitrate (Mbps)"));
+    bitrateField_->setPlaceholderText(tr("Auto"));
+    // Only on a real difference, so typing keeps its cursor.
+    if (bitrateField_->text() != s.bitrateMbps)
+        bitrateField_->setText(s.bitrateMbps);
+    bitrateHint_->setText(tr("Leave empty for auto"));
+
+    exportButton_->setText(s.isExporting ? tr("Exporting…") : tr("Export 10-bit HEVC"));
+    exportButton_->setEnabled(!s.isExporting && s.inputURL && s.jobURL);
+    spinner_->setVisible(s.isExporting);
+    progress_->setText(s.progressText);
+    progress_->setVisible(s.isExporting && !s.progressText.isEmpty());
+
+    // Nothing watches the file system: whether the output exists is looked at here.
+    std::error_code error;
+    revealTarget_ =
+        s.outputURL && std::filesystem::exists(*s.outputURL, error) ? s.outputURL : std::nullopt;
+    revealButton_->setText(tr("Show in Finder"));
+    revealButton_->setVisible(revealTarget_.has_value());
+
+    status_->setText(s.statusText);
+
+    if (s.showError && !alert_) {
+        alert_ = new QMessageBox(QMessageBox::Warning, tr("Export Failed"), tr("Export Failed"),
+                                 QMessageBox::NoButton, this);
+        alert_->setObjectName("alert");
+        alert_->setInformativeText(s.errorText);
+        // The engine's description is shown as it is, never as markup.
+        if (auto* details = alert_->findChild<QLabel*>("qt_msgbox_informativelabel"))
+            details->setTextFormat(Qt::PlainText);
+        alert_->setEscapeButton(alert_->addButton(tr("OK"), QMessageBox::RejectRole));
+        alert_->setWindowModality(Qt::WindowModal);
+        alert_->setAttribute(Qt::WA_DeleteOnClose);
+        connect(alert_, &QMessageBox::finished, this, &ContentView::dismissAlert);
+        alert_->open();
+    } else if (!s.showError && alert_) {
+        alert_->close();
+    }
+
+    // The content is exactly 640 wide and as tall as it needs; the status line wraps.
+    setFixedWidth(contentWidth);
+    setFixedHeight(layout()->hasHeightForWidth() ? layout()->totalHeightForWidth(contentWidth)
+                                                 : layout()->totalSizeHint().height());
+}
+
+void ContentView::setBitrateText(const QString& text) {
+    state_.bitrateMbps = text;
+    refresh();
+}
+
+void ContentView::setDropTarget(bool hovering) {
+    state_.isDropTarget = hovering;
+    refresh();
+}
+
+void ContentView::dismissAlert() {
+    state_.showError = false;
+    refresh();
+}
+
+} // namespace vantrel::app

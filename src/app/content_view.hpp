@@ -1,0 +1,161 @@
+#pragma once
+// The application's one window: its state, its layout, choosing files by panel and by
+// drop, and starting an export and reporting its outcome.
+//
+// Threading: everything here runs on the main thread. An export runs on a thread of
+// its own that never touches the window; its progress and outcome come back as
+// queued calls guarded by QPointer. The window joins that thread before it goes, so
+// an export never outlives the window that started it.
+
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <thread>
+
+#include <QElapsedTimer>
+#include <QList>
+#include <QPointer>
+#include <QString>
+#include <QUrl>
+#include <QWidget>
+
+#include "exporter/exporter.hpp"
+
+class QLabel;
+class QLineEdit;
+class QMessageBox;
+class QPushButton;
+
+namespace vantrel::app {
+
+class BusySpinner;
+class Desktop;
+class DropZone;
+class ElidedLabel;
+
+using Location = std::filesystem::path;
+
+// The window's state. The window shows exactly this; only ContentView's actions
+// change it, and every change redraws the window.
+struct WindowState {
+    std::optional<Location> jobURL;
+    std::optional<Location> lutOverrideURL;
+    std::optional<Location> inputURL;
+    std::optional<Location> outputURL;
+    QString bitrateMbps;
+    QString statusText = QStringLiteral("Ready");
+    bool isExporting = false;
+    bool showError = false;
+    QString errorText;
+    bool isDropTarget = false;
+    // Percent done and time left of the running export; empty when not known.
+    QString progressText;
+};
+
+// What one export is given, fixed when it starts (the LUT override is read when the
+// export task begins, a moment later).
+struct ExportRequest {
+    Location jobURL;
+    std::optional<Location> lutOverrideURL;
+    Location inputURL;
+    Location outputURL;
+    std::optional<std::int64_t> bitrateOverrideBps;
+};
+
+// The engine call; runs on the export's own thread. Tests put another in its place.
+using ExportFunction = std::function<ExportResult(const ExportRequest&, const ExportOptions&)>;
+ExportResult runExporter(const ExportRequest& request, const ExportOptions& options);
+
+class ContentView : public QWidget {
+    Q_OBJECT
+public:
+    // `desktop` answers panels and questions and must outlive the window. A new
+    // window starts from the default state; tests may open one on another.
+    explicit ContentView(Desktop& desktop, ExportFunction exportFunction = runExporter,
+                         WindowState initial = {}, QWidget* parent = nullptr);
+    ~ContentView() override;
+
+    const WindowState& state() const { return state_; }
+
+    // File selection.
+    void pickJob();
+    void pickLutOverride();
+    void pickInput();
+    void pickOutput();
+    // Takes the local files among `urls`; each is applied by a queued call. True when
+    // there was at least one.
+    bool handleDrop(const QList<QUrl>& urls);
+    void applyDroppedFile(const Location& file);
+
+    // Export launch and status.
+    QString defaultOutputName() const;
+    std::optional<Location> ensureOutputURL();
+    void startExport();
+    void showInFinder();
+
+    // The version line, "v<short version> (<build>)", "?" for a missing part.
+    static QString versionLine(const QString& shortVersion, const QString& build);
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    void changeEvent(QEvent* event) override;
+
+private:
+    // The export in flight: its stop switch and the thread it runs on.
+    struct RunningExport {
+        CancellationToken cancellation{false};
+        std::thread thread;
+    };
+    struct Outcome;
+
+    void buildLayout();
+    void applyTextStyles();
+    // Sets every widget from state_; the one place the window is drawn from.
+    void refresh();
+    void setBitrateText(const QString& text);
+    void setDropTarget(bool hovering);
+    void dismissAlert();
+    void proposeOutputFor(const Location& input);
+    void beginExportTask(ExportRequest request);
+    void showProgress(std::int64_t framesDone, std::int64_t framesExpected);
+    void finishExport(const Outcome& outcome);
+
+    Desktop& desktop_;
+    ExportFunction exportFunction_;
+    WindowState state_;
+    std::unique_ptr<RunningExport> running_;
+    bool closeWhenStopped_ = false;
+    QElapsedTimer exportStarted_;
+    std::optional<Location> revealTarget_;
+
+    QLabel* title_ = nullptr;
+    QLabel* version_ = nullptr;
+    DropZone* dropZone_ = nullptr;
+    QLabel* dropTitle_ = nullptr;
+    QLabel* dropHint_ = nullptr;
+    QPushButton* jobButton_ = nullptr;
+    QPushButton* lutButton_ = nullptr;
+    QPushButton* inputButton_ = nullptr;
+    QPushButton* outputButton_ = nullptr;
+    ElidedLabel* jobCaption_ = nullptr;
+    ElidedLabel* lutCaption_ = nullptr;
+    ElidedLabel* inputCaption_ = nullptr;
+    ElidedLabel* outputCaption_ = nullptr;
+    QLabel* bitrateLabel_ = nullptr;
+    QLineEdit* bitrateField_ = nullptr;
+    QLabel* bitrateHint_ = nullptr;
+    QPushButton* exportButton_ = nullptr;
+    BusySpinner* spinner_ = nullptr;
+    QLabel* progress_ = nullptr;
+    QPushButton* revealButton_ = nullptr;
+    QLabel* status_ = nullptr;
+    QPointer<QMessageBox> alert_;
+};
+
+// Path and display text of a location, byte-exact for names that are not UTF-8.
+QString toQString(const Location& location);
+Location toLocation(const QString& path);
+
+} // namespace vantrel::app

@@ -1,0 +1,201 @@
+// Starting an export off the main thread and writing its outcome back, stopping it
+// when the window closes, and revealing the result.
+
+#include <chrono>
+#include <thread>
+#include <utility>
+
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QMetaObject>
+
+#include "app/content_view.hpp"
+#include "app/desktop.hpp"
+
+namespace vantrel::app {
+
+struct ContentView::Outcome {
+    enum class Kind { done, failed, cancelled };
+    Kind kind;
+    QString text; // the output path, or the error's full description
+};
+
+ExportResult runExporter(const ExportRequest& request, const ExportOptions& options) {
+    return Exporter::exportVideo(request.jobURL, request.lutOverrideURL, request.inputURL,
+                                 request.outputURL, request.bitrateOverrideBps, options);
+}
+
+namespace {
+
+// Runs `work` on the main thread when the window is still there.
+template <typename Work> void toWindow(QPointer<ContentView> window, Work work) {
+    QMetaObject::invokeMethod(
+        qApp,
+        [window, work = std::move(work)] {
+            if (window)
+                work(*window);
+        },
+        Qt::QueuedConnection);
+}
+
+QString timeLeft(double seconds) {
+    const auto whole = static_cast<long long>(seconds + 0.5);
+    return QString("%1:%2").arg(whole / 60).arg(whole % 60, 2, 10, QChar('0'));
+}
+
+} // namespace
+
+ContentView::~ContentView() {
+    // Last line of defence when the window goes without a close (the application is
+    // torn down): stop the export and wait, so it never outlives what it reports to.
+    if (running_) {
+        running_->cancellation = true;
+        if (running_->thread.joinable())
+            running_->thread.join();
+    }
+}
+
+QString ContentView::defaultOutputName() const {
+    return QString::fromStdString(Exporter::defaultOutputName(state_.inputURL));
+}
+
+std::optional<Location> ContentView::ensureOutputURL() {
+    if (state_.outputURL)
+        return state_.outputURL;
+    if (!state_.inputURL)
+        return std::nullopt;
+    auto chosen = desktop_.runPanel(
+        this, {PanelRequest::Kind::save, {}, {"mov", "mp4"}, defaultOutputName()});
+    if (!chosen)
+        return std::nullopt;
+    state_.outputURL = toLocation(*chosen);
+    refresh();
+    return state_.outputURL;
+}
+
+void ContentView::startExport() {
+    if (!state_.jobURL || !state_.inputURL || running_)
+        return;
+    const auto output = ensureOutputURL();
+    if (!output)
+        return;
+    state_.isExporting = true;
+    state_.statusText = QStringLiteral("Export started…");
+    state_.progressText.clear();
+    refresh();
+
+    ExportRequest request{*state_.jobURL, std::nullopt, *state_.inputURL, *output,
+                          Exporter::parseBitrateOverride(state_.bitrateMbps.toStdString())};
+    running_ = std::make_unique<RunningExport>();
+    // The task takes the LUT override as it is when the task begins, one turn of the
+    // event loop later.
+    QMetaObject::invokeMethod(
+        this, [this, request]() mutable { beginExportTask(std::move(request)); },
+        Qt::QueuedConnection);
+}
+
+void ContentView::beginExportTask(ExportRequest request) {
+    request.lutOverrideURL = state_.lutOverrideURL;
+    QPointer<ContentView> window(this);
+    ExportOptions options;
+    options.cancellation = &running_->cancellation;
+    // Called after every frame on the export's queue: at most four updates a second
+    // reach the window.
+    options.progress = [window, last = std::chrono::steady_clock::time_point{}](
+                           std::int64_t done, std::int64_t expected) mutable {
+        const auto now = std::chrono::steady_clock::now();
+        if (now - last < std::chrono::milliseconds(250))
+            return;
+        last = now;
+        toWindow(window,
+                 [done, expected](ContentView& view) { view.showProgress(done, expected); });
+    };
+    exportStarted_.start();
+    running_->thread = std::thread([window, request = std::move(request),
+                                    options = std::move(options), run = exportFunction_] {
+        Outcome outcome{Outcome::Kind::failed, {}};
+        try {
+            outcome = {Outcome::Kind::done, toQString(run(request, options).outputURL)};
+        } catch (const ExportCancelled&) {
+            outcome = {Outcome::Kind::cancelled, {}};
+        } catch (const Error& error) {
+            outcome.text = QString::fromStdString(error.description());
+        } catch (const std::exception& error) {
+            outcome.text = QString::fromLocal8Bit(error.what());
+        } catch (...) {
+            outcome.text = QStringLiteral("The export failed.");
+        }
+        toWindow(window, [outcome](ContentView& view) { view.finishExport(outcome); });
+    });
+}
+
+void ContentView::showProgress(std::int64_t framesDone, std::int64_t framesExpected) {
+    if (!state_.isExporting)
+        return;
+    if (framesExpected <= 0) {
+        state_.progressText = tr("%n frame(s)", nullptr, static_cast<int>(framesDone));
+    } else {
+        const auto done = std::min(framesDone, framesExpected);
+        const double seconds = static_cast<double>(exportStarted_.elapsed()) / 1000.0;
+        state_.progressText = QString("%1%").arg(100 * done / framesExpected);
+        if (done > 0 && seconds > 0) {
+            const double left =
+                seconds * static_cast<double>(framesExpected - done) / static_cast<double>(done);
+            state_.progressText += tr(", %1 left").arg(timeLeft(left));
+        }
+    }
+    refresh();
+}
+
+void ContentView::finishExport(const Outcome& outcome) {
+    if (running_ && running_->thread.joinable())
+        running_->thread.join();
+    running_.reset();
+    const bool closing = std::exchange(closeWhenStopped_, false);
+    switch (outcome.kind) {
+    case Outcome::Kind::done:
+        state_.statusText = "Done: " + outcome.text;
+        break;
+    case Outcome::Kind::failed:
+        if (!closing) {
+            state_.errorText = outcome.text;
+            state_.showError = true;
+        }
+        state_.statusText = QStringLiteral("Failed.");
+        break;
+    case Outcome::Kind::cancelled:
+        state_.statusText = tr("Stopped.");
+        break;
+    }
+    state_.isExporting = false;
+    state_.progressText.clear();
+    refresh();
+    if (closing)
+        close();
+}
+
+void ContentView::closeEvent(QCloseEvent* event) {
+    if (!running_) {
+        event->accept();
+        return;
+    }
+    // Asked once; the window closes by itself when the export has unwound.
+    if (!closeWhenStopped_) {
+        if (!desktop_.confirm(this, tr("An export is running. Stop it and close?"))) {
+            event->ignore();
+            return;
+        }
+        closeWhenStopped_ = true;
+        running_->cancellation = true;
+        state_.statusText = tr("Stopping…");
+        refresh();
+    }
+    event->ignore();
+}
+
+void ContentView::showInFinder() {
+    if (revealTarget_)
+        desktop_.reveal(toQString(*revealTarget_));
+}
+
+} // namespace vantrel::app

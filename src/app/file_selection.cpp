@@ -1,0 +1,104 @@
+// Choosing the job, LUT override, input and output by panel or by drop.
+
+#include <algorithm>
+#include <cctype>
+
+#include <QMetaObject>
+
+#include "app/content_view.hpp"
+#include "app/desktop.hpp"
+
+namespace vantrel::app {
+
+namespace {
+
+PanelRequest openPanel(const QString& label, QStringList fileTypes) {
+    return {PanelRequest::Kind::open, label, std::move(fileTypes), {}};
+}
+
+PanelRequest savePanel(const QString& proposedName) {
+    return {PanelRequest::Kind::save, {}, {"mov", "mp4"}, proposedName};
+}
+
+std::string lowerExtension(const Location& file) {
+    std::string extension = file.extension().string();
+    if (!extension.empty())
+        extension.erase(0, 1);
+    std::transform(extension.begin(), extension.end(), extension.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return extension;
+}
+
+bool isVideoExtension(const std::string& extension) {
+    return extension == "mp4" || extension == "mov" || extension == "m4v";
+}
+
+} // namespace
+
+void ContentView::pickJob() {
+    if (auto chosen = desktop_.runPanel(this, openPanel(tr("JSON"), {"json"}))) {
+        state_.jobURL = toLocation(*chosen);
+        refresh();
+    }
+}
+
+void ContentView::pickLutOverride() {
+    if (auto chosen = desktop_.runPanel(this, openPanel(tr("Cube LUT"), {"cube"}))) {
+        state_.lutOverrideURL = toLocation(*chosen);
+        refresh();
+    }
+}
+
+void ContentView::pickInput() {
+    if (auto chosen = desktop_.runPanel(this, openPanel(tr("Videos"), {"mp4", "mov", "m4v"}))) {
+        state_.inputURL = toLocation(*chosen);
+        proposeOutputFor(*state_.inputURL);
+        refresh();
+    }
+}
+
+void ContentView::pickOutput() {
+    const QString proposed =
+        state_.outputURL ? toQString(state_.outputURL->filename()) : defaultOutputName();
+    if (auto chosen = desktop_.runPanel(this, savePanel(proposed))) {
+        state_.outputURL = toLocation(*chosen);
+        refresh();
+    }
+}
+
+// Next to the input, by the output naming rule; only while no output is chosen.
+void ContentView::proposeOutputFor(const Location& input) {
+    if (state_.outputURL)
+        return;
+    state_.outputURL = input.parent_path() / Exporter::defaultOutputName(input);
+}
+
+bool ContentView::handleDrop(const QList<QUrl>& urls) {
+    bool taken = false;
+    for (const auto& url : urls) {
+        if (!url.isLocalFile())
+            continue;
+        taken = true;
+        const Location file = toLocation(url.toLocalFile());
+        QMetaObject::invokeMethod(
+            this, [this, file] { applyDroppedFile(file); }, Qt::QueuedConnection);
+    }
+    return taken;
+}
+
+void ContentView::applyDroppedFile(const Location& file) {
+    const std::string extension = lowerExtension(file);
+    if (extension == "json") {
+        state_.jobURL = file;
+    } else if (extension == "cube") {
+        state_.lutOverrideURL = file;
+    } else if (isVideoExtension(extension)) {
+        state_.inputURL = file;
+        proposeOutputFor(file);
+    } else {
+        return;
+    }
+    refresh();
+}
+
+} // namespace vantrel::app

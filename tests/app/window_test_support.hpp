@@ -1,0 +1,59 @@
+#pragma once
+// Shared by the window tests: a desktop that answers as a scripted person would,
+// tiny media made with ffmpeg, and access to the window's parts by name.
+
+#include <deque>
+#include <optional>
+
+#include <QDir>
+#include <QString>
+#include <QStringList>
+#include <QTemporaryDir>
+#include <QVector>
+
+#include "app/content_view.hpp"
+#include "app/desktop.hpp"
+#include "app/widgets.hpp"
+
+namespace vantrel::app::test {
+
+class ScriptedDesktop : public Desktop {
+public:
+    // Answers for the coming panels, in order: a path for OK, nothing for cancel.
+    std::deque<std::optional<QString>> panelAnswers;
+    QVector<PanelRequest> panelsShown;
+    bool confirmAnswer = true;
+    QStringList questionsAsked;
+    QStringList revealed;
+
+    std::optional<QString> runPanel(QWidget*, const PanelRequest& request) override;
+    bool confirm(QWidget*, const QString& question) override;
+    void reveal(const QString& path) override { revealed << path; }
+};
+
+template <typename Widget> Widget* part(const ContentView& view, const char* name) {
+    auto* widget = view.findChild<Widget*>(name);
+    if (!widget)
+        qFatal("the window has no part named %s", name);
+    return widget;
+}
+
+// What a person reads on the label or button named `name`; "(hidden)" when it is
+// not shown.
+QString shown(const ContentView& view, const char* name);
+
+// An export that succeeds at once and keeps what it was asked to do.
+ExportFunction recordingExport(std::optional<ExportRequest>& seen);
+
+// Runs ffmpeg with `arguments` before the output path; false when it failed.
+bool makeMedia(const QString& arguments, const QString& output);
+// A tiny 10-frame test-pattern clip.
+bool makeClip(const QString& output, int frames = 10);
+// A job whose LUT leaves colours as they are.
+void writeIdentityJob(const QString& path);
+// The codec name of the first video stream, by ffprobe.
+QString videoCodecOf(const QString& file);
+
+QString text(const std::optional<Location>& location);
+
+} // namespace vantrel::app::test
