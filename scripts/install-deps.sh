@@ -11,6 +11,7 @@ packages=(
   nlohmann-json3-dev libfmt-dev libcli11-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   clang-format
+  # batches across machines: the throw-away Slurm cluster of make farm-test
   slurm-wlm munge jq
   # the window: screenshots under Xvfb, the .deb and its desktop entry
   xvfb x11-apps imagemagick dpkg-dev desktop-file-utils
