@@ -395,9 +395,8 @@ TEST_F(FailingExportTest, CancelledRunLeavesNothing) {
         cancel = done == 3;
     };
     // Cancelled is its own outcome, told apart by type, not by words.
-    EXPECT_THROW(
-        Exporter::exportVideo(identityJob, std::nullopt, clip, out, std::nullopt, options),
-        ExportCancelled);
+    EXPECT_THROW(Exporter::exportVideo(identityJob, std::nullopt, clip, out, std::nullopt, options),
+                 ExportCancelled);
     EXPECT_EQ(lastDone, 3);
     EXPECT_EQ(readFile(out), "an earlier export");
 }
