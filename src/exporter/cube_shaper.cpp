@@ -40,50 +40,66 @@ double lerp(double low, double high, double weight) {
     return weight == 0 ? low : low + (high - low) * weight;
 }
 
-// The cube coordinate that input `x` of channel `c` reaches through the shaper.
-double shapedCoordinate(const ShapedCube& s, int c, double x) {
-    const auto rows = static_cast<std::int64_t>(s.shaper.size() / 4);
-    const Cell cell = cellOf(normalise(x, s.shaperRange), rows);
-    const double low = s.shaper[4 * cell.index + c];
-    const double high = s.shaper[4 * (cell.index + 1) + c];
-    return normalise(lerp(low, high, cell.high), s.cubeRange);
-}
-
-std::array<double, 3> cubeAt(const ShapedCube& s, const std::array<double, 3>& u) {
-    const std::int64_t n = s.cubeSize;
-    Cell cells[3];
-    for (int c = 0; c < 3; ++c)
-        cells[c] = cellOf(u[c], n);
-    std::array<double, 3> out{};
-    for (int corner = 0; corner < 8; ++corner) {
-        double weight = 1;
-        std::int64_t index = 0;
-        std::int64_t stride = 1;
-        for (int c = 0; c < 3; ++c) {
-            const bool up = (corner >> c & 1) != 0;
-            weight *= up ? cells[c].high : 1 - cells[c].high;
-            index += (cells[c].index + (up ? 1 : 0)) * stride;
-            stride *= n;
-        }
-        // A zero weight must not turn a NaN or infinite entry into NaN.
-        if (weight == 0)
-            continue;
-        for (int c = 0; c < 3; ++c)
-            out[c] += weight * entryValue(s.cube[4 * index + c]);
+// The pair prepared for many lookups: cube entries already read as the colour cube
+// reads them.
+class Composite {
+public:
+    explicit Composite(const ShapedCube& s) : s_(s), entries_(s.cube.size() / 4 * 3) {
+        for (std::size_t i = 0; i < entries_.size(); ++i)
+            entries_[i] = entryValue(s.cube[i / 3 * 4 + i % 3]);
     }
-    return out;
-}
 
-// The cube coordinates of a baked cube's grid points, per channel: the composite
-// separates into one shaper lookup per axis.
-std::array<std::vector<double>, 3> gridCoordinates(const ShapedCube& s, std::int64_t size) {
-    std::array<std::vector<double>, 3> u;
-    for (int c = 0; c < 3; ++c)
-        for (std::int64_t i = 0; i < size; ++i)
-            u[c].push_back(
-                shapedCoordinate(s, c, static_cast<double>(i) / static_cast<double>(size - 1)));
-    return u;
-}
+    // The cube coordinate that input `x` of channel `c` reaches through the shaper.
+    double coordinate(int c, double x) const {
+        const auto rows = static_cast<std::int64_t>(s_.shaper.size() / 4);
+        const Cell cell = cellOf(normalise(x, s_.shaperRange), rows);
+        const double low = s_.shaper[4 * cell.index + c];
+        const double high = s_.shaper[4 * (cell.index + 1) + c];
+        return normalise(lerp(low, high, cell.high), s_.cubeRange);
+    }
+
+    Cell cubeCell(double u) const { return cellOf(u, s_.cubeSize); }
+
+    std::array<double, 3> cubeAt(const Cell& r, const Cell& g, const Cell& b) const {
+        const std::int64_t n = s_.cubeSize;
+        const double* base = entries_.data() + 3 * (r.index + n * (g.index + n * b.index));
+        const std::int64_t step[3] = {3, 3 * n, 3 * n * n};
+        const Cell* cells[3] = {&r, &g, &b};
+        std::array<double, 3> out{};
+        for (int corner = 0; corner < 8; ++corner) {
+            double weight = 1;
+            std::int64_t offset = 0;
+            for (int axis = 0; axis < 3; ++axis) {
+                const bool up = (corner >> axis & 1) != 0;
+                weight *= up ? cells[axis]->high : 1 - cells[axis]->high;
+                offset += up ? step[axis] : 0;
+            }
+            for (int c = 0; c < 3; ++c)
+                out[c] += weight * base[offset + c];
+        }
+        return out;
+    }
+
+    std::array<double, 3> at(const std::array<double, 3>& rgb) const {
+        return cubeAt(cubeCell(coordinate(0, rgb[0])), cubeCell(coordinate(1, rgb[1])),
+                      cubeCell(coordinate(2, rgb[2])));
+    }
+
+    // The cube cells of a baked cube's grid points, per axis: the composite
+    // separates into one shaper lookup per axis.
+    std::array<std::vector<Cell>, 3> gridCells(std::int64_t size) const {
+        std::array<std::vector<Cell>, 3> cells;
+        for (int c = 0; c < 3; ++c)
+            for (std::int64_t i = 0; i < size; ++i)
+                cells[c].push_back(cubeCell(
+                    coordinate(c, static_cast<double>(i) / static_cast<double>(size - 1))));
+        return cells;
+    }
+
+private:
+    const ShapedCube& s_;
+    std::vector<double> entries_; // three per entry
+};
 
 // Fixed pseudo-random points, so that the same file always bakes the same way.
 std::vector<std::array<double, 3>> samplePoints() {
@@ -98,9 +114,9 @@ std::vector<std::array<double, 3>> samplePoints() {
 // The largest difference between the composite and a cube of `size` points baked
 // from it, at the sample points. Corners are rounded to float as the baked cube
 // stores them.
-double sampledError(const ShapedCube& s, std::int64_t size) {
+double sampledError(const Composite& composite, std::int64_t size) {
     static const auto points = samplePoints();
-    const auto u = gridCoordinates(s, size);
+    const auto grid = composite.gridCells(size);
     double worst = 0;
     for (const auto& p : points) {
         Cell cells[3];
@@ -109,17 +125,17 @@ double sampledError(const ShapedCube& s, std::int64_t size) {
         std::array<double, 3> baked{};
         for (int corner = 0; corner < 8; ++corner) {
             double weight = 1;
-            std::array<double, 3> at{};
+            const Cell* at[3];
             for (int c = 0; c < 3; ++c) {
                 const bool up = (corner >> c & 1) != 0;
                 weight *= up ? cells[c].high : 1 - cells[c].high;
-                at[c] = u[c][cells[c].index + (up ? 1 : 0)];
+                at[c] = &grid[c][cells[c].index + (up ? 1 : 0)];
             }
-            const auto value = cubeAt(s, at);
+            const auto value = composite.cubeAt(*at[0], *at[1], *at[2]);
             for (int c = 0; c < 3; ++c)
                 baked[c] += weight * static_cast<float>(value[c]);
         }
-        const auto exact = evaluate(s, p);
+        const auto exact = composite.at(p);
         for (int c = 0; c < 3; ++c)
             worst = std::max(worst, std::abs(baked[c] - exact[c]));
     }
@@ -129,13 +145,11 @@ double sampledError(const ShapedCube& s, std::int64_t size) {
 } // namespace
 
 std::array<double, 3> evaluate(const ShapedCube& shaped, std::array<double, 3> rgb) {
-    std::array<double, 3> u{};
-    for (int c = 0; c < 3; ++c)
-        u[c] = shapedCoordinate(shaped, c, rgb[c]);
-    return cubeAt(shaped, u);
+    return Composite(shaped).at(rgb);
 }
 
 BakedCube bake(const ShapedCube& shaped) {
+    const Composite composite(shaped);
     std::vector<std::int64_t> sizes{shaped.cubeSize};
     for (const std::int64_t larger : {33, 65})
         if (larger > shaped.cubeSize)
@@ -143,19 +157,18 @@ BakedCube bake(const ShapedCube& shaped) {
     BakedCube baked;
     for (const std::int64_t size : sizes) {
         baked.size = size;
-        baked.sampledError = sampledError(shaped, size);
+        baked.sampledError = sampledError(composite, size);
         if (baked.sampledError <= bakeTolerance)
             break;
     }
 
     const std::int64_t m = baked.size;
-    const auto u = gridCoordinates(shaped, m);
+    const auto grid = composite.gridCells(m);
     baked.rgba.reserve(static_cast<std::size_t>(4 * m * m * m));
-    for (std::int64_t b = 0; b < m; ++b)
-        for (std::int64_t g = 0; g < m; ++g)
-            for (std::int64_t r = 0; r < m; ++r) {
-                const auto value = cubeAt(shaped, {u[0][r], u[1][g], u[2][b]});
-                for (const double v : value)
+    for (const Cell& b : grid[2])
+        for (const Cell& g : grid[1])
+            for (const Cell& r : grid[0]) {
+                for (const double v : composite.cubeAt(r, g, b))
                     baked.rgba.push_back(static_cast<float>(v));
                 baked.rgba.push_back(1.0f);
             }
