@@ -15,6 +15,8 @@ packages=(
   slurm-wlm munge jq
   # the window: screenshots under Xvfb, the .deb and its desktop entry
   xvfb x11-apps imagemagick dpkg-dev desktop-file-utils
+  # CI: the sanitizer and fuzzing builds
+  clang-14 libclang-rt-14-dev
 )
 
 missing=()

@@ -25,4 +25,7 @@ extern const std::vector<std::string> presets;
 // override and a warning on stderr.
 std::optional<std::int64_t> bitrateOverrideOrWarn(const std::string& mbps);
 
+// "vantrel-cli: warning: …" on stderr, one line each.
+void printWarnings(const std::vector<std::string>& warnings);
+
 } // namespace vantrel::cli

@@ -161,6 +161,7 @@ int runExport(const ExportArguments& args) {
         auto result = Exporter::exportVideo(args.job, lutPath(args), args.input, output,
                                             bitrateOverride(args), options);
         progress.clear();
+        printWarnings(result.warnings);
         fmt::print("Done: {}\n", result.outputURL.string());
         return 0;
     } catch (const ExportCancelled&) {
@@ -177,6 +178,7 @@ int runExport(const ExportArguments& args) {
 int runPlan(const ExportArguments& args) {
     auto plan = Exporter::plan(args.job, lutPath(args), args.input, outputPath(args),
                                bitrateOverride(args));
+    printWarnings(plan.warnings);
     nlohmann::json json = {
         {"fps", plan.fps},
         {"timescale", plan.timebase.timescale},

@@ -57,8 +57,16 @@ void printJson(const OrderedJson& json) {
     std::cout << json.dump(-1, ' ', false, OrderedJson::error_handler_t::replace) << "\n";
 }
 
+// The file's text, refused above `limit` bytes.
+std::string readLimited(const std::string& file, std::size_t limit) {
+    auto text = media::readWholeFile(file, limit);
+    if (text.size() > limit)
+        throw FileError(EFBIG, "read", file);
+    return text;
+}
+
 int inspectLut(const InspectArguments& args) {
-    const auto lut = Exporter::parseCube(media::readWholeFile(args.file));
+    const auto lut = Exporter::parseCube(readLimited(args.file, maxLutFileBytes));
     const std::int64_t entries = lut.size() * lut.size() * lut.size();
     ChannelRange ranges[3];
     for (std::int64_t i = 0; i < entries; ++i) {
@@ -74,9 +82,11 @@ int inspectLut(const InspectArguments& args) {
                        jsonNumber(ranges[2].min)};
         json["max"] = {jsonNumber(ranges[0].max), jsonNumber(ranges[1].max),
                        jsonNumber(ranges[2].max)};
+        json["warnings"] = lut.warnings();
         printJson(json);
         return 0;
     }
+    printWarnings(lut.warnings());
     fmt::print("LUT size: {}\nEntries:  {}\n", lut.size(), entries);
     const char* names[3] = {"Red:  ", "Green:", "Blue: "};
     for (int channel = 0; channel < 3; ++channel)
@@ -101,9 +111,10 @@ template <typename T> OrderedJson jsonField(const std::optional<T>& value) {
 }
 
 int inspectJob(const InspectArguments& args) {
-    const auto job = Job::decode(media::readWholeFile(args.file));
+    const auto job = Job::decode(media::readWholeFile(args.file, maxJobFileBytes));
     // A job whose LUT does not parse cannot be exported: that is this command's failure.
     const auto lut = Exporter::parseCube(job.grade().lutCube());
+    printWarnings(lut.warnings());
     const auto& output = job.output();
     if (args.json) {
         OrderedJson json;
@@ -146,6 +157,11 @@ void addInspectCommand(CLI::App& app, int& exitCode, const char* name, const cha
 }
 
 } // namespace
+
+void printWarnings(const std::vector<std::string>& warnings) {
+    for (const auto& warning : warnings)
+        fmt::print(stderr, "vantrel-cli: warning: {}\n", warning);
+}
 
 void addLutCommand(CLI::App& app, int& exitCode) {
     addInspectCommand(app, exitCode, "lut", "Print the size and value range of a .cube LUT",

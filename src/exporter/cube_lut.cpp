@@ -1,10 +1,15 @@
 #include "exporter/cube_lut.hpp"
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <limits>
 #include <optional>
+#include <span>
 
+#include <fmt/format.h>
+
+#include "exporter/cube_shaper.hpp"
 #include "exporter/exporter.hpp"
 #include "exporter/text_scan.hpp"
 
@@ -15,7 +20,8 @@ namespace {
 std::string cubeReason(int code) {
     switch (code) {
     case 1:
-        return "The LUT has no usable LUT_3D_SIZE line: a size of 2 or more is needed.";
+        return "The LUT has no usable size: LUT_3D_SIZE (and LUT_1D_SIZE, when given) must be 2 or "
+               "more.";
     case 2:
         return "The LUT has fewer entries than its size needs.";
     }
@@ -109,6 +115,29 @@ std::optional<std::int64_t> readSize(std::string_view token) {
     return value;
 }
 
+// A size line's value: the last line with a second token decides, even when that
+// token is not an integer.
+struct SizeLine {
+    bool given = false;
+    std::optional<std::int64_t> value;
+};
+
+struct RangeLine {
+    bool given = false;
+    std::optional<shaper::InputRange> value; // nothing when unreadable
+};
+
+std::string spell(shaper::InputRange range) {
+    return fmt::format("{} to {}", range.min, range.max);
+}
+
+bool isUnit(shaper::InputRange range) {
+    return range.min == 0 && range.max == 1;
+}
+
+// Far beyond anything a real file needs to say, small enough to read at a glance.
+constexpr std::size_t maxWarnings = 16;
+
 class CubeReader {
 public:
     CubeReader() { floats_.reserve(reservedFloats); }
@@ -117,16 +146,22 @@ public:
         const auto line = text::trimWhiteSpace(raw);
         if (line.empty() || line.front() == '#')
             return;
-        if (beginsWithKeyword(line, "TITLE") || beginsWithKeyword(line, "DOMAIN_"))
+        if (beginsWithKeyword(line, "TITLE"))
             return;
-        Tokens tokens(line);
-        if (beginsWithKeyword(line, "LUT_3D_SIZE")) {
-            tokens.next();
-            // The last size line decides, even when its value is unreadable.
-            if (const auto second = tokens.next())
-                size_ = readSize(*second);
+        if (beginsWithKeyword(line, "DOMAIN_")) {
+            checkDomain(line);
             return;
         }
+        if (beginsWithKeyword(line, "LUT_3D_SIZE"))
+            return readSizeLine(line, cubeSize_);
+        // Neither line can be a data line: the first token is not a number.
+        if (beginsWithKeyword(line, "LUT_1D_SIZE"))
+            return readSizeLine(line, shaperSize_);
+        if (beginsWithKeyword(line, "LUT_1D_INPUT_RANGE"))
+            return readRangeLine(line, shaperRange_);
+        if (beginsWithKeyword(line, "LUT_3D_INPUT_RANGE"))
+            return readRangeLine(line, cubeRange_);
+        Tokens tokens(line);
         float rgb[3];
         for (float& value : rgb) {
             const auto token = tokens.next();
@@ -141,30 +176,146 @@ public:
     }
 
     CubeLUT finish() {
-        if (!size_ || *size_ < 2)
-            throw CubeError(1);
-        const std::int64_t n = *size_;
+        if (!cubeSize_.value || *cubeSize_.value < 2)
+            throw CubeError(1, shaperSize_.given ? "a 1D LUT without a 3D cube cannot be applied"
+                                                 : std::string());
+        const std::int64_t n = *cubeSize_.value;
         if (n >= firstOverflowingSize)
             throw CubeError(2);
         const auto entries = static_cast<std::uint64_t>(n * n * n);
-        if (floats_.size() / 4 < entries)
-            throw CubeError(2);
-        const std::size_t bytes = static_cast<std::size_t>(entries) * 4 * sizeof(float);
-        std::vector<std::byte> data(bytes);
-        std::memcpy(data.data(), floats_.data(), bytes);
-        return CubeLUT(n, std::move(data));
+        const std::uint64_t rows = floats_.size() / 4;
+        if (!shaperSize_.given) {
+            if (rows < entries)
+                throw CubeError(2);
+            if (cubeRange_.given && !(cubeRange_.value && isUnit(*cubeRange_.value)))
+                warn("The LUT's LUT_3D_INPUT_RANGE is ignored without a LUT_1D_SIZE shaper: the "
+                     "LUT is read as covering 0 to 1.");
+            warnSurplus(rows - entries, fmt::format("LUT_3D_SIZE {} needs", n));
+            const std::size_t bytes = static_cast<std::size_t>(entries) * 4 * sizeof(float);
+            std::vector<std::byte> data(bytes);
+            std::memcpy(data.data(), floats_.data(), bytes);
+            return CubeLUT(n, std::move(data), std::move(warnings_));
+        }
+
+        if (!shaperSize_.value || *shaperSize_.value < 2)
+            throw CubeError(1, "the LUT_1D_SIZE line does not give a size of 2 or more");
+        const auto shaperRows = static_cast<std::uint64_t>(*shaperSize_.value);
+        if (rows < shaperRows || rows - shaperRows < entries)
+            throw CubeError(2, fmt::format("a {}-entry shaper and a {}-point cube need {} "
+                                           "entries",
+                                           shaperRows, n, shaperRows + entries));
+        warnSurplus(rows - shaperRows - entries,
+                    fmt::format("LUT_1D_SIZE {} and LUT_3D_SIZE {} need", shaperRows, n));
+        const std::span<const float> all(floats_);
+        const shaper::ShapedCube shaped{all.first(4 * shaperRows),
+                                        usableRange(shaperRange_, "LUT_1D_INPUT_RANGE"),
+                                        all.subspan(4 * shaperRows, 4 * entries), n,
+                                        usableRange(cubeRange_, "LUT_3D_INPUT_RANGE")};
+        auto baked = shaper::bake(shaped);
+        std::vector<std::byte> data(baked.rgba.size() * sizeof(float));
+        std::memcpy(data.data(), baked.rgba.data(), data.size());
+        return CubeLUT(baked.size, std::move(data), std::move(warnings_));
     }
 
 private:
-    std::optional<std::int64_t> size_;
+    static void readSizeLine(std::string_view line, SizeLine& size) {
+        Tokens tokens(line);
+        tokens.next();
+        if (const auto second = tokens.next()) {
+            size.given = true;
+            size.value = readSize(*second);
+        }
+    }
+
+    // "<keyword> <min> <max>"; the last such line decides.
+    static void readRangeLine(std::string_view line, RangeLine& range) {
+        Tokens tokens(line);
+        tokens.next();
+        const auto min = tokens.next();
+        const auto max = tokens.next();
+        const auto minValue = min ? text::readWholeDouble(*min) : std::nullopt;
+        const auto maxValue = max ? text::readWholeDouble(*max) : std::nullopt;
+        range.given = true;
+        range.value = std::nullopt;
+        if (minValue && maxValue)
+            range.value = shaper::InputRange{*minValue, *maxValue};
+    }
+
+    // DOMAIN_MIN/DOMAIN_MAX never change how the cube is read (it covers 0 to 1);
+    // a file that says otherwise is graded differently from what it means.
+    void checkDomain(std::string_view line) {
+        const bool isMin = beginsWithKeyword(line, "DOMAIN_MIN");
+        if (!isMin && !beginsWithKeyword(line, "DOMAIN_MAX"))
+            return;
+        const double expected = isMin ? 0 : 1;
+        const char* keyword = isMin ? "DOMAIN_MIN" : "DOMAIN_MAX";
+        Tokens tokens(line);
+        tokens.next();
+        double values[3];
+        for (double& value : values) {
+            const auto token = tokens.next();
+            const auto number = token ? text::readWholeDouble(*token) : std::nullopt;
+            if (!number)
+                return warn(fmt::format("The LUT's {} line cannot be read and is ignored: the LUT "
+                                        "is read as covering 0 to 1.",
+                                        keyword));
+            value = *number;
+        }
+        if (values[0] != expected || values[1] != expected || values[2] != expected)
+            warn(fmt::format("The LUT's {} of {} {} {} is ignored: the LUT is read as covering 0 "
+                             "to 1.",
+                             keyword, values[0], values[1], values[2]));
+    }
+
+    shaper::InputRange usableRange(const RangeLine& range, const char* keyword) {
+        if (!range.given)
+            return {};
+        if (!range.value) {
+            warn(fmt::format("The LUT's {} line cannot be read and is ignored: 0 to 1 is used.",
+                             keyword));
+            return {};
+        }
+        const auto [min, max] = *range.value;
+        if (!std::isfinite(max - min) || max == min) {
+            warn(fmt::format("The LUT's {} of {} cannot be used: 0 to 1 is used.", keyword,
+                             spell(*range.value)));
+            return {};
+        }
+        return *range.value;
+    }
+
+    void warnSurplus(std::uint64_t surplus, const std::string& need) {
+        if (surplus > 0)
+            warn(fmt::format("The LUT has {} more entries than {}; they are ignored.", surplus,
+                             need));
+    }
+
+    void warn(std::string warning) {
+        if (std::find(warnings_.begin(), warnings_.end(), warning) != warnings_.end())
+            return;
+        if (warnings_.size() < maxWarnings)
+            warnings_.push_back(std::move(warning));
+        else if (warnings_.size() == maxWarnings)
+            warnings_.push_back("Further warnings about this LUT are left out.");
+    }
+
+    SizeLine cubeSize_;
+    SizeLine shaperSize_;
+    RangeLine shaperRange_;
+    RangeLine cubeRange_;
     std::vector<float> floats_;
+    std::vector<std::string> warnings_;
 };
 
 } // namespace
 
-CubeError::CubeError(int code) : Error("cube", code, cubeReason(code)) {}
+CubeError::CubeError(int code, std::string cause)
+    : Error("cube", code, cubeReason(code), std::move(cause)) {}
 
 CubeLUT Exporter::parseCube(std::string_view text) {
+    // A byte-order mark would otherwise make the first line (often the size) unreadable.
+    if (text.starts_with("\xEF\xBB\xBF"))
+        text.remove_prefix(3);
     CubeReader reader;
     std::size_t lineStart = 0;
     std::size_t pos = 0;

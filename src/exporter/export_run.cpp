@@ -64,14 +64,18 @@ struct Preparation {
     std::int64_t bitrate;
     media::FileType fileType;
     media::VideoSettings settings;
+    std::vector<std::string> warnings;
 };
 
 Preparation prepare(const std::filesystem::path& jobURL,
                     const std::optional<std::filesystem::path>& lutOverrideURL,
                     const std::filesystem::path& inputURL, const std::filesystem::path& outputURL,
                     std::optional<std::int64_t> bitrateOverrideBps) {
-    auto job = Job::decode(media::readWholeFile(jobURL));
-    auto lut = Exporter::parseCube(Exporter::resolveLutText(lutOverrideURL, job));
+    auto job = Job::decode(media::readWholeFile(jobURL, maxJobFileBytes));
+    auto lutText = Exporter::resolveLutText(lutOverrideURL, job);
+    auto lut = Exporter::parseCube(lutText.text);
+    auto warnings = std::move(lutText.warnings);
+    warnings.insert(warnings.end(), lut.warnings().begin(), lut.warnings().end());
     auto asset = std::make_unique<media::Asset>(inputURL);
 
     const auto& output = job.output();
@@ -92,9 +96,18 @@ Preparation prepare(const std::filesystem::path& jobURL,
     auto encoded = encodedSize(size);
     auto fileType = Exporter::chooseFileType(outputURL, job);
     auto settings = Exporter::makeMain10WriterSettings(encoded.width, encoded.height, fps, bitrate);
-    return Preparation{std::move(job),     std::move(lut), std::move(asset), track,   fps,
-                       timebase,           size,           encoded,          bitrate, fileType,
-                       std::move(settings)};
+    return Preparation{std::move(job),
+                       std::move(lut),
+                       std::move(asset),
+                       track,
+                       fps,
+                       timebase,
+                       size,
+                       encoded,
+                       bitrate,
+                       fileType,
+                       std::move(settings),
+                       std::move(warnings)};
 }
 
 // Runs the frame pipeline on the export's queue until it ends, then finishes the
@@ -152,18 +165,27 @@ ExportError::ExportError(int code, std::string cause)
 
 ExportCancelled::ExportCancelled() : ExportError(code) {}
 
-std::string Exporter::resolveLutText(const std::optional<std::filesystem::path>& lutOverrideURL,
-                                     const Job& job) {
-    if (lutOverrideURL) {
-        try {
-            auto text = media::readWholeFile(*lutOverrideURL);
-            if (text::isValidUtf8(text))
-                return text;
-        } catch (const Error&) {
-            // An unreadable override falls back to the job's own LUT.
-        }
+LutText Exporter::resolveLutText(const std::optional<std::filesystem::path>& lutOverrideURL,
+                                 const Job& job) {
+    if (!lutOverrideURL)
+        return {job.grade().lutCube(), {}};
+    // An override that cannot be used falls back to the job's own LUT, but never
+    // silently: the grade would not be the one the user chose.
+    std::string why;
+    try {
+        auto text = media::readWholeFile(*lutOverrideURL, maxLutFileBytes);
+        if (text.size() > maxLutFileBytes)
+            why = fmt::format("is larger than {} MiB", maxLutFileBytes >> 20);
+        else if (!text::isValidUtf8(text))
+            why = "is not UTF-8 text";
+        else
+            return {std::move(text), {}};
+    } catch (const Error& error) {
+        why = fmt::format("cannot be read ({})", error.cause());
     }
-    return job.grade().lutCube();
+    return {job.grade().lutCube(),
+            {fmt::format("The LUT file \"{}\" {}; the job's own LUT is used instead.",
+                         lutOverrideURL->string(), why)}};
 }
 
 media::FileType Exporter::chooseFileType(const std::filesystem::path& outputURL, const Job& job) {
@@ -189,7 +211,8 @@ ExportPlan Exporter::plan(const std::filesystem::path& jobURL,
                       .fileType = p.fileType,
                       .lutSize = p.lut.size(),
                       .writerSettings = std::move(p.settings),
-                      .sourceColour = p.track.colour};
+                      .sourceColour = p.track.colour,
+                      .warnings = std::move(p.warnings)};
 }
 
 ExportResult Exporter::exportVideo(const std::filesystem::path& jobURL,
@@ -277,7 +300,8 @@ ExportResult Exporter::exportVideo(const std::filesystem::path& jobURL,
     runPipeline(context);
 
     if (writer.status() == media::WriterStatus::completed)
-        return ExportResult{outputURL, p.fps, p.encoded.width, p.encoded.height};
+        return ExportResult{outputURL, p.fps, p.encoded.width, p.encoded.height,
+                            std::move(p.warnings)};
     if (auto error = writer.error())
         throw *error;
     throw ExportError(7);

@@ -10,6 +10,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "core/error.hpp"
 #include "exporter/cube_lut.hpp"
@@ -23,6 +24,9 @@ struct ExportResult {
     double fps = 0;                  // the chosen frame rate
     std::int64_t width = 0;          // encoded frame width
     std::int64_t height = 0;         // encoded frame height
+    // What the run read but could not apply as the files may have meant (see
+    // CubeLUT::warnings and resolveLutText); the export went ahead regardless.
+    std::vector<std::string> warnings;
 };
 
 // Domain "export". Codes 1 to 7 follow the steps of the run; 8: the output names the
@@ -68,6 +72,13 @@ struct ExportPlan {
     // What goes into the grade: the LUT sees these values as decoded (see
     // imaging/colour_cube.hpp); the output is BT.709 full range whatever they are.
     media::SourceColour sourceColour;
+    std::vector<std::string> warnings; // as ExportResult's
+};
+
+// The LUT text an export uses, and why it is not the one asked for when it is not.
+struct LutText {
+    std::string text;
+    std::vector<std::string> warnings;
 };
 
 class Exporter {
@@ -99,9 +110,10 @@ public:
                                                          double fps,
                                                          std::optional<std::int64_t> targetBitrate);
 
-    // The override LUT text when it can be read as UTF-8, else the job's.
-    static std::string resolveLutText(const std::optional<std::filesystem::path>& lutOverrideURL,
-                                      const Job& job);
+    // The override LUT text when it can be read as UTF-8 (within maxLutFileBytes),
+    // else the job's with a warning saying why.
+    static LutText resolveLutText(const std::optional<std::filesystem::path>& lutOverrideURL,
+                                  const Job& job);
     static media::FileType chooseFileType(const std::filesystem::path& outputURL, const Job& job);
 
     // Megabits per second as typed ("12,5") to bits per second; nothing for no override.

@@ -30,7 +30,8 @@ std::string kindName(Kind kind) {
 std::string kindReason(Kind kind) {
     switch (kind) {
     case Kind::dataCorrupted:
-        return "The job file is not well-formed JSON or holds a number that cannot be used.";
+        return "The job file is not well-formed JSON, is too large or too deeply nested, or holds "
+               "a number that cannot be used.";
     case Kind::typeMismatch:
         return "A value in the job file has the wrong type.";
     case Kind::keyNotFound:
@@ -105,7 +106,11 @@ std::optional<std::int64_t> exactInteger(std::string_view literal) {
 }
 
 // Builds the document as the parser reads it, storing a number literal that is
-// exactly a 64-bit integer as an integer whatever its spelling.
+// exactly a 64-bit integer as an integer whatever its spelling. Only what the
+// decoder can look at is kept: members of objects down to the job's sections.
+// Array elements and anything deeper are checked for syntax and dropped, with
+// their containers kept empty so that a wrong type still shows as one. So a job
+// file never takes much more memory than its own bytes.
 class DocumentBuilder final : public nlohmann::json_sax<Json> {
 public:
     explicit DocumentBuilder(Json& root) : root_(root) {}
@@ -122,10 +127,7 @@ public:
     bool string(string_t& value) override { return add(std::move(value)); }
     // Binary values exist only in binary encodings, never in JSON text.
     bool binary(binary_t&) override { return false; }
-    bool start_object(std::size_t) override {
-        open_.push_back(&place(Json::object()));
-        return true;
-    }
+    bool start_object(std::size_t) override { return open(Json::object()); }
     bool key(string_t& key) override {
         key_ = std::move(key);
         return true;
@@ -134,10 +136,7 @@ public:
         open_.pop_back();
         return true;
     }
-    bool start_array(std::size_t) override {
-        open_.push_back(&place(Json::array()));
-        return true;
-    }
+    bool start_array(std::size_t) override { return open(Json::array()); }
     bool end_array() override {
         open_.pop_back();
         return true;
@@ -151,30 +150,42 @@ public:
 
     std::size_t errorPosition() const { return errorPosition_; }
     const std::string& errorText() const { return errorText_; }
+    bool tooDeep() const { return tooDeep_; }
 
 private:
-    Json& place(Json value) {
+    // Depth of a value: 0 for the document, 1 for its members, 2 for theirs.
+    static constexpr std::size_t deepestKept = 2;
+
+    // Where the value went, or null when it is not kept.
+    Json* place(Json value) {
         if (open_.empty()) {
             root_ = std::move(value);
-            return root_;
+            return &root_;
         }
-        Json& parent = *open_.back();
-        if (parent.is_array()) {
-            parent.push_back(std::move(value));
-            return parent.back();
-        }
+        Json* parent = open_.back();
+        if (!parent || !parent->is_object() || open_.size() > deepestKept)
+            return nullptr;
         // A repeated key keeps its last value.
-        Json& slot = parent[key_];
+        Json& slot = (*parent)[key_];
         slot = std::move(value);
-        return slot;
+        return &slot;
     }
     bool add(Json value) {
         place(std::move(value));
         return true;
     }
+    bool open(Json container) {
+        if (open_.size() >= maxJobNesting) {
+            tooDeep_ = true;
+            return false;
+        }
+        open_.push_back(place(std::move(container)));
+        return true;
+    }
 
     Json& root_;
-    std::vector<Json*> open_;
+    std::vector<Json*> open_; // null for a container that is not kept
+    bool tooDeep_ = false;
     std::string key_;
     std::size_t errorPosition_ = 0;
     std::string errorText_;
@@ -200,9 +211,17 @@ std::string parserMessage(const std::string& what) {
 }
 
 Json parseDocument(std::string_view bytes) {
+    if (bytes.size() > maxJobFileBytes)
+        throw JobDecodingError(Kind::dataCorrupted, "", "",
+                               fmt::format("the file is larger than {} MiB, the most a job file "
+                                           "may hold",
+                                           maxJobFileBytes >> 20));
     Json document;
     DocumentBuilder builder(document);
     if (!Json::sax_parse(bytes.begin(), bytes.end(), &builder)) {
+        if (builder.tooDeep())
+            throw JobDecodingError(Kind::dataCorrupted, "", "",
+                                   fmt::format("JSON nested deeper than {} levels", maxJobNesting));
         const std::string message = builder.errorText().empty()
                                         ? std::string("unreadable data")
                                         : parserMessage(builder.errorText());

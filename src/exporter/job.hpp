@@ -2,6 +2,7 @@
 // The job file: a format version, optional output preferences and the grade
 // with its LUT as .cube text. Decode-only value types.
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -10,6 +11,11 @@
 #include "core/error.hpp"
 
 namespace vantrel {
+
+// A job file holds a LUT as text: 64 MiB is room for a 129-point cube. Larger files,
+// and JSON nested deeper than the limit, are refused before they can tie up memory.
+inline constexpr std::size_t maxJobFileBytes = std::size_t{64} << 20;
+inline constexpr std::size_t maxJobNesting = 64;
 
 class Job {
 public:
@@ -46,7 +52,9 @@ public:
     const std::optional<Output>& output() const { return output_; }
     const Grade& grade() const { return grade_; }
 
-    // Decodes a job from the bytes of a job file; throws JobDecodingError.
+    // Decodes a job from the bytes of a job file; throws JobDecodingError, of kind
+    // dataCorrupted for more than maxJobFileBytes or JSON nested deeper than
+    // maxJobNesting.
     static Job decode(std::string_view bytes);
 
 private:

@@ -1,5 +1,6 @@
 #include "media/files.hpp"
 
+#include <algorithm>
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -19,7 +20,7 @@ struct FileDescriptor {
 };
 } // namespace
 
-std::string readWholeFile(const std::filesystem::path& path) {
+std::string readWholeFile(const std::filesystem::path& path, std::size_t maxBytes) {
     FileDescriptor file{::open(path.c_str(), O_RDONLY | O_CLOEXEC)};
     if (file.fd < 0)
         throw FileError(errno, "read", path);
@@ -30,9 +31,9 @@ std::string readWholeFile(const std::filesystem::path& path) {
     // The size is only a hint: the file may grow or shrink while it is read, and
     // special files report none.
     if (S_ISREG(info.st_mode) && info.st_size > 0)
-        bytes.reserve(static_cast<std::size_t>(info.st_size));
+        bytes.reserve(std::min(static_cast<std::size_t>(info.st_size), maxBytes));
     char chunk[64 * 1024];
-    for (;;) {
+    while (bytes.size() <= maxBytes) {
         const ssize_t n = ::read(file.fd, chunk, sizeof chunk);
         if (n == 0)
             return bytes;
@@ -43,6 +44,7 @@ std::string readWholeFile(const std::filesystem::path& path) {
         }
         bytes.append(chunk, static_cast<std::size_t>(n));
     }
+    return bytes;
 }
 
 std::optional<std::int64_t> fileSize(const std::filesystem::path& path) {

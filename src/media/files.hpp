@@ -3,13 +3,17 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <limits>
 #include <optional>
 #include <string>
 
 namespace vantrel::media {
 
-// The whole file as bytes; throws FileError.
-std::string readWholeFile(const std::filesystem::path& path);
+// The whole file as bytes; throws FileError. Stops once it holds more than
+// `maxBytes`, so that a caller with a limit learns that the file exceeds it without
+// reading all of it (or reading forever from a device).
+std::string readWholeFile(const std::filesystem::path& path,
+                          std::size_t maxBytes = std::numeric_limits<std::size_t>::max());
 // Size in bytes, or nothing when it cannot be read.
 std::optional<std::int64_t> fileSize(const std::filesystem::path& path);
 bool fileExists(const std::filesystem::path& path);

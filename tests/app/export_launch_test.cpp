@@ -188,7 +188,9 @@ private slots:
                 options.progress(5, 10);
                 while (!release && !options.cancellation->load())
                     std::this_thread::yield();
-                return ExportResult{r.outputURL};
+                ExportResult result;
+                result.outputURL = r.outputURL;
+                return result;
             },
             readyState(path("busy.mov")));
         view.show();

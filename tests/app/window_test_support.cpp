@@ -43,7 +43,9 @@ QString shown(const ContentView& view, const char* name) {
 ExportFunction recordingExport(std::optional<ExportRequest>& seen) {
     return [&seen](const ExportRequest& request, const ExportOptions&) {
         seen = request;
-        return ExportResult{request.outputURL};
+        ExportResult result;
+        result.outputURL = request.outputURL;
+        return result;
     };
 }
 

@@ -1,5 +1,6 @@
 // vantrel-cli export and plan as a user runs them: exit codes, streams, files.
 
+#include <algorithm>
 #include <csignal>
 #include <fstream>
 #include <future>
@@ -113,6 +114,31 @@ TEST_F(ExportCommandTest, PlanPrintsTheDecisionsAndWritesNothing) {
     EXPECT_EQ(plan["outputColour"]["transfer"], "bt709");
     EXPECT_EQ(plan["outputColour"]["range"], "pc");
     EXPECT_FALSE(fs::exists(dir / "x.m4v"));
+}
+
+// A LUT that is read but not applied as it says still grades; the user is told why.
+TEST_F(ExportCommandTest, WarningsGoToStderrAndTheRunGoesOn) {
+    const auto lut = [&](const std::string& name, const std::string& text) {
+        test::writeFile(dir / name, text);
+        return " --lut " + shellQuote((dir / name).string());
+    };
+    const struct {
+        std::string verb, lutOption, warning;
+    } cases[] = {{"plan", lut("latin1.cube", "TITLE \"caf\xE9\"\n" + identityCube),
+                  "is not UTF-8 text; the job's own LUT is used instead."},
+                 {"plan", lut("surplus.cube", identityCube + "0.5 0.5 0.5\n"), "1 more entries"},
+                 {"export --preset ultrafast",
+                  lut("domain.cube", "DOMAIN_MAX 2 2 2\n" + identityCube),
+                  "DOMAIN_MAX of 2 2 2 is ignored"}};
+    for (const auto& c : cases) {
+        auto result = vantrel(c.verb + " " + files() + c.lutOption + " --output " +
+                              shellQuote((dir / "out.mov").string()));
+        EXPECT_EQ(result.exitCode, 0) << result.err;
+        EXPECT_EQ(result.err.rfind("vantrel-cli: warning: ", 0), 0u) << result.err;
+        EXPECT_NE(result.err.find(c.warning), std::string::npos) << result.err;
+        EXPECT_EQ(std::count(result.err.begin(), result.err.end(), '\n'), 1) << result.err;
+    }
+    EXPECT_TRUE(fs::exists(dir / "out.mov"));
 }
 
 TEST_F(ExportCommandTest, InterruptStopsCleanly) {

@@ -24,6 +24,9 @@ TEST(CommandLine, PrintsOrFails) {
                                            lut + "}}");
     test::writeFile(dir / "min.json", R"({"version": 1, "grade": {"lutCube": )" + lut + "}}");
     test::writeFile(dir / "bad.json", R"({"version": 1, "grade": {}})");
+    test::writeFile(dir / "warned.cube", "DOMAIN_MAX 2 2 2\nLUT_3D_SIZE 2\n0 0 0\n1 0 0\n0 1 0\n"
+                                         "1 1 0\n0 0 1\n1 0 1\n0 1 1\n1 1 1\n");
+    test::writeFile(dir / "deep.json", std::string(65, '[') + std::string(65, ']'));
     test::writeFile(dir / "badlut.json", R"({"version": 1, "grade": {"lutCube": ""}})");
     const struct {
         std::string args;
@@ -36,7 +39,15 @@ TEST(CommandLine, PrintsOrFails) {
                  {"lut", 2, "", "--help"},
                  {"lut look.cube --frobnicate", 2, "", "--help"},
                  {"lut --json look.cube", 0,
-                  "{\"size\":2,\"entries\":8,\"min\":[0.0,0.0,-1.0],\"max\":[1.0,1.0,null]}\n", ""},
+                  "{\"size\":2,\"entries\":8,\"min\":[0.0,0.0,-1.0],\"max\":[1.0,1.0,null],"
+                  "\"warnings\":[]}\n",
+                  ""},
+                 {"lut --json warned.cube", 0,
+                  "\"warnings\":[\"The LUT's DOMAIN_MAX of 2 2 2 is ignored: the LUT is read as "
+                  "covering 0 to 1.\"]}",
+                  ""},
+                 {"lut warned.cube", 0, "LUT size: 2\n",
+                  "vantrel-cli: warning: The LUT's DOMAIN_MAX of 2 2 2 is ignored"},
                  {"lut look.cube", 0, "Green:    0 to 1\nBlue:     -1 to inf\n", ""},
                  {"lut none.cube", 1, "", "Error Domain=file Code=2 "},
                  {"job --json full.json", 0,
@@ -46,6 +57,7 @@ TEST(CommandLine, PrintsOrFails) {
                  {"job --json min.json", 0, "{\"version\":1,\"output\":null,\"lutSize\":2}\n", ""},
                  {"job min.json", 0, "Version: 1\nOutput: absent\nLUT size: 2\n", ""},
                  {"job bad.json", 1, "", R"(Error Domain=job Code=3 )"},
+                 {"job deep.json", 1, "", "nested deeper than 64 levels"},
                  {"job --json badlut.json", 1, "", "Error Domain=cube Code=1 "}};
     for (const auto& c : cases) {
         const auto result = test::run("cd " + test::shellQuote(dir.path().string()) + " && " +

@@ -61,26 +61,32 @@ TEST(JobDecoding, BrokenFilesFailWithKindAndPlace) {
         std::string json;
         JobDecodingError::Kind kind;
         std::string where; // "section.key": ".version" for a top-level key, "." for the document
-    } cases[] = {{"", dataCorrupted, "."},
-                 {withOutput("{\"container\": \"\xC3\x28\"}"), dataCorrupted, "."},
-                 {withOutput(R"({"fps": 1e400})"), dataCorrupted, "."},
-                 {"[]", typeMismatch, "."},
-                 {"{" + grade + "}", keyNotFound, ".version"},
-                 {withVersion("null"), valueNotFound, ".version"},
-                 {withVersion(R"("1")"), typeMismatch, ".version"},
-                 {withVersion("1.00000000000000001"), dataCorrupted, ".version"},
-                 {withVersion("9223372036854775808"), dataCorrupted, ".version"},
-                 {withVersion("9.223372036854775808e18"), dataCorrupted, ".version"},
-                 {withVersion("-9223372036854775809"), dataCorrupted, ".version"},
-                 {R"({"version": 1})", keyNotFound, ".grade"},
-                 {R"({"version": 1, "grade": null})", valueNotFound, ".grade"},
-                 {R"({"version": 1, "grade": {"lutCube": null}})", valueNotFound, "grade.lutCube"},
-                 {withOutput(R"({"maxWidth": 1.5})"), dataCorrupted, "output.maxWidth"},
-                 {withOutput(R"({"container": 4})"), typeMismatch, "output.container"},
-                 // The first failure in decoding order wins, whatever the document order.
-                 {R"({"output": 1, "grade": 1})", keyNotFound, ".version"},
-                 {R"({"grade": 1, "output": 1, "version": 1})", typeMismatch, ".output"},
-                 {withOutput(R"({"container": 4, "fps": "x"})"), typeMismatch, "output.fps"}};
+    } cases[] = {
+        {"", dataCorrupted, "."},
+        {withOutput("{\"container\": \"\xC3\x28\"}"), dataCorrupted, "."},
+        {withOutput(R"({"fps": 1e400})"), dataCorrupted, "."},
+        {"[]", typeMismatch, "."},
+        {"{" + grade + "}", keyNotFound, ".version"},
+        {withVersion("null"), valueNotFound, ".version"},
+        {withVersion(R"("1")"), typeMismatch, ".version"},
+        {withVersion("1.00000000000000001"), dataCorrupted, ".version"},
+        {withVersion("9223372036854775808"), dataCorrupted, ".version"},
+        {withVersion("9.223372036854775808e18"), dataCorrupted, ".version"},
+        {withVersion("-9223372036854775809"), dataCorrupted, ".version"},
+        {R"({"version": 1})", keyNotFound, ".grade"},
+        {R"({"version": 1, "grade": null})", valueNotFound, ".grade"},
+        {R"({"version": 1, "grade": {"lutCube": null}})", valueNotFound, "grade.lutCube"},
+        {withOutput(R"({"maxWidth": 1.5})"), dataCorrupted, "output.maxWidth"},
+        {withOutput(R"({"container": 4})"), typeMismatch, "output.container"},
+        // The first failure in decoding order wins, whatever the document order.
+        {R"({"output": 1, "grade": 1})", keyNotFound, ".version"},
+        {R"({"grade": 1, "output": 1, "version": 1})", typeMismatch, ".output"},
+        {withOutput(R"({"container": 4, "fps": "x"})"), typeMismatch, "output.fps"},
+        // Arrays and deeper values are not kept, but their type still shows.
+        {withOutput("[1, 2]"), typeMismatch, ".output"},
+        {withOutput(R"({"fps": [1]})"), typeMismatch, "output.fps"},
+        {withOutput(R"({"fps": {"value": 25}})"), typeMismatch, "output.fps"},
+        {R"({"version": 1, "grade": {"lutCube": {"text": "x"}}})", typeMismatch, "grade.lutCube"}};
     for (const auto& c : cases) {
         const auto e = decodingError(c.json);
         EXPECT_EQ(e.kind(), c.kind) << e.description();
@@ -90,6 +96,37 @@ TEST(JobDecoding, BrokenFilesFailWithKindAndPlace) {
     EXPECT_EQ(decodingError(R"({"version": 1, "grade": {}})").description(),
               R"(Error Domain=job Code=3 "The job file lacks a required key." )"
               R"((keyNotFound: "lutCube" at grade))");
+}
+
+// Neither a huge nor a deeply nested file may tie up memory: both are refused up
+// front, with their limit in the message, and everything within the limits decodes.
+TEST(JobDecoding, SizeAndNestingAreLimited) {
+    const auto nested = [](std::size_t depth) {
+        // `depth` levels in all: the document and the comment's nested arrays.
+        return R"({"version": 1, )" + grade + R"(, "comment": )" + std::string(depth - 1, '[') +
+               std::string(depth - 1, ']') + "}";
+    };
+    EXPECT_EQ(Job::decode(nested(maxJobNesting)).version(), 1);
+    EXPECT_NE(decodingError(nested(maxJobNesting + 1)).description().find("deeper than 64"),
+              std::string::npos);
+    const auto deep = decodingError(std::string(1'000'000, '{'));
+    EXPECT_EQ(deep.kind(), dataCorrupted);
+
+    // Padded with white space to exactly the limit, and one byte beyond it.
+    std::string full = withVersion("7");
+    full.append(maxJobFileBytes - full.size(), ' ');
+    EXPECT_EQ(Job::decode(full).version(), 7);
+    full += ' ';
+    const auto large = decodingError(full);
+    EXPECT_EQ(large.kind(), dataCorrupted);
+    EXPECT_NE(large.description().find("larger than 64 MiB"), std::string::npos);
+
+    // Values nobody reads are checked for syntax but not kept.
+    std::string wide = R"({"version": 1, "unread": [)";
+    for (int i = 0; i < 100000; ++i)
+        wide += R"({"a": [1, "x", null]}, )";
+    EXPECT_EQ(Job::decode(wide + "0], " + grade + "}").version(), 1);
+    EXPECT_EQ(decodingError(wide + "0, ], " + grade + "}").kind(), dataCorrupted);
 }
 
 } // namespace

@@ -25,6 +25,12 @@ TEST(Files, ReadSizeExistSameRemove) {
     test::writeFile(dir / "empty", "");
     EXPECT_EQ(readWholeFile(dir / "big"), bytes);
     EXPECT_EQ(readWholeFile(dir / "empty"), "");
+    // A limit stops the read soon after it is passed, also on an endless device.
+    EXPECT_EQ(readWholeFile(dir / "big", bytes.size()), bytes);
+    const auto cut = readWholeFile(dir / "big", 1000);
+    EXPECT_GT(cut.size(), 1000u);
+    EXPECT_EQ(cut, bytes.substr(0, cut.size()));
+    EXPECT_GT(readWholeFile("/dev/zero", 100'000).size(), 100'000u);
     EXPECT_EQ(fileSize(dir / "missing"), std::nullopt);
     EXPECT_FALSE(fileExists(dir / "empty" / "below a file"));
     fs::create_hard_link(dir / "big", dir / "hard");
