@@ -4,6 +4,9 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <vector>
+
+#include "media/chroma_siting.hpp"
 
 namespace vantrel::imaging::kernel {
 
@@ -87,40 +90,58 @@ std::uint16_t toCode(float v) {
     return static_cast<std::uint16_t>(std::lrint(std::min(v, outMaxCode)));
 }
 
+// Rebuilt, normalised chroma of `plane` at pixel (x, y): vertical taps first,
+// as the vector kernel does.
+template <typename Sample> float chromaAt(const GradeJob& job, int plane, int x, int y) {
+    const media::PictureView& src = job.source;
+    const media::ChromaTaps across =
+        media::chromaTaps(x, src.chromaShiftX, src.siting, false, job.chromaWidth);
+    const media::ChromaTaps down =
+        media::chromaTaps(y, src.chromaShiftY, src.siting, true, job.chromaHeight);
+    const auto column = [&](int cx) {
+        const float top = sampleAt<Sample>(src.planes[plane], cx, down.first);
+        const float bottom = sampleAt<Sample>(src.planes[plane], cx, down.second);
+        return top + (bottom - top) * down.weight;
+    };
+    const float left = column(across.first);
+    const float value = left + (column(across.second) - left) * across.weight;
+    return value * job.chromaScale + job.chromaOffset;
+}
+
 template <typename Sample> void gradeRowsScalar(const GradeJob& job, int rowBegin, int rowEnd) {
     const media::PictureView& src = job.source;
     const media::PictureView& dst = job.target;
+    // B′ − Y′ and R′ − Y′ of each column, summed over the row pair.
+    std::vector<float> columnB(static_cast<std::size_t>(job.width));
+    std::vector<float> columnR(static_cast<std::size_t>(job.width));
     for (int y = rowBegin; y < rowEnd; y += 2) {
-        for (int x = 0; x < job.width; x += 2) {
-            // B′ − Y′ and R′ − Y′ of the block, summed down each column first.
-            float columnB[2] = {};
-            float columnR[2] = {};
-            for (int dx = 0; dx < 2; ++dx) {
-                for (int dy = 0; dy < 2; ++dy) {
-                    const int px = x + dx;
-                    const int py = y + dy;
-                    const int cx = px >> src.chromaShiftX;
-                    const int cy = py >> src.chromaShiftY;
-                    const float luma =
-                        sampleAt<Sample>(src.planes[0], px, py) * job.lumaScale + job.lumaOffset;
-                    const float cb = sampleAt<Sample>(src.planes[1], cx, cy) * job.chromaScale +
-                                     job.chromaOffset;
-                    const float cr = sampleAt<Sample>(src.planes[2], cx, cy) * job.chromaScale +
-                                     job.chromaOffset;
-                    Rgb c{luma + job.crToR * cr, luma + job.cbToG * cb + job.crToG * cr,
-                          luma + job.cbToB * cb};
-                    if (job.cube)
-                        c = lookup(*job.cube, c);
+        std::fill(columnB.begin(), columnB.end(), 0.0f);
+        std::fill(columnR.begin(), columnR.end(), 0.0f);
+        for (int py = y; py < y + 2; ++py) {
+            for (int x = 0; x < job.width; ++x) {
+                const float luma =
+                    sampleAt<Sample>(src.planes[0], x, py) * job.lumaScale + job.lumaOffset;
+                const float cb = chromaAt<Sample>(job, 1, x, py);
+                const float cr = chromaAt<Sample>(job, 2, x, py);
+                Rgb c{luma + job.crToR * cr, luma + job.cbToG * cb + job.crToG * cr,
+                      luma + job.cbToB * cb};
+                if (job.cube)
+                    c = lookup(*job.cube, c);
 
-                    // Written around G′ so that greys come out exactly.
-                    const float yp = c.g + outKb * (c.b - c.g) + outKr * (c.r - c.g);
-                    storeCode(dst.planes[0], px, py, toCode(yp * outLumaScale));
-                    columnB[dx] += c.b - yp;
-                    columnR[dx] += c.r - yp;
-                }
+                // Written around G′ so that greys come out exactly.
+                const float yp = c.g + outKb * (c.b - c.g) + outKr * (c.r - c.g);
+                storeCode(dst.planes[0], x, py, toCode(yp * outLumaScale));
+                columnB[x] += c.b - yp;
+                columnR[x] += c.r - yp;
             }
-            const float cb = (columnB[0] + columnB[1]) * (outCbScale * 0.25f) + outChromaZero;
-            const float cr = (columnR[0] + columnR[1]) * (outCrScale * 0.25f) + outChromaZero;
+        }
+        for (int x = 0; x < job.width; x += 2) {
+            const int before = std::max(x - 1, 0);
+            const auto filtered = [&](const std::vector<float>& column) {
+                return column[before] + 2.0f * column[x] + column[x + 1];
+            };
+            const float cb = filtered(columnB) * (outCbScale * 0.125f) + outChromaZero;
+            const float cr = filtered(columnR) * (outCrScale * 0.125f) + outChromaZero;
             storeCode(dst.planes[1], x / 2, y / 2, toCode(cb));
             storeCode(dst.planes[2], x / 2, y / 2, toCode(cr));
         }
@@ -148,6 +169,8 @@ GradeJob makeGradeJob(const media::PictureView& source, const media::PictureView
     job.target = target;
     job.width = width;
     job.cube = cube;
+    job.chromaWidth = (source.width + (1 << source.chromaShiftX) - 1) >> source.chromaShiftX;
+    job.chromaHeight = (source.height + (1 << source.chromaShiftY) - 1) >> source.chromaShiftY;
 
     const int bits = source.bitDepth;
     double lumaScale = 0;

@@ -85,10 +85,10 @@ TEST(Fitter, TurnsPutEveryPixelWhereTheOrientationSays) {
     }
 }
 
-// Passed through means the decoder's own planes; converted means 16-bit 4:4:4 with the
-// same code values. Untagged pictures are BT.601 up to 576 lines, BT.709 above; range
-// comes from the tag or full-range formats. A fitter serves consecutive cases with
-// the same output, so its reused scratch must show each new frame.
+// Passed through means the decoder's own planes; converted means 16-bit 4:4:4 holding
+// the same values in the limited-range convention. Untagged pictures are BT.601 up to 576 lines,
+// BT.709 above; range comes from the tag or full-range formats. A fitter serves consecutive cases
+// with the same output, so its reused scratch must show each new frame.
 TEST(Fitter, PassesThroughOnlyWhenNothingNeedsDoingAndKeepsMatrixAndRange) {
     using M = YCbCrMatrix;
     constexpr auto up = Orientation::up, right = Orientation::right;
@@ -133,16 +133,20 @@ TEST(Fitter, PassesThroughOnlyWhenNothingNeedsDoingAndKeepsMatrixAndRange) {
             c.orientation != last.orientation)
             fitter.emplace(c.outWidth, c.outHeight, c.orientation);
         const PictureView view = fitter->fit(*frame);
+        const int shift = c.bitDepth - av_pix_fmt_desc_get(c.format)->comp[0].depth;
         EXPECT_EQ(std::tuple(view.width, view.height, view.bitDepth, view.chromaShiftX,
                              view.chromaShiftY, view.matrix, view.range),
                   std::tuple(c.outWidth, c.outHeight, c.bitDepth, c.shiftX, c.shiftY, c.matrix,
-                             c.expectedRange));
-        const int shift = c.bitDepth - av_pix_fmt_desc_get(c.format)->comp[0].depth;
+                             shift ? limited : c.expectedRange));
         for (int p = 0; p < 3; ++p) {
             EXPECT_EQ(view.planes[p].data == frame->data[p], shift == 0) << "passed through";
             const int x = (c.outWidth - 1) >> (p ? c.shiftX : 0);
+            // Rebuilt pictures hold full-range codes in the 16-bit limited convention.
+            const int code = std::array{100, 90, 160}[p];
+            const long rebuiltFull =
+                std::lround(p ? 32768 + 57344 * (code - 128) / 255.0 : 4096 + 56064 * code / 255.0);
             EXPECT_EQ(sampleAt(view, p, p == 1 ? 0 : x, (c.outHeight - 1) >> (p ? c.shiftY : 0)),
-                      (std::array{100, 90, 160}[p] << shift));
+                      shift && c.expectedRange == full ? rebuiltFull : code << shift);
         }
     }
 }
