@@ -4,9 +4,14 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <system_error>
+#include <thread>
 #include <vector>
 
+#include <fmt/format.h>
+
 #include "media/chroma_siting.hpp"
+#include "media/error.hpp"
 
 namespace vantrel::imaging::kernel {
 
@@ -160,6 +165,34 @@ bool cpuRunsAvx2() {
     return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
 }
 
+[[noreturn]] void refuse(const std::string& detail) {
+    throw Error("imaging", 1, "The picture cannot be rendered into that buffer.", detail);
+}
+
+void checkRender(const media::PictureView& source, const media::PictureView& target, Rect bounds) {
+    if (bounds.x != 0 || bounds.y != 0)
+        refuse(fmt::format("bounds start at ({}, {}), not at the origin", bounds.x, bounds.y));
+    if (bounds.width < 0 || bounds.height < 0 || bounds.width % 2 != 0 || bounds.height % 2 != 0)
+        refuse(fmt::format("bounds of {}x{} do not have even sides", bounds.width, bounds.height));
+    if (target.bitDepth != 10 || target.chromaShiftX != 1 || target.chromaShiftY != 1)
+        refuse("the buffer is not 10-bit 4:2:0");
+    if (target.width < bounds.width || target.height < bounds.height)
+        refuse(fmt::format("a {}x{} buffer is smaller than the {}x{} bounds", target.width,
+                           target.height, bounds.width, bounds.height));
+    if (source.bitDepth < 8 || source.bitDepth > 16)
+        refuse(fmt::format("{}-bit samples are not supported", source.bitDepth));
+    const auto shiftOk = [](int shift) { return shift == 0 || shift == 1; };
+    if (!shiftOk(source.chromaShiftX) || !shiftOk(source.chromaShiftY))
+        refuse("the picture's chroma subsampling is not supported");
+    if (source.width < bounds.width || source.height < bounds.height)
+        refuse(fmt::format("a {}x{} picture does not cover the {}x{} bounds", source.width,
+                           source.height, bounds.width, bounds.height));
+    for (int p = 0; p < 3; ++p) {
+        if (!source.planes[p].data || !target.planes[p].data)
+            refuse("a plane has no samples");
+    }
+}
+
 } // namespace
 
 GradeJob makeGradeJob(const media::PictureView& source, const media::PictureView& target, int width,
@@ -226,6 +259,31 @@ GradeRows bestKernel() {
         return fast ? fast : kernel(Kind::scalar);
     }();
     return best;
+}
+
+void renderWith(GradeRows kernel, const Image& image, const media::PictureView& target, Rect bounds,
+                int maxBands) {
+    checkRender(image.picture(), target, bounds);
+    if (bounds.width == 0 || bounds.height == 0)
+        return;
+
+    const GradeJob job = makeGradeJob(image.picture(), target, bounds.width, image.cube().get());
+    const int rowPairs = bounds.height / 2;
+    const int bands = std::clamp(maxBands, 1, rowPairs);
+    const auto firstRow = [&](int band) { return 2 * (rowPairs * band / bands); };
+
+    // The calling thread takes the first band; a band whose thread cannot be
+    // started is done here too.
+    std::vector<std::jthread> helpers;
+    helpers.reserve(static_cast<std::size_t>(bands - 1));
+    for (int band = 1; band < bands; ++band) {
+        try {
+            helpers.emplace_back(kernel, std::cref(job), firstRow(band), firstRow(band + 1));
+        } catch (const std::system_error&) {
+            kernel(job, firstRow(band), firstRow(band + 1));
+        }
+    }
+    kernel(job, 0, firstRow(1));
 }
 
 } // namespace vantrel::imaging::kernel

@@ -10,33 +10,8 @@
 namespace vantrel::media {
 namespace {
 
+using test::makeFrame;
 using test::sampleAt;
-
-// A frame whose component c at (x, y) is value(c, x, y), in any layout.
-FramePtr makeFrame(AVPixelFormat format, int width, int height,
-                   const std::function<int(int, int, int)>& value) {
-    FramePtr frame(av_frame_alloc());
-    frame->format = format;
-    frame->width = width;
-    frame->height = height;
-    EXPECT_GE(av_frame_get_buffer(frame.get(), 0), 0);
-    for (AVBufferRef* buffer : frame->buf)
-        if (buffer)
-            std::memset(buffer->data, 0, buffer->size); // the line writer ORs samples in
-    const AVPixFmtDescriptor* desc = av_pix_fmt_desc_get(format);
-    for (int c = 0; c < desc->nb_components; ++c) {
-        const bool chroma = (c == 1 || c == 2) && !(desc->flags & AV_PIX_FMT_FLAG_RGB);
-        std::vector<std::uint16_t> line(chroma ? AV_CEIL_RSHIFT(width, desc->log2_chroma_w)
-                                               : width);
-        for (int y = 0; y < (chroma ? AV_CEIL_RSHIFT(height, desc->log2_chroma_h) : height); ++y) {
-            for (int x = 0; x < int(line.size()); ++x)
-                line[x] = value(c, x, y);
-            av_write_image_line2(line.data(), frame->data, frame->linesize, desc, 0, y, c,
-                                 int(line.size()), 2);
-        }
-    }
-    return frame;
-}
 
 auto flat(int y, int cb, int cr) {
     return [=](int p, int, int) { return p == 0 ? y : p == 1 ? cb : cr; };
