@@ -11,6 +11,7 @@ packages=(
   nlohmann-json3-dev libfmt-dev libcli11-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   clang-format
+  time
 )
 
 missing=()
