@@ -80,6 +80,18 @@ Cube::Cube(std::int64_t size, std::span<const std::byte> rgba) : size_(size) {
         std::copy_n(entry, 3, rgb_.get() + 3 * i);
         std::copy_n(entry, 4, rgbx_.get() + 4 * i);
     }
+    if (size > maxQuadSize)
+        return;
+    const auto n = static_cast<std::size_t>(size);
+    quads_.reset(allocateFloats(16 * (n - 1) * (n - 1) * n));
+    float* out = quads_.get();
+    for (std::size_t b = 0; b < n; ++b)
+        for (std::size_t g = 0; g + 1 < n; ++g)
+            for (std::size_t r = 0; r + 1 < n; ++r)
+                for (const std::size_t corner : {0, 1, 2, 3}) {
+                    const std::size_t at = (b * n + g + corner / 2) * n + r + corner % 2;
+                    out = std::copy_n(rgbx_.get() + 4 * at, 4, out);
+                }
 }
 
 std::unique_ptr<Filter> Filter::named(std::string_view name) {

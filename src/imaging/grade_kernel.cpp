@@ -165,6 +165,12 @@ bool cpuRunsAvx2() {
     return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
 }
 
+bool cpuRunsAvx512() {
+    return cpuRunsAvx2() && __builtin_cpu_supports("avx512f") &&
+           __builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512dq") &&
+           __builtin_cpu_supports("avx512vl");
+}
+
 [[noreturn]] void refuse(const std::string& detail) {
     throw Error("imaging", 1, "The picture cannot be rendered into that buffer.", detail);
 }
@@ -249,14 +255,18 @@ GradeRows kernel(Kind kind) {
         return &gradeRowsScalar;
     case Kind::avx2:
         return cpuRunsAvx2() ? &gradeRowsAvx2 : nullptr;
+    case Kind::avx512:
+        return cpuRunsAvx512() ? &gradeRowsAvx512 : nullptr;
     }
     return nullptr;
 }
 
 GradeRows bestKernel() {
     static const GradeRows best = [] {
-        const GradeRows fast = kernel(Kind::avx2);
-        return fast ? fast : kernel(Kind::scalar);
+        for (const Kind kind : {Kind::avx512, Kind::avx2})
+            if (const GradeRows fast = kernel(kind))
+                return fast;
+        return kernel(Kind::scalar);
     }();
     return best;
 }

@@ -64,7 +64,7 @@ GradeJob makeGradeJob(const media::PictureView& source, const media::PictureView
 // one job may run at the same time.
 using GradeRows = void (*)(const GradeJob& job, int rowBegin, int rowEnd);
 
-enum class Kind { scalar, avx2 };
+enum class Kind { scalar, avx2, avx512 };
 
 // The kernel of that kind, or null when this CPU cannot run it.
 GradeRows kernel(Kind kind);
@@ -79,5 +79,6 @@ void renderWith(GradeRows kernel, const Image& image, const media::PictureView& 
 
 // Defined in the instruction-set files; only called after the CPU check.
 void gradeRowsAvx2(const GradeJob& job, int rowBegin, int rowEnd);
+void gradeRowsAvx512(const GradeJob& job, int rowBegin, int rowEnd);
 
 } // namespace vantrel::imaging::kernel

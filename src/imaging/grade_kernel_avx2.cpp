@@ -1,15 +1,13 @@
 // The grading kernel for AVX2 + FMA: eight pixels of two rows per step, the same
 // arithmetic as the scalar reference in grade_kernel.cpp.
 
-#include <immintrin.h>
-
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <vector>
 
 #include "imaging/grade_kernel.hpp"
-#include "media/chroma_siting.hpp"
+#include "imaging/grade_kernel_x86.hpp"
 
 namespace vantrel::imaging::kernel {
 
@@ -52,16 +50,6 @@ struct Constants {
     __m256i stepsB{};
 };
 
-__m256 load8(const std::uint8_t* p) {
-    const __m128i bytes = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(p));
-    return _mm256_cvtepi32_ps(_mm256_cvtepu8_epi32(bytes));
-}
-
-__m256 load8(const std::uint16_t* p) {
-    const __m128i words = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-    return _mm256_cvtepi32_ps(_mm256_cvtepu16_epi32(words));
-}
-
 // Rounded, limited codes as eight 16-bit lanes.
 __m128i toCodes(__m256 v) {
     // max returns its second operand when either is NaN: NaN becomes 0.
@@ -81,7 +69,7 @@ __m256i cellOf(const Constants& k, __m256 v, __m256& high) {
 // Gathers are slow next to plain loads, so the cells' corners are read pixel by
 // pixel: one 256-bit load holds a grid point and its red neighbour, four loads
 // the whole cell.
-void lookup(const Constants& k, __m256& r, __m256& g, __m256& b) {
+[[gnu::always_inline]] inline void lookup(const Constants& k, __m256& r, __m256& g, __m256& b) {
     const __m256 one = _mm256_set1_ps(1.0f);
     __m256 highR, highG, highB;
     const __m256i cellR = cellOf(k, r, highR);
@@ -102,6 +90,7 @@ void lookup(const Constants& k, __m256& r, __m256& g, __m256& b) {
     _mm256_store_ps(weight[5], highB);
 
     alignas(32) float rgbx[8][4];
+#pragma GCC unroll 8
     for (int j = 0; j < 8; ++j) {
         const float* p = k.lattice + offset[j];
         const __m256 lowB = _mm256_broadcast_ss(&weight[4][j]);
@@ -134,61 +123,13 @@ void lookup(const Constants& k, __m256& r, __m256& g, __m256& b) {
     b = _mm256_shuffle_ps(bx01, bx23, _MM_SHUFFLE(1, 0, 1, 0));
 }
 
-// Rebuilt chroma of one source row: the two chroma rows around it blended
-// (vertical taps), normalised, with one sample of the left edge before column 0
-// and the right edge repeated after the last, so that the horizontal taps of any
-// step are plain loads.
-class ChromaRow {
-public:
-    explicit ChromaRow(int chromaWidth)
-        : width_(chromaWidth), values_(static_cast<std::size_t>(chromaWidth + padding)) {}
-
-    template <typename Sample>
-    void fill(const Constants& k, const Sample* top, const Sample* bottom, float weight) {
-        float* out = values_.data() + 1;
-        const __m256 w = _mm256_set1_ps(weight);
-        int x = 0;
-        for (; x + 8 <= width_; x += 8) {
-            const __m256 t = load8(top + x);
-            const __m256 v = _mm256_fmadd_ps(_mm256_sub_ps(load8(bottom + x), t), w, t);
-            _mm256_storeu_ps(out + x, _mm256_fmadd_ps(v, k.chromaScale, k.chromaOffset));
-        }
-        const float scale = _mm256_cvtss_f32(k.chromaScale);
-        const float offset = _mm256_cvtss_f32(k.chromaOffset);
-        for (; x < width_; ++x) {
-            const float t = top[x];
-            out[x] = (t + (static_cast<float>(bottom[x]) - t) * weight) * scale + offset;
-        }
-        values_[0] = out[0];
-        std::fill(out + width_, values_.data() + values_.size(), out[width_ - 1]);
-    }
-    // values()[1 + j] is chroma sample j; values()[0] repeats sample 0.
-    const float* values() const { return values_.data(); }
-
-private:
-    static constexpr int padding = 10; // one before, nine after: the widest over-read
-    int width_;
-    std::vector<float> values_;
-};
-
-// The horizontal taps of eight neighbouring pixels starting at an even column:
-// lanes of an eight-sample load from chroma sample (column/2 − 1) and the weight
-// of the second.
+// The horizontal chroma taps of eight pixels as vectors.
 struct AcrossTaps {
     explicit AcrossTaps(media::ChromaSiting siting) {
-        alignas(32) std::int32_t a[8], b[8];
-        alignas(32) float w[8];
-        // Taken well away from the left edge, where they repeat every two columns.
-        constexpr int far = 8;
-        for (int lane = 0; lane < 8; ++lane) {
-            const media::ChromaTaps t = media::chromaTaps(far + lane, 1, siting, false, 1 << 20);
-            a[lane] = t.first - far / 2 + 1;
-            b[lane] = t.second - far / 2 + 1;
-            w[lane] = t.weight;
-        }
-        first = _mm256_load_si256(reinterpret_cast<const __m256i*>(a));
-        second = _mm256_load_si256(reinterpret_cast<const __m256i*>(b));
-        weight = _mm256_load_ps(w);
+        const TapTable<8> table(siting);
+        first = _mm256_load_si256(reinterpret_cast<const __m256i*>(table.first.data()));
+        second = _mm256_load_si256(reinterpret_cast<const __m256i*>(table.second.data()));
+        weight = _mm256_load_ps(table.weight.data());
     }
     __m256i first;
     __m256i second;
@@ -255,14 +196,6 @@ void storeChroma(__m256 sumB, __m256 sumR, __m256& carry, bool rowStart, std::ui
     _mm_storel_epi64(reinterpret_cast<__m128i*>(outCr), _mm_unpackhi_epi64(codes, codes));
 }
 
-template <typename Sample> const Sample* row(const media::Plane& plane, int y) {
-    return reinterpret_cast<const Sample*>(plane.data + y * plane.stride);
-}
-
-std::uint16_t* outRow(const media::Plane& plane, int y) {
-    return reinterpret_cast<std::uint16_t*>(plane.data + y * plane.stride);
-}
-
 template <typename Sample, int shiftX>
 void gradeRows(const GradeJob& job, int rowBegin, int rowEnd) {
     const Constants k(job);
@@ -278,7 +211,8 @@ void gradeRows(const GradeJob& job, int rowBegin, int rowEnd) {
             const media::ChromaTaps down =
                 media::chromaTaps(y + r, src.chromaShiftY, src.siting, true, job.chromaHeight);
             for (int p = 0; p < 2; ++p)
-                chroma[p][r].fill(k, row<Sample>(src.planes[1 + p], down.first),
+                chroma[p][r].fill(job.chromaScale, job.chromaOffset,
+                                  row<Sample>(src.planes[1 + p], down.first),
                                   row<Sample>(src.planes[1 + p], down.second), down.weight);
             luma[r] = row<Sample>(src.planes[0], y + r);
             outLuma[r] = outRow(dst.planes[0], y + r);

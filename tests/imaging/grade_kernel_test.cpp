@@ -167,8 +167,20 @@ TEST_P(GradeKernel, RebuildsChromaBetweenSamples) {
             EXPECT_NEAR(out.at(p, block, 0), expected[block], 0.502) << block;
 }
 
-INSTANTIATE_TEST_SUITE_P(Kernels, GradeKernel, testing::Values(Kind::scalar, Kind::avx2),
-                         [](auto& i) { return i.param == Kind::scalar ? "scalar" : "avx2"; });
+std::string kernelName(const testing::TestParamInfo<Kind>& info) {
+    switch (info.param) {
+    case Kind::scalar:
+        return "scalar";
+    case Kind::avx2:
+        return "avx2";
+    case Kind::avx512:
+        return "avx512";
+    }
+    return "unknown";
+}
+
+INSTANTIATE_TEST_SUITE_P(Kernels, GradeKernel,
+                         testing::Values(Kind::scalar, Kind::avx2, Kind::avx512), kernelName);
 
 } // namespace
 } // namespace vantrel::imaging

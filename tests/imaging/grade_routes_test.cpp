@@ -52,7 +52,7 @@ std::vector<Target> gradeEveryKernel(const media::PictureView& fitted,
         filter->setInputImage(*image);
         image = filter->outputImage();
     }
-    for (const auto kind : {kernel::Kind::scalar, kernel::Kind::avx2})
+    for (const auto kind : {kernel::Kind::scalar, kernel::Kind::avx2, kernel::Kind::avx512})
         if (const auto k = kernel::kernel(kind)) {
             out.emplace_back(fitted.width, fitted.height);
             kernel::renderWith(k, *image, out.back().view(), {0, 0, fitted.width, fitted.height},
