@@ -54,15 +54,18 @@ ratio() { awk -v a="$1" -v b="$2" 'BEGIN { print a / b }'; }
 median() { sort -g | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
 
 echo "machine: $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //'), load $(cut -d' ' -f1-3 /proc/loadavg)"
-printf '%-6s %-10s %8s %8s %8s | %9s %9s | %9s %9s | %s\n' size preset ours_s ffmpeg_s encode_s \
+printf '%-6s %-10s %8s %8s %8s | %8s %8s %8s | %9s %9s | %9s %9s | %s\n' size preset ours_s \
+  ffmpeg_s encode_s ours_cpu ff_cpu enc_cpu \
   "vs ffmpeg" "(cpu)" "vs encode" "(cpu)" "peak MB ours/ffmpeg/encode"
 for size in $sizes; do
   if [ "$size" = 2160 ]; then w=3840; h=2160; n=$frames4k; else w=1920; h=1080; n=$frames; fi
   src="$work/src-$size.mp4"
   graded="$work/graded-$size.yuv"
-  # A test pattern with moving film grain, so that the encoder has real work.
+  # A test pattern with moving grain, so that the encoder has real work, at a
+  # camera-like bitrate (25 Mbit/s at 1080p, 100 at 2160p).
   ffmpeg -nostdin -loglevel error -y -f lavfi -i "testsrc2=size=${w}x${h}:rate=30000/1001" \
-    -vf "noise=alls=6:allf=t" -frames:v "$n" -c:v libx264 -preset veryfast -crf 16 \
+    -vf "noise=alls=4:allf=t" -frames:v "$n" -c:v libx264 -preset veryfast \
+    -b:v $((w * 25 / 1920))M -maxrate $((w * 25 / 1920))M -bufsize $((w * 25 / 1920))M \
     -pix_fmt yuv420p "$src"
   grade="format=gbrpf32le,lut3d=file=$lut:interp=trilinear,scale=out_color_matrix=bt709:out_range=full,format=yuv420p10le"
   ffmpeg -nostdin -loglevel error -y -i "$src" -vf "$grade" -f rawvideo "$graded"
@@ -82,8 +85,8 @@ for size in $sizes; do
     col() { awk -v c="$1" '{ print $c }' "$work/runs" | median; }
     # Columns: wall cpu kB for ours (1-3), ffmpeg (4-6), encode-only (7-9).
     read -r ow oc om fw fc fm ew ec em <<<"$(for c in 1 2 3 4 5 6 7 8 9; do col $c; done | xargs)"
-    printf '%-6s %-10s %8.2f %8.2f %8.2f | %9.3f %9.3f | %9.3f %9.3f | %d/%d/%d\n' \
-      "${size}p" "$preset" "$ow" "$fw" "$ew" \
+    printf '%-6s %-10s %8.2f %8.2f %8.2f | %8.2f %8.2f %8.2f | %9.3f %9.3f | %9.3f %9.3f | %d/%d/%d\n' \
+      "${size}p" "$preset" "$ow" "$fw" "$ew" "$oc" "$fc" "$ec" \
       "$(ratio "$ow" "$fw")" "$(ratio "$oc" "$fc")" "$(ratio "$ow" "$ew")" "$(ratio "$oc" "$ec")" \
       $((om / 1024)) $((fm / 1024)) $((em / 1024))
   done
