@@ -228,71 +228,31 @@ void storeChroma(__m512 sumB, __m512 sumR, __m512& carry, bool rowStart, std::ui
     _mm_storeu_si128(reinterpret_cast<__m128i*>(outCr), _mm256_extracti128_si256(codes, 1));
 }
 
-template <typename Sample, int shiftX>
-void gradeRows(const GradeJob& job, int rowBegin, int rowEnd) {
-    const Constants k(job);
-    const AcrossTaps taps(job.source.siting);
-    const media::PictureView& src = job.source;
-    const media::PictureView& dst = job.target;
-    ChromaRow chroma[2][2] = {{ChromaRow(job.chromaWidth), ChromaRow(job.chromaWidth)},
-                              {ChromaRow(job.chromaWidth), ChromaRow(job.chromaWidth)}};
-    for (int y = rowBegin; y < rowEnd; y += 2) {
-        const Sample* luma[2];
-        std::uint16_t* outLuma[2];
+struct Strip {
+    static constexpr int lanes = 16;
+    using Carry = __m512;
+    struct Context {
+        explicit Context(const GradeJob& job) : k(job), taps(job.source.siting) {}
+        Constants k;
+        AcrossTaps taps;
+    };
+
+    template <typename Sample, int shiftX>
+    static void grade(const Context& c, const Sample* const (&luma)[2],
+                      const ChromaRow (&chroma)[2][2], int x, std::uint16_t* const (&outLuma)[2],
+                      Carry& carry, std::uint16_t* outCb, std::uint16_t* outCr) {
+        __m512 sumB{};
+        __m512 sumR{};
         for (int r = 0; r < 2; ++r) {
-            const media::ChromaTaps down =
-                media::chromaTaps(y + r, src.chromaShiftY, src.siting, true, job.chromaHeight);
-            for (int p = 0; p < 2; ++p)
-                chroma[p][r].fill(job.chromaScale, job.chromaOffset,
-                                  row<Sample>(src.planes[1 + p], down.first),
-                                  row<Sample>(src.planes[1 + p], down.second), down.weight);
-            luma[r] = row<Sample>(src.planes[0], y + r);
-            outLuma[r] = outRow(dst.planes[0], y + r);
+            __m512 diffB, diffR;
+            gradeSixteen<Sample, shiftX>(c.k, c.taps, luma[r], chroma[0][r].values(),
+                                         chroma[1][r].values(), x, outLuma[r], diffB, diffR);
+            sumB = sumB + diffB;
+            sumR = sumR + diffR;
         }
-        std::uint16_t* outCb = outRow(dst.planes[1], y / 2);
-        std::uint16_t* outCr = outRow(dst.planes[2], y / 2);
-
-        __m512 carry = _mm512_setzero_ps();
-        const auto step = [&](const Sample* const(&in)[2], std::uint16_t* const(&out)[2], int x,
-                              std::uint16_t* cb, std::uint16_t* cr) {
-            __m512 sumB = _mm512_setzero_ps();
-            __m512 sumR = _mm512_setzero_ps();
-            for (int r = 0; r < 2; ++r) {
-                __m512 diffB, diffR;
-                gradeSixteen<Sample, shiftX>(k, taps, in[r], chroma[0][r].values(),
-                                             chroma[1][r].values(), x, out[r], diffB, diffR);
-                sumB = _mm512_add_ps(sumB, diffB);
-                sumR = _mm512_add_ps(sumR, diffR);
-            }
-            storeChroma(sumB, sumR, carry, x == 0, cb, cr);
-        };
-
-        int x = 0;
-        for (; x + 16 <= job.width; x += 16) {
-            const Sample* const in[2] = {luma[0] + x, luma[1] + x};
-            std::uint16_t* const out[2] = {outLuma[0] + x, outLuma[1] + x};
-            step(in, out, x, outCb + x / 2, outCr + x / 2);
-        }
-        if (x < job.width) {
-            // The last 2 to 14 columns: the same step on copies padded to sixteen.
-            const int columns = job.width - x;
-            alignas(32) Sample paddedLuma[2][16];
-            alignas(32) std::uint16_t scratchLuma[2][16];
-            alignas(16) std::uint16_t scratchChroma[2][8];
-            for (int r = 0; r < 2; ++r) {
-                std::copy_n(luma[r] + x, columns, paddedLuma[r]);
-                std::fill(paddedLuma[r] + columns, paddedLuma[r] + 16, luma[r][x + columns - 1]);
-            }
-            const Sample* const in[2] = {paddedLuma[0], paddedLuma[1]};
-            std::uint16_t* const out[2] = {scratchLuma[0], scratchLuma[1]};
-            step(in, out, x, scratchChroma[0], scratchChroma[1]);
-            for (int r = 0; r < 2; ++r)
-                std::memcpy(outLuma[r] + x, scratchLuma[r], columns * sizeof(std::uint16_t));
-            std::memcpy(outCb + x / 2, scratchChroma[0], columns / 2 * sizeof(std::uint16_t));
-            std::memcpy(outCr + x / 2, scratchChroma[1], columns / 2 * sizeof(std::uint16_t));
-        }
+        storeChroma(sumB, sumR, carry, x == 0, outCb, outCr);
     }
-}
+};
 
 } // namespace
 
@@ -302,16 +262,7 @@ void gradeRowsAvx512(const GradeJob& job, int rowBegin, int rowEnd) {
         gradeRowsAvx2(job, rowBegin, rowEnd);
         return;
     }
-    const bool bytes = job.source.bitDepth == 8;
-    const bool halfWidthChroma = job.source.chromaShiftX == 1;
-    if (bytes && halfWidthChroma)
-        gradeRows<std::uint8_t, 1>(job, rowBegin, rowEnd);
-    else if (bytes)
-        gradeRows<std::uint8_t, 0>(job, rowBegin, rowEnd);
-    else if (halfWidthChroma)
-        gradeRows<std::uint16_t, 1>(job, rowBegin, rowEnd);
-    else
-        gradeRows<std::uint16_t, 0>(job, rowBegin, rowEnd);
+    gradeRowsWith<Strip>(job, rowBegin, rowEnd);
 }
 
 } // namespace vantrel::imaging::kernel

@@ -10,6 +10,9 @@
 #include <cstdint>
 #include <vector>
 
+#include <cstring>
+
+#include "imaging/grade_kernel.hpp"
 #include "media/chroma_siting.hpp"
 
 namespace vantrel::imaging::kernel {
@@ -88,6 +91,82 @@ template <typename Sample> const Sample* row(const media::Plane& plane, int y) {
 
 std::uint16_t* outRow(const media::Plane& plane, int y) {
     return reinterpret_cast<std::uint16_t*>(plane.data + y * plane.stride);
+}
+
+// Walks the row pairs of [rowBegin, rowEnd): rebuilds each row's chroma, lets
+// Strip grade Strip::lanes columns of the pair at a time, and grades the last
+// few columns as a full strip on copies padded with the last column.
+//
+// Strip provides lanes, a Context made from the job, a Carry (state handed from
+// one strip of a row pair to the next, reset at the row's start) and
+//   grade<Sample, shiftX>(context, luma[2], chroma[plane][row], x, outLuma[2],
+//                         carry, outCb, outCr)
+// for the strip whose first column is x (luma and outLuma point at it).
+template <typename Strip, typename Sample, int shiftX>
+void gradeRowPairs(const GradeJob& job, int rowBegin, int rowEnd) {
+    constexpr int lanes = Strip::lanes;
+    const typename Strip::Context context(job);
+    const media::PictureView& src = job.source;
+    const media::PictureView& dst = job.target;
+    ChromaRow chroma[2][2] = {{ChromaRow(job.chromaWidth), ChromaRow(job.chromaWidth)},
+                              {ChromaRow(job.chromaWidth), ChromaRow(job.chromaWidth)}};
+    for (int y = rowBegin; y < rowEnd; y += 2) {
+        const Sample* luma[2];
+        std::uint16_t* outLuma[2];
+        for (int r = 0; r < 2; ++r) {
+            const media::ChromaTaps down =
+                media::chromaTaps(y + r, src.chromaShiftY, src.siting, true, job.chromaHeight);
+            for (int p = 0; p < 2; ++p)
+                chroma[p][r].fill(job.chromaScale, job.chromaOffset,
+                                  row<Sample>(src.planes[1 + p], down.first),
+                                  row<Sample>(src.planes[1 + p], down.second), down.weight);
+            luma[r] = row<Sample>(src.planes[0], y + r);
+            outLuma[r] = outRow(dst.planes[0], y + r);
+        }
+        std::uint16_t* outCb = outRow(dst.planes[1], y / 2);
+        std::uint16_t* outCr = outRow(dst.planes[2], y / 2);
+
+        typename Strip::Carry carry{};
+        int x = 0;
+        for (; x + lanes <= job.width; x += lanes) {
+            const Sample* const in[2] = {luma[0] + x, luma[1] + x};
+            std::uint16_t* const out[2] = {outLuma[0] + x, outLuma[1] + x};
+            Strip::template grade<Sample, shiftX>(context, in, chroma, x, out, carry, outCb + x / 2,
+                                                  outCr + x / 2);
+        }
+        if (x == job.width)
+            continue;
+        const int columns = job.width - x;
+        alignas(64) Sample paddedLuma[2][lanes];
+        alignas(64) std::uint16_t scratchLuma[2][lanes];
+        alignas(64) std::uint16_t scratchChroma[2][lanes / 2];
+        for (int r = 0; r < 2; ++r) {
+            std::copy_n(luma[r] + x, columns, paddedLuma[r]);
+            std::fill(paddedLuma[r] + columns, paddedLuma[r] + lanes, luma[r][x + columns - 1]);
+        }
+        const Sample* const in[2] = {paddedLuma[0], paddedLuma[1]};
+        std::uint16_t* const out[2] = {scratchLuma[0], scratchLuma[1]};
+        Strip::template grade<Sample, shiftX>(context, in, chroma, x, out, carry, scratchChroma[0],
+                                              scratchChroma[1]);
+        for (int r = 0; r < 2; ++r)
+            std::memcpy(outLuma[r] + x, scratchLuma[r], columns * sizeof(std::uint16_t));
+        std::memcpy(outCb + x / 2, scratchChroma[0], columns / 2 * sizeof(std::uint16_t));
+        std::memcpy(outCr + x / 2, scratchChroma[1], columns / 2 * sizeof(std::uint16_t));
+    }
+}
+
+// The kernel made of Strip, for every sample size and horizontal subsampling.
+template <typename Strip> void gradeRowsWith(const GradeJob& job, int rowBegin, int rowEnd) {
+    const bool bytes = job.source.bitDepth == 8;
+    const bool halfWidthChroma = job.source.chromaShiftX == 1;
+    if (bytes && halfWidthChroma)
+        gradeRowPairs<Strip, std::uint8_t, 1>(job, rowBegin, rowEnd);
+    else if (bytes)
+        gradeRowPairs<Strip, std::uint8_t, 0>(job, rowBegin, rowEnd);
+    else if (halfWidthChroma)
+        gradeRowPairs<Strip, std::uint16_t, 1>(job, rowBegin, rowEnd);
+    else
+        gradeRowPairs<Strip, std::uint16_t, 0>(job, rowBegin, rowEnd);
 }
 
 } // namespace
