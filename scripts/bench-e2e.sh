@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # End-to-end cost of an export next to the encoder alone and to ffmpeg's own
 # grading pipeline, with the same LUT (trilinear), the same x265 settings and
-# the same input. Runs are alternated (ours, ffmpeg, encode-only, again…) so
-# that load from elsewhere falls on all three alike; ratios are of medians.
+# the same input. Runs are alternated (ours, ffmpeg, encode-only, floor, again…)
+# so that load from elsewhere falls on all alike; ratios are of medians. The
+# floor is ffmpeg decoding the source and encoding it without any grade (only
+# widened to 10 bits): what decoding and encoding cost together in one process.
 #
 #   scripts/bench-e2e.sh [--pairs N] [--presets "ultrafast medium"] [--sizes "1080 2160"]
 #                        [--frames N] [--frames-4k N] [--cli build/vantrel-cli]
@@ -54,9 +56,9 @@ ratio() { awk -v a="$1" -v b="$2" 'BEGIN { print a / b }'; }
 median() { sort -g | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
 
 echo "machine: $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //'), load $(cut -d' ' -f1-3 /proc/loadavg)"
-printf '%-6s %-10s %8s %8s %8s | %8s %8s %8s | %9s %9s | %9s %9s | %s\n' size preset ours_s \
-  ffmpeg_s encode_s ours_cpu ff_cpu enc_cpu \
-  "vs ffmpeg" "(cpu)" "vs encode" "(cpu)" "peak MB ours/ffmpeg/encode"
+printf '%-6s %-10s %8s %8s %8s %8s | %8s %8s %8s %8s | %9s %9s | %9s %9s | %9s %9s | %s\n' \
+  size preset ours_s ffmpeg_s encode_s floor_s ours_cpu ff_cpu enc_cpu flr_cpu \
+  "vs ffmpeg" "(cpu)" "vs encode" "(cpu)" "vs floor" "(cpu)" "peak MB ours/ffmpeg/encode"
 for size in $sizes; do
   if [ "$size" = 2160 ]; then w=3840; h=2160; n=$frames4k; else w=1920; h=1080; n=$frames; fi
   src="$work/src-$size.mp4"
@@ -80,14 +82,18 @@ for size in $sizes; do
       encode=$(measure "$work/encode" ffmpeg -nostdin -y -f rawvideo -pix_fmt yuv420p10le \
         -s "${w}x${h}" -r 30000/1001 -i "$graded" -c:v libx265 -preset "$preset" \
         -profile:v main10 -b:v "${bitrate}M" -x265-params "$x265params" "$work/encode.mp4")
-      echo "$ours $theirs $encode" >>"$work/runs"
+      floor=$(measure "$work/floor" ffmpeg -nostdin -y -i "$src" -vf format=yuv420p10le \
+        -c:v libx265 -preset "$preset" -profile:v main10 -b:v "${bitrate}M" \
+        -x265-params "$x265params" -an "$work/floor.mp4")
+      echo "$ours $theirs $encode $floor" >>"$work/runs"
     done
     col() { awk -v c="$1" '{ print $c }' "$work/runs" | median; }
-    # Columns: wall cpu kB for ours (1-3), ffmpeg (4-6), encode-only (7-9).
-    read -r ow oc om fw fc fm ew ec em <<<"$(for c in 1 2 3 4 5 6 7 8 9; do col $c; done | xargs)"
-    printf '%-6s %-10s %8.2f %8.2f %8.2f | %8.2f %8.2f %8.2f | %9.3f %9.3f | %9.3f %9.3f | %d/%d/%d\n' \
-      "${size}p" "$preset" "$ow" "$fw" "$ew" "$oc" "$fc" "$ec" \
+    # Columns: wall cpu kB for ours (1-3), ffmpeg (4-6), encode-only (7-9), floor (10-12).
+    read -r ow oc om fw fc fm ew ec em lw lc _ <<<"$(for c in $(seq 12); do col $c; done | xargs)"
+    printf '%-6s %-10s %8.2f %8.2f %8.2f %8.2f | %8.2f %8.2f %8.2f %8.2f | %9.3f %9.3f | %9.3f %9.3f | %9.3f %9.3f | %d/%d/%d\n' \
+      "${size}p" "$preset" "$ow" "$fw" "$ew" "$lw" "$oc" "$fc" "$ec" "$lc" \
       "$(ratio "$ow" "$fw")" "$(ratio "$oc" "$fc")" "$(ratio "$ow" "$ew")" "$(ratio "$oc" "$ec")" \
+      "$(ratio "$ow" "$lw")" "$(ratio "$oc" "$lc")" \
       $((om / 1024)) $((fm / 1024)) $((em / 1024))
   done
   rm -f "$graded"
