@@ -336,7 +336,7 @@ struct PictureFitter::State {
     void rebuildYCbCr(const AVFrame& from, const AVPixFmtDescriptor& desc, int width, int height,
                       ColourRange range, ChromaSiting siting);
     void rebuildRgb(const AVFrame& from, const AVPixFmtDescriptor& desc, Reading reading, int width,
-                    int height);
+                    int height, bool limitedGrey);
     const AVFrame& turn(const AVFrame& upright);
 };
 
@@ -398,7 +398,10 @@ PictureView PictureFitter::State::fitRebuilt(const AVFrame& decoded, const AVPix
     case Reading::grey:
     case Reading::palette:
         matrix = YCbCrMatrix::bt709;
-        rebuildRgb(*source, *layout, reading, usedWidth, usedHeight);
+        // Grey pictures are full range (as stills are) unless the stream says
+        // otherwise, as a monochrome video stream may.
+        rebuildRgb(*source, *layout, reading, usedWidth, usedHeight,
+                   decoded.color_range == AVCOL_RANGE_MPEG);
         break;
     case Reading::yCbCr:
         rebuildYCbCr(decoded, desc, usedWidth, usedHeight, range, siting);
@@ -482,15 +485,22 @@ void PictureFitter::State::rebuildYCbCr(const AVFrame& from, const AVPixFmtDescr
 }
 
 void PictureFitter::State::rebuildRgb(const AVFrame& from, const AVPixFmtDescriptor& desc,
-                                      Reading reading, int width, int height) {
+                                      Reading reading, int width, int height, bool limitedGrey) {
     AVFrame& to = scratch(rebuilt, width, height, rebuiltFormat);
     for (auto& row : rows)
         row.resize(static_cast<std::size_t>(width));
+    // Component values are code·scale + offset.
     float scale[3];
+    float offset = 0.0f;
     for (int c = 0; c < 3; ++c) {
         const int bits =
             reading == Reading::palette ? 8 : desc.comp[reading == Reading::rgb ? c : 0].depth;
         scale[c] = 1.0f / (std::ldexp(1.0f, bits) - 1.0f);
+        if (reading == Reading::grey && limitedGrey) {
+            const float unit = std::ldexp(1.0f, bits - 8);
+            scale[c] = 1.0f / (219.0f * unit);
+            offset = -16.0f * unit * scale[c];
+        }
     }
     // BT.709, as the encoded stream is tagged.
     constexpr float kr = 0.2126f, kb = 0.0722f, kg = 1.0f - kr - kb;
@@ -526,9 +536,9 @@ void PictureFitter::State::rebuildRgb(const AVFrame& from, const AVPixFmtDescrip
             out[p] =
                 reinterpret_cast<std::uint16_t*>(to.data[p] + std::ptrdiff_t{y} * to.linesize[p]);
         for (int x = 0; x < width; ++x) {
-            const float r = rows[0][x] * scale[0];
-            const float g = rows[1][x] * scale[1];
-            const float b = rows[2][x] * scale[2];
+            const float r = rows[0][x] * scale[0] + offset;
+            const float g = rows[1][x] * scale[1] + offset;
+            const float b = rows[2][x] * scale[2] + offset;
             const float luma = kr * r + kg * g + kb * b;
             out[0][x] = rebuiltCode(rebuiltBlack + rebuiltLumaSpan * luma);
             out[1][x] = rebuiltCode(rebuiltChromaZero +

@@ -79,7 +79,10 @@ RgbPicture decodeFrame(const AVFrame& frame, int width, int height, media::YCbCr
                 for (int c = 0; c < 3; ++c) {
                     if (desc->flags & AV_PIX_FMT_FLAG_PAL)
                         out.at(x, y)[c] = (palette[code(0, x, y)] >> (16 - 8 * c) & 255) / 255.0;
-                    else {
+                    else if (desc->nb_components < 3 && range == media::ColourRange::limited) {
+                        const double unit = std::ldexp(1.0, desc->comp[0].depth - 8);
+                        out.at(x, y)[c] = (code(0, x, y) - 16 * unit) / (219 * unit);
+                    } else {
                         const int from = desc->nb_components < 3 ? 0 : c;
                         out.at(x, y)[c] =
                             code(from, x, y) / (std::ldexp(1.0, desc->comp[from].depth) - 1);
@@ -131,13 +134,14 @@ TEST(GradeRoutes, EveryLayoutAndTurnMatchesTheFormula) {
         {AV_PIX_FMT_YUYV422, O::right},
         {AV_PIX_FMT_YUVA420P, O::up, full},
         {AV_PIX_FMT_YUV420P10BE, O::left},
-        // RGB and grey become BT.709 full range.
+        // RGB and grey become BT.709; grey is full range unless tagged limited.
         {AV_PIX_FMT_RGB24, O::up},
         {AV_PIX_FMT_BGRA, O::right},
         {AV_PIX_FMT_RGB48LE, O::down},
         {AV_PIX_FMT_GBRP10LE, O::leftMirrored},
         {AV_PIX_FMT_RGB565LE, O::up},
-        {AV_PIX_FMT_GRAY8, O::left},
+        {AV_PIX_FMT_GRAY8, O::left, full},
+        {AV_PIX_FMT_GRAY10LE, O::up},
         {AV_PIX_FMT_PAL8, O::down},
     };
     const auto cube = scatteredCube(5);
