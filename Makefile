@@ -4,7 +4,7 @@ JOBS ?= $(shell nproc)
 CLI := $(BUILD_DIR)/vantrel-cli
 DEMO_DIR := $(BUILD_DIR)/demo
 
-.PHONY: all deps configure build test farm-test demo bench format clean
+.PHONY: all deps configure build test farm-test demo bench bench-e2e format clean
 
 all: build
 
@@ -37,6 +37,11 @@ demo: build
 
 bench: build
 	@for b in $(BUILD_DIR)/bench/*_bench; do [ -x "$$b" ] && "$$b"; done
+
+# Whole exports against ffmpeg and the encoder alone (minutes; not part of test).
+# Options go through BENCH_E2E, e.g. make bench-e2e BENCH_E2E="--pairs 1 --sizes 1080".
+bench-e2e: build
+	./scripts/bench-e2e.sh --cli $(CLI) $(BENCH_E2E)
 
 format:
 	find src tests bench -name '*.cpp' -o -name '*.hpp' | xargs clang-format -i

@@ -17,6 +17,8 @@ packages=(
   xvfb x11-apps imagemagick dpkg-dev desktop-file-utils
   # CI: the sanitizer and fuzzing builds
   clang-14 libclang-rt-14-dev
+  # make bench-e2e: GNU time for peak memory
+  time
 )
 
 missing=()

@@ -6,8 +6,6 @@
 #include <cstring>
 #include <new>
 #include <stdexcept>
-#include <system_error>
-#include <thread>
 #include <vector>
 
 #include <fmt/format.h>
@@ -44,34 +42,6 @@ std::optional<std::size_t> entriesOf(std::int64_t dimension) {
     if (dimension < 2 || dimension > Cube::maxSize)
         return std::nullopt;
     return static_cast<std::size_t>(dimension * dimension * dimension);
-}
-
-[[noreturn]] void refuse(const std::string& detail) {
-    throw Error("imaging", 1, "The picture cannot be rendered into that buffer.", detail);
-}
-
-void checkRender(const media::PictureView& source, const media::PictureView& target, Rect bounds) {
-    if (bounds.x != 0 || bounds.y != 0)
-        refuse(fmt::format("bounds start at ({}, {}), not at the origin", bounds.x, bounds.y));
-    if (bounds.width < 0 || bounds.height < 0 || bounds.width % 2 != 0 || bounds.height % 2 != 0)
-        refuse(fmt::format("bounds of {}x{} do not have even sides", bounds.width, bounds.height));
-    if (target.bitDepth != 10 || target.chromaShiftX != 1 || target.chromaShiftY != 1)
-        refuse("the buffer is not 10-bit 4:2:0");
-    if (target.width < bounds.width || target.height < bounds.height)
-        refuse(fmt::format("a {}x{} buffer is smaller than the {}x{} bounds", target.width,
-                           target.height, bounds.width, bounds.height));
-    if (source.bitDepth < 8 || source.bitDepth > 16)
-        refuse(fmt::format("{}-bit samples are not supported", source.bitDepth));
-    const auto shiftOk = [](int shift) { return shift == 0 || shift == 1; };
-    if (!shiftOk(source.chromaShiftX) || !shiftOk(source.chromaShiftY))
-        refuse("the picture's chroma subsampling is not supported");
-    if (source.width < bounds.width || source.height < bounds.height)
-        refuse(fmt::format("a {}x{} picture does not cover the {}x{} bounds", source.width,
-                           source.height, bounds.width, bounds.height));
-    for (int p = 0; p < 3; ++p) {
-        if (!source.planes[p].data || !target.planes[p].data)
-            refuse("a plane has no samples");
-    }
 }
 
 // Starting a thread takes tens of microseconds; below this many pixels (well
@@ -111,6 +81,18 @@ Cube::Cube(std::int64_t size, std::span<const std::byte> rgba) : size_(size) {
         std::copy_n(entry, 3, rgb_.get() + 3 * i);
         std::copy_n(entry, 4, rgbx_.get() + 4 * i);
     }
+    if (size > maxQuadSize)
+        return;
+    const auto n = static_cast<std::size_t>(size);
+    quads_.reset(allocateFloats(16 * (n - 1) * (n - 1) * n));
+    float* out = quads_.get();
+    for (std::size_t b = 0; b < n; ++b)
+        for (std::size_t g = 0; g + 1 < n; ++g)
+            for (std::size_t r = 0; r + 1 < n; ++r)
+                for (const std::size_t corner : {0, 1, 2, 3}) {
+                    const std::size_t at = (b * n + g + corner / 2) * n + r + corner % 2;
+                    out = std::copy_n(rgbx_.get() + 4 * at, 4, out);
+                }
 }
 
 std::unique_ptr<Filter> Filter::named(std::string_view name) {
@@ -158,34 +140,5 @@ void RenderContext::render(const Image& image, const media::PictureView& target,
     const int bands = pixels >= pixelsPerExtraBand ? defaultMaxBands : 1;
     kernel::renderWith(kernel::bestKernel(), image, target, bounds, bands);
 }
-
-namespace kernel {
-
-void renderWith(GradeRows kernel, const Image& image, const media::PictureView& target, Rect bounds,
-                int maxBands) {
-    checkRender(image.picture(), target, bounds);
-    if (bounds.width == 0 || bounds.height == 0)
-        return;
-
-    const GradeJob job = makeGradeJob(image.picture(), target, bounds.width, image.cube().get());
-    const int rowPairs = bounds.height / 2;
-    const int bands = std::clamp(maxBands, 1, rowPairs);
-    const auto firstRow = [&](int band) { return 2 * (rowPairs * band / bands); };
-
-    // The calling thread takes the first band; a band whose thread cannot be
-    // started is done here too.
-    std::vector<std::jthread> helpers;
-    helpers.reserve(static_cast<std::size_t>(bands - 1));
-    for (int band = 1; band < bands; ++band) {
-        try {
-            helpers.emplace_back(kernel, std::cref(job), firstRow(band), firstRow(band + 1));
-        } catch (const std::system_error&) {
-            kernel(job, firstRow(band), firstRow(band + 1));
-        }
-    }
-    kernel(job, 0, firstRow(1));
-}
-
-} // namespace kernel
 
 } // namespace vantrel::imaging

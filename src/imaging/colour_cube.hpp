@@ -54,6 +54,11 @@ public:
     // The same entries as RGBx quadruples (x unused), 64-byte aligned, so that one
     // vector load takes a grid point and its red neighbour together.
     const float* rgbx() const { return rgbx_.get(); }
+    // For cubes of up to maxQuadSize: per grid point (r, g, b) with r, g < N − 1,
+    // the RGBx of (r, g), (r + 1, g), (r, g + 1), (r + 1, g + 1) at that b: one
+    // aligned 64-byte line, red fastest, then green, then blue. Null for larger cubes.
+    static constexpr std::int64_t maxQuadSize = 65;
+    const float* quads() const { return quads_.get(); }
 
 private:
     struct AlignedFree {
@@ -62,6 +67,7 @@ private:
     std::int64_t size_;
     std::unique_ptr<float[], AlignedFree> rgb_;
     std::unique_ptr<float[], AlignedFree> rgbx_;
+    std::unique_ptr<float[], AlignedFree> quads_;
 };
 
 class Image {

@@ -4,6 +4,14 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <system_error>
+#include <thread>
+#include <vector>
+
+#include <fmt/format.h>
+
+#include "media/chroma_siting.hpp"
+#include "media/error.hpp"
 
 namespace vantrel::imaging::kernel {
 
@@ -87,40 +95,58 @@ std::uint16_t toCode(float v) {
     return static_cast<std::uint16_t>(std::lrint(std::min(v, outMaxCode)));
 }
 
+// Rebuilt, normalised chroma of `plane` at pixel (x, y): vertical taps first,
+// as the vector kernel does.
+template <typename Sample> float chromaAt(const GradeJob& job, int plane, int x, int y) {
+    const media::PictureView& src = job.source;
+    const media::ChromaTaps across =
+        media::chromaTaps(x, src.chromaShiftX, src.siting, false, job.chromaWidth);
+    const media::ChromaTaps down =
+        media::chromaTaps(y, src.chromaShiftY, src.siting, true, job.chromaHeight);
+    const auto column = [&](int cx) {
+        const float top = sampleAt<Sample>(src.planes[plane], cx, down.first);
+        const float bottom = sampleAt<Sample>(src.planes[plane], cx, down.second);
+        return top + (bottom - top) * down.weight;
+    };
+    const float left = column(across.first);
+    const float value = left + (column(across.second) - left) * across.weight;
+    return value * job.chromaScale + job.chromaOffset;
+}
+
 template <typename Sample> void gradeRowsScalar(const GradeJob& job, int rowBegin, int rowEnd) {
     const media::PictureView& src = job.source;
     const media::PictureView& dst = job.target;
+    // B′ − Y′ and R′ − Y′ of each column, summed over the row pair.
+    std::vector<float> columnB(static_cast<std::size_t>(job.width));
+    std::vector<float> columnR(static_cast<std::size_t>(job.width));
     for (int y = rowBegin; y < rowEnd; y += 2) {
-        for (int x = 0; x < job.width; x += 2) {
-            // B′ − Y′ and R′ − Y′ of the block, summed down each column first.
-            float columnB[2] = {};
-            float columnR[2] = {};
-            for (int dx = 0; dx < 2; ++dx) {
-                for (int dy = 0; dy < 2; ++dy) {
-                    const int px = x + dx;
-                    const int py = y + dy;
-                    const int cx = px >> src.chromaShiftX;
-                    const int cy = py >> src.chromaShiftY;
-                    const float luma =
-                        sampleAt<Sample>(src.planes[0], px, py) * job.lumaScale + job.lumaOffset;
-                    const float cb = sampleAt<Sample>(src.planes[1], cx, cy) * job.chromaScale +
-                                     job.chromaOffset;
-                    const float cr = sampleAt<Sample>(src.planes[2], cx, cy) * job.chromaScale +
-                                     job.chromaOffset;
-                    Rgb c{luma + job.crToR * cr, luma + job.cbToG * cb + job.crToG * cr,
-                          luma + job.cbToB * cb};
-                    if (job.cube)
-                        c = lookup(*job.cube, c);
+        std::fill(columnB.begin(), columnB.end(), 0.0f);
+        std::fill(columnR.begin(), columnR.end(), 0.0f);
+        for (int py = y; py < y + 2; ++py) {
+            for (int x = 0; x < job.width; ++x) {
+                const float luma =
+                    sampleAt<Sample>(src.planes[0], x, py) * job.lumaScale + job.lumaOffset;
+                const float cb = chromaAt<Sample>(job, 1, x, py);
+                const float cr = chromaAt<Sample>(job, 2, x, py);
+                Rgb c{luma + job.crToR * cr, luma + job.cbToG * cb + job.crToG * cr,
+                      luma + job.cbToB * cb};
+                if (job.cube)
+                    c = lookup(*job.cube, c);
 
-                    // Written around G′ so that greys come out exactly.
-                    const float yp = c.g + outKb * (c.b - c.g) + outKr * (c.r - c.g);
-                    storeCode(dst.planes[0], px, py, toCode(yp * outLumaScale));
-                    columnB[dx] += c.b - yp;
-                    columnR[dx] += c.r - yp;
-                }
+                // Written around G′ so that greys come out exactly.
+                const float yp = c.g + outKb * (c.b - c.g) + outKr * (c.r - c.g);
+                storeCode(dst.planes[0], x, py, toCode(yp * outLumaScale));
+                columnB[x] += c.b - yp;
+                columnR[x] += c.r - yp;
             }
-            const float cb = (columnB[0] + columnB[1]) * (outCbScale * 0.25f) + outChromaZero;
-            const float cr = (columnR[0] + columnR[1]) * (outCrScale * 0.25f) + outChromaZero;
+        }
+        for (int x = 0; x < job.width; x += 2) {
+            const int before = std::max(x - 1, 0);
+            const auto filtered = [&](const std::vector<float>& column) {
+                return column[before] + 2.0f * column[x] + column[x + 1];
+            };
+            const float cb = filtered(columnB) * (outCbScale * 0.125f) + outChromaZero;
+            const float cr = filtered(columnR) * (outCrScale * 0.125f) + outChromaZero;
             storeCode(dst.planes[1], x / 2, y / 2, toCode(cb));
             storeCode(dst.planes[2], x / 2, y / 2, toCode(cr));
         }
@@ -139,6 +165,40 @@ bool cpuRunsAvx2() {
     return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
 }
 
+bool cpuRunsAvx512() {
+    return cpuRunsAvx2() && __builtin_cpu_supports("avx512f") &&
+           __builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512dq") &&
+           __builtin_cpu_supports("avx512vl");
+}
+
+[[noreturn]] void refuse(const std::string& detail) {
+    throw Error("imaging", 1, "The picture cannot be rendered into that buffer.", detail);
+}
+
+void checkRender(const media::PictureView& source, const media::PictureView& target, Rect bounds) {
+    if (bounds.x != 0 || bounds.y != 0)
+        refuse(fmt::format("bounds start at ({}, {}), not at the origin", bounds.x, bounds.y));
+    if (bounds.width < 0 || bounds.height < 0 || bounds.width % 2 != 0 || bounds.height % 2 != 0)
+        refuse(fmt::format("bounds of {}x{} do not have even sides", bounds.width, bounds.height));
+    if (target.bitDepth != 10 || target.chromaShiftX != 1 || target.chromaShiftY != 1)
+        refuse("the buffer is not 10-bit 4:2:0");
+    if (target.width < bounds.width || target.height < bounds.height)
+        refuse(fmt::format("a {}x{} buffer is smaller than the {}x{} bounds", target.width,
+                           target.height, bounds.width, bounds.height));
+    if (source.bitDepth < 8 || source.bitDepth > 16)
+        refuse(fmt::format("{}-bit samples are not supported", source.bitDepth));
+    const auto shiftOk = [](int shift) { return shift == 0 || shift == 1; };
+    if (!shiftOk(source.chromaShiftX) || !shiftOk(source.chromaShiftY))
+        refuse("the picture's chroma subsampling is not supported");
+    if (source.width < bounds.width || source.height < bounds.height)
+        refuse(fmt::format("a {}x{} picture does not cover the {}x{} bounds", source.width,
+                           source.height, bounds.width, bounds.height));
+    for (int p = 0; p < 3; ++p) {
+        if (!source.planes[p].data || !target.planes[p].data)
+            refuse("a plane has no samples");
+    }
+}
+
 } // namespace
 
 GradeJob makeGradeJob(const media::PictureView& source, const media::PictureView& target, int width,
@@ -148,6 +208,8 @@ GradeJob makeGradeJob(const media::PictureView& source, const media::PictureView
     job.target = target;
     job.width = width;
     job.cube = cube;
+    job.chromaWidth = (source.width + (1 << source.chromaShiftX) - 1) >> source.chromaShiftX;
+    job.chromaHeight = (source.height + (1 << source.chromaShiftY) - 1) >> source.chromaShiftY;
 
     const int bits = source.bitDepth;
     double lumaScale = 0;
@@ -193,16 +255,45 @@ GradeRows kernel(Kind kind) {
         return &gradeRowsScalar;
     case Kind::avx2:
         return cpuRunsAvx2() ? &gradeRowsAvx2 : nullptr;
+    case Kind::avx512:
+        return cpuRunsAvx512() ? &gradeRowsAvx512 : nullptr;
     }
     return nullptr;
 }
 
 GradeRows bestKernel() {
     static const GradeRows best = [] {
-        const GradeRows fast = kernel(Kind::avx2);
-        return fast ? fast : kernel(Kind::scalar);
+        for (const Kind kind : {Kind::avx512, Kind::avx2})
+            if (const GradeRows fast = kernel(kind))
+                return fast;
+        return kernel(Kind::scalar);
     }();
     return best;
+}
+
+void renderWith(GradeRows kernel, const Image& image, const media::PictureView& target, Rect bounds,
+                int maxBands) {
+    checkRender(image.picture(), target, bounds);
+    if (bounds.width == 0 || bounds.height == 0)
+        return;
+
+    const GradeJob job = makeGradeJob(image.picture(), target, bounds.width, image.cube().get());
+    const int rowPairs = bounds.height / 2;
+    const int bands = std::clamp(maxBands, 1, rowPairs);
+    const auto firstRow = [&](int band) { return 2 * (rowPairs * band / bands); };
+
+    // The calling thread takes the first band; a band whose thread cannot be
+    // started is done here too.
+    std::vector<std::jthread> helpers;
+    helpers.reserve(static_cast<std::size_t>(bands - 1));
+    for (int band = 1; band < bands; ++band) {
+        try {
+            helpers.emplace_back(kernel, std::cref(job), firstRow(band), firstRow(band + 1));
+        } catch (const std::system_error&) {
+            kernel(job, firstRow(band), firstRow(band + 1));
+        }
+    }
+    kernel(job, 0, firstRow(1));
 }
 
 } // namespace vantrel::imaging::kernel

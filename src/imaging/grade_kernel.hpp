@@ -7,14 +7,16 @@
 // - source codes are normalised with the picture's range (limited: nominal black
 //   and white at 16·2^(b−8) and 235·2^(b−8), chroma zero at 128·2^(b−8) with
 //   excursion 224·2^(b−8); full: code / (2^b − 1), chroma zero at 2^(b−1));
-// - chroma is upsampled by replication (pixel (x, y) reads chroma sample
-//   (x >> shiftX, y >> shiftY));
+// - subsampled chroma is rebuilt at every pixel by linear interpolation at the
+//   picture's chroma siting (media/chroma_siting.hpp), edges replicated;
 // - with a cube, R′G′B′ is limited to [0, 1] and interpolated trilinearly between
 //   the cube's (finite, see Cube) entries, in the order blue, green, red;
 // - output codes follow the full-range convention that mirrors the decode: luma
 //   1023·Y′, chroma 512 + 1023·C, rounded to nearest and limited to [0, 1023], so a
 //   full-range 10-bit BT.709 picture comes back with the codes it had. Output
-//   chroma is the mean of the 2×2 block's chroma, rounded once.
+//   chroma is left-sited, as the encoder's stream says: for the block at columns
+//   2j, 2j+1 it is the mean of its two rows, filtered across columns 2j − 1, 2j,
+//   2j + 1 with weights 1/4, 1/2, 1/4 (column −1 reads as column 0), rounded once.
 // The kernels may differ by one code where float rounding lands on a tie.
 
 #include "imaging/colour_cube.hpp"
@@ -37,6 +39,9 @@ struct GradeJob {
     media::PictureView source;
     media::PictureView target;
     int width = 0; // even
+    // Chroma samples in a row and rows of chroma, counted from the source's size.
+    int chromaWidth = 0;
+    int chromaHeight = 0;
     // Normalised Y′ = code·lumaScale + lumaOffset, and the same for Cb and Cr.
     float lumaScale = 0;
     float lumaOffset = 0;
@@ -59,7 +64,7 @@ GradeJob makeGradeJob(const media::PictureView& source, const media::PictureView
 // one job may run at the same time.
 using GradeRows = void (*)(const GradeJob& job, int rowBegin, int rowEnd);
 
-enum class Kind { scalar, avx2 };
+enum class Kind { scalar, avx2, avx512 };
 
 // The kernel of that kind, or null when this CPU cannot run it.
 GradeRows kernel(Kind kind);
@@ -74,5 +79,6 @@ void renderWith(GradeRows kernel, const Image& image, const media::PictureView& 
 
 // Defined in the instruction-set files; only called after the CPU check.
 void gradeRowsAvx2(const GradeJob& job, int rowBegin, int rowEnd);
+void gradeRowsAvx512(const GradeJob& job, int rowBegin, int rowEnd);
 
 } // namespace vantrel::imaging::kernel

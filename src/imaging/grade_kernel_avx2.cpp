@@ -1,13 +1,13 @@
 // The grading kernel for AVX2 + FMA: eight pixels of two rows per step, the same
 // arithmetic as the scalar reference in grade_kernel.cpp.
 
-#include <immintrin.h>
-
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <vector>
 
 #include "imaging/grade_kernel.hpp"
+#include "imaging/grade_kernel_x86.hpp"
 
 namespace vantrel::imaging::kernel {
 
@@ -50,39 +50,6 @@ struct Constants {
     __m256i stepsB{};
 };
 
-__m256 load8(const std::uint8_t* p) {
-    const __m128i bytes = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(p));
-    return _mm256_cvtepi32_ps(_mm256_cvtepu8_epi32(bytes));
-}
-
-__m256 load8(const std::uint16_t* p) {
-    const __m128i words = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-    return _mm256_cvtepi32_ps(_mm256_cvtepu16_epi32(words));
-}
-
-// Four samples, each for two neighbouring columns.
-__m256 load4Twice(const std::uint8_t* p) {
-    std::int32_t bytes;
-    std::memcpy(&bytes, p, sizeof bytes);
-    const __m256i wide = _mm256_cvtepu8_epi32(_mm_cvtsi32_si128(bytes));
-    return _mm256_cvtepi32_ps(
-        _mm256_permutevar8x32_epi32(wide, _mm256_setr_epi32(0, 0, 1, 1, 2, 2, 3, 3)));
-}
-
-__m256 load4Twice(const std::uint16_t* p) {
-    const __m128i words = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(p));
-    const __m256i wide = _mm256_cvtepu16_epi32(words);
-    return _mm256_cvtepi32_ps(
-        _mm256_permutevar8x32_epi32(wide, _mm256_setr_epi32(0, 0, 1, 1, 2, 2, 3, 3)));
-}
-
-template <typename Sample, int shiftX> __m256 loadChroma(const Sample* p) {
-    if constexpr (shiftX == 1)
-        return load4Twice(p);
-    else
-        return load8(p);
-}
-
 // Rounded, limited codes as eight 16-bit lanes.
 __m128i toCodes(__m256 v) {
     // max returns its second operand when either is NaN: NaN becomes 0.
@@ -102,7 +69,7 @@ __m256i cellOf(const Constants& k, __m256 v, __m256& high) {
 // Gathers are slow next to plain loads, so the cells' corners are read pixel by
 // pixel: one 256-bit load holds a grid point and its red neighbour, four loads
 // the whole cell.
-void lookup(const Constants& k, __m256& r, __m256& g, __m256& b) {
+[[gnu::always_inline]] inline void lookup(const Constants& k, __m256& r, __m256& g, __m256& b) {
     const __m256 one = _mm256_set1_ps(1.0f);
     __m256 highR, highG, highB;
     const __m256i cellR = cellOf(k, r, highR);
@@ -123,6 +90,7 @@ void lookup(const Constants& k, __m256& r, __m256& g, __m256& b) {
     _mm256_store_ps(weight[5], highB);
 
     alignas(32) float rgbx[8][4];
+#pragma GCC unroll 8
     for (int j = 0; j < 8; ++j) {
         const float* p = k.lattice + offset[j];
         const __m256 lowB = _mm256_broadcast_ss(&weight[4][j]);
@@ -155,148 +123,109 @@ void lookup(const Constants& k, __m256& r, __m256& g, __m256& b) {
     b = _mm256_shuffle_ps(bx01, bx23, _MM_SHUFFLE(1, 0, 1, 0));
 }
 
-// Where one step reads and writes: eight columns of two rows.
-template <typename Sample> struct Step {
-    const Sample* luma[2];
-    const Sample* cb[2];
-    const Sample* cr[2];
-    std::uint16_t* outLuma[2];
-    std::uint16_t* outCb;
-    std::uint16_t* outCr;
-
-    void advance(int shiftX) {
-        for (int row = 0; row < 2; ++row) {
-            luma[row] += 8;
-            cb[row] += 8 >> shiftX;
-            cr[row] += 8 >> shiftX;
-            outLuma[row] += 8;
-        }
-        outCb += 4;
-        outCr += 4;
+// The horizontal chroma taps of eight pixels as vectors.
+struct AcrossTaps {
+    explicit AcrossTaps(media::ChromaSiting siting) {
+        const TapTable<8> table(siting);
+        first = _mm256_load_si256(reinterpret_cast<const __m256i*>(table.first.data()));
+        second = _mm256_load_si256(reinterpret_cast<const __m256i*>(table.second.data()));
+        weight = _mm256_load_ps(table.weight.data());
     }
+    __m256i first;
+    __m256i second;
+    __m256 weight;
 };
 
-template <typename Sample, int shiftX> void gradeStep(const Constants& k, const Step<Sample>& at) {
+template <int shiftX> __m256 chromaAt(const AcrossTaps& taps, const float* row, int x) {
+    if constexpr (shiftX == 0) {
+        return _mm256_loadu_ps(row + 1 + x);
+    } else {
+        const __m256 samples = _mm256_loadu_ps(row + x / 2);
+        const __m256 a = _mm256_permutevar8x32_ps(samples, taps.first);
+        const __m256 b = _mm256_permutevar8x32_ps(samples, taps.second);
+        return _mm256_fmadd_ps(_mm256_sub_ps(b, a), taps.weight, a);
+    }
+}
+
+// Grades eight pixels of one row and returns B′ − Y′ and R′ − Y′ of each.
+template <typename Sample, int shiftX>
+void gradeEight(const Constants& k, const AcrossTaps& taps, const Sample* luma, const float* cbRow,
+                const float* crRow, int x, std::uint16_t* outLuma, __m256& diffB, __m256& diffR) {
     const __m256 kr = _mm256_set1_ps(outKr);
     const __m256 kb = _mm256_set1_ps(outKb);
-    __m256 sumB = _mm256_setzero_ps(); // B′ − Y′ down each column
-    __m256 sumR = _mm256_setzero_ps(); // R′ − Y′
-    for (int row = 0; row < 2; ++row) {
-        const __m256 luma = _mm256_fmadd_ps(load8(at.luma[row]), k.lumaScale, k.lumaOffset);
-        const __m256 cb =
-            _mm256_fmadd_ps(loadChroma<Sample, shiftX>(at.cb[row]), k.chromaScale, k.chromaOffset);
-        const __m256 cr =
-            _mm256_fmadd_ps(loadChroma<Sample, shiftX>(at.cr[row]), k.chromaScale, k.chromaOffset);
-        __m256 r = _mm256_fmadd_ps(cr, k.crToR, luma);
-        __m256 g = _mm256_fmadd_ps(cb, k.cbToG, _mm256_fmadd_ps(cr, k.crToG, luma));
-        __m256 b = _mm256_fmadd_ps(cb, k.cbToB, luma);
-        if (k.lattice)
-            lookup(k, r, g, b);
+    const __m256 y = _mm256_fmadd_ps(load8(luma), k.lumaScale, k.lumaOffset);
+    const __m256 cb = chromaAt<shiftX>(taps, cbRow, x);
+    const __m256 cr = chromaAt<shiftX>(taps, crRow, x);
+    __m256 r = _mm256_fmadd_ps(cr, k.crToR, y);
+    __m256 g = _mm256_fmadd_ps(cb, k.cbToG, _mm256_fmadd_ps(cr, k.crToG, y));
+    __m256 b = _mm256_fmadd_ps(cb, k.cbToB, y);
+    if (k.lattice)
+        lookup(k, r, g, b);
 
-        const __m256 yp =
-            _mm256_fmadd_ps(kr, _mm256_sub_ps(r, g), _mm256_fmadd_ps(kb, _mm256_sub_ps(b, g), g));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(at.outLuma[row]),
-                         toCodes(_mm256_mul_ps(yp, _mm256_set1_ps(outLumaScale))));
-        sumB = _mm256_add_ps(sumB, _mm256_sub_ps(b, yp));
-        sumR = _mm256_add_ps(sumR, _mm256_sub_ps(r, yp));
-    }
+    const __m256 yp =
+        _mm256_fmadd_ps(kr, _mm256_sub_ps(r, g), _mm256_fmadd_ps(kb, _mm256_sub_ps(b, g), g));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(outLuma),
+                     toCodes(_mm256_mul_ps(yp, _mm256_set1_ps(outLumaScale))));
+    diffB = _mm256_sub_ps(b, yp);
+    diffR = _mm256_sub_ps(r, yp);
+}
 
-    // Neighbouring columns summed: B01 B23 R01 R23 | B45 B67 R45 R67, then
-    // reordered to the four Cb blocks followed by the four Cr blocks.
-    const __m256 blocks = _mm256_permutevar8x32_ps(_mm256_hadd_ps(sumB, sumR),
-                                                   _mm256_setr_epi32(0, 1, 4, 5, 2, 3, 6, 7));
-    const float cbMean = outCbScale * 0.25f;
-    const float crMean = outCrScale * 0.25f;
+// Left-sited output chroma of the four blocks of eight columns, from the row
+// pair's column sums. `carry` holds the sums of the previous eight columns' odd
+// columns (lane 3 of each half is column −1 here); at the start of a row it is
+// column 0 itself.
+void storeChroma(__m256 sumB, __m256 sumR, __m256& carry, bool rowStart, std::uint16_t* outCb,
+                 std::uint16_t* outCr) {
+    const __m256i evenThenOdd = _mm256_setr_epi32(0, 2, 4, 6, 1, 3, 5, 7);
+    const __m256 b = _mm256_permutevar8x32_ps(sumB, evenThenOdd);
+    const __m256 r = _mm256_permutevar8x32_ps(sumR, evenThenOdd);
+    const __m256 even = _mm256_permute2f128_ps(b, r, 0x20); // Cb | Cr halves
+    const __m256 odd = _mm256_permute2f128_ps(b, r, 0x31);
+    if (rowStart)
+        carry = _mm256_permute_ps(even, _MM_SHUFFLE(0, 0, 0, 0));
+    const __m256 before = _mm256_castsi256_ps(
+        _mm256_alignr_epi8(_mm256_castps_si256(odd), _mm256_castps_si256(carry), 12));
+    carry = odd;
+    const __m256 sum = _mm256_add_ps(_mm256_add_ps(before, odd), _mm256_add_ps(even, even));
+    const float cbScale = outCbScale * 0.125f;
+    const float crScale = outCrScale * 0.125f;
     const __m256 scale =
-        _mm256_setr_ps(cbMean, cbMean, cbMean, cbMean, crMean, crMean, crMean, crMean);
-    const __m128i chroma = toCodes(_mm256_fmadd_ps(blocks, scale, _mm256_set1_ps(outChromaZero)));
-    _mm_storel_epi64(reinterpret_cast<__m128i*>(at.outCb), chroma);
-    _mm_storel_epi64(reinterpret_cast<__m128i*>(at.outCr), _mm_unpackhi_epi64(chroma, chroma));
+        _mm256_setr_ps(cbScale, cbScale, cbScale, cbScale, crScale, crScale, crScale, crScale);
+    const __m128i codes = toCodes(_mm256_fmadd_ps(sum, scale, _mm256_set1_ps(outChromaZero)));
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(outCb), codes);
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(outCr), _mm_unpackhi_epi64(codes, codes));
 }
 
-template <typename Sample, std::size_t n>
-void padded(Sample (&to)[n], const Sample* from, int count) {
-    std::copy_n(from, count, to);
-    std::fill(to + count, to + n, from[count - 1]);
-}
+struct Strip {
+    static constexpr int lanes = 8;
+    using Carry = __m256;
+    struct Context {
+        explicit Context(const GradeJob& job) : k(job), taps(job.source.siting) {}
+        Constants k;
+        AcrossTaps taps;
+    };
 
-// The last 2, 4 or 6 columns: the same step on copies padded to eight columns.
-template <typename Sample, int shiftX>
-void gradeTail(const Constants& k, const Step<Sample>& at, int columns) {
-    alignas(16) Sample luma[2][8];
-    alignas(16) Sample cb[2][8];
-    alignas(16) Sample cr[2][8];
-    alignas(16) std::uint16_t outLuma[2][8];
-    alignas(16) std::uint16_t outChroma[2][4];
-    const int chromaColumns = columns >> shiftX;
-    Step<Sample> scratch{};
-    for (int row = 0; row < 2; ++row) {
-        padded(luma[row], at.luma[row], columns);
-        padded(cb[row], at.cb[row], chromaColumns);
-        padded(cr[row], at.cr[row], chromaColumns);
-        scratch.luma[row] = luma[row];
-        scratch.cb[row] = cb[row];
-        scratch.cr[row] = cr[row];
-        scratch.outLuma[row] = outLuma[row];
-    }
-    scratch.outCb = outChroma[0];
-    scratch.outCr = outChroma[1];
-    gradeStep<Sample, shiftX>(k, scratch);
-
-    for (int row = 0; row < 2; ++row)
-        std::memcpy(at.outLuma[row], outLuma[row], columns * sizeof(std::uint16_t));
-    std::memcpy(at.outCb, outChroma[0], columns / 2 * sizeof(std::uint16_t));
-    std::memcpy(at.outCr, outChroma[1], columns / 2 * sizeof(std::uint16_t));
-}
-
-template <typename Sample> const Sample* row(const media::Plane& plane, int y) {
-    return reinterpret_cast<const Sample*>(plane.data + y * plane.stride);
-}
-
-std::uint16_t* outRow(const media::Plane& plane, int y) {
-    return reinterpret_cast<std::uint16_t*>(plane.data + y * plane.stride);
-}
-
-template <typename Sample, int shiftX>
-void gradeRows(const GradeJob& job, int rowBegin, int rowEnd) {
-    const Constants k(job);
-    const media::PictureView& src = job.source;
-    const media::PictureView& dst = job.target;
-    for (int y = rowBegin; y < rowEnd; y += 2) {
-        Step<Sample> at{};
+    template <typename Sample, int shiftX>
+    static void grade(const Context& c, const Sample* const (&luma)[2],
+                      const ChromaRow (&chroma)[2][2], int x, std::uint16_t* const (&outLuma)[2],
+                      Carry& carry, std::uint16_t* outCb, std::uint16_t* outCr) {
+        __m256 sumB{};
+        __m256 sumR{};
         for (int r = 0; r < 2; ++r) {
-            const int chromaRow = (y + r) >> src.chromaShiftY;
-            at.luma[r] = row<Sample>(src.planes[0], y + r);
-            at.cb[r] = row<Sample>(src.planes[1], chromaRow);
-            at.cr[r] = row<Sample>(src.planes[2], chromaRow);
-            at.outLuma[r] = outRow(dst.planes[0], y + r);
+            __m256 diffB, diffR;
+            gradeEight<Sample, shiftX>(c.k, c.taps, luma[r], chroma[0][r].values(),
+                                       chroma[1][r].values(), x, outLuma[r], diffB, diffR);
+            sumB = sumB + diffB;
+            sumR = sumR + diffR;
         }
-        at.outCb = outRow(dst.planes[1], y / 2);
-        at.outCr = outRow(dst.planes[2], y / 2);
-
-        int x = 0;
-        for (; x + 8 <= job.width; x += 8) {
-            gradeStep<Sample, shiftX>(k, at);
-            at.advance(shiftX);
-        }
-        if (x < job.width)
-            gradeTail<Sample, shiftX>(k, at, job.width - x);
+        storeChroma(sumB, sumR, carry, x == 0, outCb, outCr);
     }
-}
+};
 
 } // namespace
 
 void gradeRowsAvx2(const GradeJob& job, int rowBegin, int rowEnd) {
-    const bool bytes = job.source.bitDepth == 8;
-    const bool halfWidthChroma = job.source.chromaShiftX == 1;
-    if (bytes && halfWidthChroma)
-        gradeRows<std::uint8_t, 1>(job, rowBegin, rowEnd);
-    else if (bytes)
-        gradeRows<std::uint8_t, 0>(job, rowBegin, rowEnd);
-    else if (halfWidthChroma)
-        gradeRows<std::uint16_t, 1>(job, rowBegin, rowEnd);
-    else
-        gradeRows<std::uint16_t, 0>(job, rowBegin, rowEnd);
+    gradeRowsWith<Strip>(job, rowBegin, rowEnd);
 }
 
 } // namespace vantrel::imaging::kernel

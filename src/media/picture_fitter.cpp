@@ -2,12 +2,18 @@
 
 #include <algorithm>
 #include <array>
+#include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <optional>
+#include <string>
+#include <string_view>
 #include <utility>
+#include <vector>
 
 #include <fmt/format.h>
 
+#include "media/chroma_siting.hpp"
 #include "media/colour_tags.hpp"
 #include "media/error.hpp"
 
@@ -55,20 +61,19 @@ struct SwsContextFreer {
 // Sample depth of a layout we can hand over as it is: three planes Y′, Cb, Cr of
 // one component each, 8 to 16 bits (little-endian, in the low bits), chroma
 // halved at most. Nothing for any other layout.
-std::optional<int> planarYCbCrDepth(AVPixelFormat format) {
-    const AVPixFmtDescriptor* desc = av_pix_fmt_desc_get(format);
-    if (!desc || desc->nb_components != 3 || !(desc->flags & AV_PIX_FMT_FLAG_PLANAR))
+std::optional<int> planarYCbCrDepth(const AVPixFmtDescriptor& desc) {
+    if (desc.nb_components != 3 || !(desc.flags & AV_PIX_FMT_FLAG_PLANAR))
         return std::nullopt;
     constexpr auto excluded = AV_PIX_FMT_FLAG_RGB | AV_PIX_FMT_FLAG_PAL | AV_PIX_FMT_FLAG_BE |
                               AV_PIX_FMT_FLAG_HWACCEL | AV_PIX_FMT_FLAG_BITSTREAM |
                               AV_PIX_FMT_FLAG_FLOAT | AV_PIX_FMT_FLAG_BAYER | AV_PIX_FMT_FLAG_ALPHA;
-    if (desc->flags & excluded || desc->log2_chroma_w > 1 || desc->log2_chroma_h > 1)
+    if (desc.flags & excluded || desc.log2_chroma_w > 1 || desc.log2_chroma_h > 1)
         return std::nullopt;
-    const int depth = desc->comp[0].depth;
+    const int depth = desc.comp[0].depth;
     if (depth < 8 || depth > 16)
         return std::nullopt;
     for (int i = 0; i < 3; ++i) {
-        const AVComponentDescriptor& comp = desc->comp[i];
+        const AVComponentDescriptor& comp = desc.comp[i];
         if (comp.plane != i || comp.depth != depth || comp.shift != 0 || comp.offset != 0 ||
             comp.step != (depth > 8 ? 2 : 1))
             return std::nullopt;
@@ -76,28 +81,49 @@ std::optional<int> planarYCbCrDepth(AVPixelFormat format) {
     return depth;
 }
 
-// Sources the scaler turns into Y′CbCr itself; they come out BT.709 full range.
-// XYZ goes through RGB inside the scaler.
-bool isRgbLike(AVPixelFormat format) {
-    if (format == AV_PIX_FMT_XYZ12LE || format == AV_PIX_FMT_XYZ12BE)
-        return true;
-    const AVPixFmtDescriptor* desc = av_pix_fmt_desc_get(format);
-    return desc &&
-           (desc->flags & (AV_PIX_FMT_FLAG_RGB | AV_PIX_FMT_FLAG_PAL | AV_PIX_FMT_FLAG_BAYER));
+// How the fitter reads a layout's samples.
+enum class Reading {
+    yCbCr,     // components 0 to 2 are Y′, Cb, Cr
+    rgb,       // components 0 to 2 are R′, G′, B′ (full range)
+    grey,      // component 0 is Y′ (full range), no chroma
+    palette,   // 8-bit indices into an RGB palette
+    viaScaler, // described in a way we do not read: made 16-bit RGB by swscale first
+    refused,   // no samples in memory
+};
+
+Reading readingOf(const AVPixFmtDescriptor& desc) {
+    if (desc.flags & AV_PIX_FMT_FLAG_HWACCEL)
+        return Reading::refused;
+    if (desc.flags & AV_PIX_FMT_FLAG_PAL)
+        return Reading::palette;
+    // XYZ is tagged as neither RGB nor Y′CbCr; swscale knows how to take it to RGB.
+    if (desc.flags & (AV_PIX_FMT_FLAG_FLOAT | AV_PIX_FMT_FLAG_BAYER) ||
+        std::string_view(desc.name).starts_with("xyz"))
+        return Reading::viaScaler;
+    if (desc.flags & AV_PIX_FMT_FLAG_RGB)
+        return desc.nb_components >= 3 ? Reading::rgb : Reading::refused;
+    return desc.nb_components >= 3 ? Reading::yCbCr : Reading::grey;
 }
 
-// The full-range "J" formats have the layout of their plain twins; swscale wants
-// the twin and the range stated separately.
-AVPixelFormat withoutRangeAlias(AVPixelFormat format) {
-    constexpr std::pair<AVPixelFormat, AVPixelFormat> twins[] = {
-        {AV_PIX_FMT_YUVJ420P, AV_PIX_FMT_YUV420P}, {AV_PIX_FMT_YUVJ422P, AV_PIX_FMT_YUV422P},
-        {AV_PIX_FMT_YUVJ444P, AV_PIX_FMT_YUV444P}, {AV_PIX_FMT_YUVJ440P, AV_PIX_FMT_YUV440P},
-        {AV_PIX_FMT_YUVJ411P, AV_PIX_FMT_YUV411P},
-    };
-    for (const auto& [alias, twin] : twins)
-        if (format == alias)
-            return twin;
-    return format;
+ChromaSiting sitingOf(AVChromaLocation location) {
+    switch (location) {
+    case AVCHROMA_LOC_CENTER:
+        return ChromaSiting::centre;
+    case AVCHROMA_LOC_TOPLEFT:
+        return ChromaSiting::topLeft;
+    case AVCHROMA_LOC_TOP:
+        return ChromaSiting::top;
+    case AVCHROMA_LOC_BOTTOMLEFT:
+        return ChromaSiting::bottomLeft;
+    case AVCHROMA_LOC_BOTTOM:
+        return ChromaSiting::bottom;
+    // Unspecified means the MPEG-2/H.264/HEVC default.
+    case AVCHROMA_LOC_UNSPECIFIED:
+    case AVCHROMA_LOC_LEFT:
+    case AVCHROMA_LOC_NB:
+        return ChromaSiting::left;
+    }
+    return ChromaSiting::left;
 }
 
 // The part of a decoded side that is used for an output side: all of it, or all
@@ -108,7 +134,7 @@ int usedSide(int source, int wanted) {
 }
 
 PictureView viewOf(const AVFrame& frame, int width, int height, int bitDepth, int shiftX,
-                   int shiftY, YCbCrMatrix matrix, ColourRange range) {
+                   int shiftY, YCbCrMatrix matrix, ColourRange range, ChromaSiting siting) {
     PictureView view;
     view.width = width;
     view.height = height;
@@ -119,18 +145,56 @@ PictureView viewOf(const AVFrame& frame, int width, int height, int bitDepth, in
         view.planes[i] = {frame.data[i], frame.linesize[i]};
     view.matrix = matrix;
     view.range = range;
+    view.siting = siting;
     return view;
 }
 
-FramePtr allocate444(int width, int height) {
+FramePtr allocate(int width, int height, AVPixelFormat format) {
     FramePtr frame(av_frame_alloc());
     if (!frame)
         throw MediaError(AVERROR(ENOMEM), "allocate a scratch picture");
     frame->width = width;
     frame->height = height;
-    frame->format = AV_PIX_FMT_YUV444P16LE;
+    frame->format = format;
     check(av_frame_get_buffer(frame.get(), 0), "allocate a scratch picture");
     return frame;
+}
+
+// A scratch picture of that size, reallocated only when the size changes.
+AVFrame& scratch(FramePtr& frame, int width, int height, AVPixelFormat format) {
+    if (!frame || frame->width != width || frame->height != height || frame->format != format)
+        frame = allocate(width, height, format);
+    return *frame;
+}
+
+// The 16-bit limited-range convention of rebuilt pictures.
+constexpr float rebuiltBlack = 4096.0f;
+constexpr float rebuiltLumaSpan = 56064.0f; // 219·256
+constexpr float rebuiltChromaZero = 32768.0f;
+constexpr float rebuiltChromaSpan = 57344.0f; // 224·256
+
+std::uint16_t rebuiltCode(float v) {
+    return static_cast<std::uint16_t>(std::lrint(std::clamp(v, 0.0f, 65535.0f)));
+}
+
+// Codes of component `c` of one row, whatever the layout.
+void readRow(const AVFrame& frame, const AVPixFmtDescriptor& desc, int c, int y, int count,
+             std::uint16_t* out) {
+    const AVComponentDescriptor& comp = desc.comp[c];
+    const bool plain = !(desc.flags & (AV_PIX_FMT_FLAG_BE | AV_PIX_FMT_FLAG_BITSTREAM)) &&
+                       comp.shift == 0 && comp.offset == 0;
+    const std::uint8_t* row =
+        frame.data[comp.plane] + std::ptrdiff_t{y} * frame.linesize[comp.plane];
+    if (plain && comp.depth == 8 && comp.step == 1) {
+        std::copy_n(row, count, out);
+    } else if (plain && comp.depth > 8 && comp.step == 2) {
+        std::memcpy(out, row, std::size_t(count) * 2);
+    } else {
+        const int* lines = frame.linesize;
+        const std::uint8_t* planes[4] = {frame.data[0], frame.data[1], frame.data[2],
+                                         frame.data[3]};
+        av_read_image_line2(out, planes, lines, &desc, 0, y, c, count, 0, 2);
+    }
 }
 
 // Copies one 16-bit plane of `source` (the upright picture, before turning) into
@@ -184,6 +248,42 @@ void turnPlane(const std::uint8_t* source, std::ptrdiff_t sourceStride, int sour
     }
 }
 
+// One swscale context, set up again only when what it was set up for changes.
+class Scaler {
+public:
+    struct Setup {
+        int fromWidth, fromHeight;
+        AVPixelFormat from;
+        int toWidth, toHeight;
+        AVPixelFormat to;
+        bool operator==(const Setup&) const = default;
+    };
+
+    void prepare(const Setup& setup, int flags, const std::string& action) {
+        if (setup == setup_)
+            return;
+        setup_.reset();
+        context_.reset(sws_getCachedContext(context_.release(), setup.fromWidth, setup.fromHeight,
+                                            setup.from, setup.toWidth, setup.toHeight, setup.to,
+                                            flags, nullptr, nullptr, nullptr));
+        if (!context_)
+            throw MediaError(action, "the scaler could not be set up");
+        setup_ = setup;
+    }
+
+    void scale(const AVFrame& from, AVFrame& to, const std::string& action) {
+        check(sws_scale(context_.get(), from.data, from.linesize, 0, setup_->fromHeight, to.data,
+                        to.linesize),
+              action);
+    }
+
+private:
+    std::unique_ptr<SwsContext, SwsContextFreer> context_;
+    std::optional<Setup> setup_;
+};
+
+constexpr AVPixelFormat rebuiltFormat = AV_PIX_FMT_YUV444P16LE;
+
 } // namespace
 
 Orientation orientationOf(const AffineTransform& t) {
@@ -221,28 +321,31 @@ struct PictureFitter::State {
     int outputHeight;
     Orientation orientation;
 
-    // What the scaler was last set up for. The colour details are kept apart from
-    // what sws_getCachedContext compares, so any change sets the scaler up afresh.
-    struct ScalerSetup {
-        int sourceWidth, sourceHeight;
-        AVPixelFormat sourceFormat;
-        int width, height;
-        YCbCrMatrix matrix;
-        ColourRange range;
-        bool rgbSource;
-        bool operator==(const ScalerSetup&) const = default;
-    };
-    std::unique_ptr<SwsContext, SwsContextFreer> scaler;
-    std::optional<ScalerSetup> scalerSetup;
-    FramePtr upright; // 4:4:4 16-bit, the output size before turning
+    Scaler toRgb;  // layouts we do not read ourselves, to 16-bit RGB
+    Scaler resize; // rebuilt pictures to the upright output size
+    FramePtr rgb;
+    FramePtr rebuilt; // 4:4:4 16-bit, the used source size
+    FramePtr scaled;  // 4:4:4 16-bit, the output size before turning
     FramePtr turned;  // 4:4:4 16-bit, the output size
+    std::vector<std::uint16_t> rows[3];
+    std::vector<std::uint16_t> chroma[2];
+    std::vector<ChromaTaps> across;
 
-    PictureView convert(const AVFrame& decoded, YCbCrMatrix matrix, ColourRange range);
+    PictureView fitRebuilt(const AVFrame& decoded, const AVPixFmtDescriptor& desc,
+                           YCbCrMatrix matrix, ColourRange range, ChromaSiting siting);
+    void rebuildYCbCr(const AVFrame& from, const AVPixFmtDescriptor& desc, int width, int height,
+                      ColourRange range, ChromaSiting siting);
+    void rebuildRgb(const AVFrame& from, const AVPixFmtDescriptor& desc, Reading reading, int width,
+                    int height, bool limitedGrey);
+    const AVFrame& turn(const AVFrame& upright);
 };
 
 PictureFitter::PictureFitter(int outputWidth, int outputHeight, Orientation orientation)
-    : state_(
-          std::make_unique<State>(State{outputWidth, outputHeight, orientation, {}, {}, {}, {}})) {}
+    : state_(std::make_unique<State>()) {
+    state_->outputWidth = outputWidth;
+    state_->outputHeight = outputHeight;
+    state_->orientation = orientation;
+}
 
 PictureFitter::~PictureFitter() = default;
 
@@ -250,78 +353,209 @@ PictureView PictureFitter::fit(const DecodedPicture& picture) {
     const AVFrame& decoded = frameOf(picture);
     State& s = *state_;
     const auto format = static_cast<AVPixelFormat>(decoded.format);
+    const AVPixFmtDescriptor* desc = av_pix_fmt_desc_get(format);
+    if (!desc)
+        throw MediaError("fit a decoded picture", "the picture's layout is not described");
     const YCbCrMatrix matrix = matrixOf(decoded.colorspace, decoded.height);
     const ColourRange range = rangeOf(decoded.color_range, format);
+    const ChromaSiting siting = sitingOf(decoded.chroma_location);
 
     if (s.orientation == Orientation::up &&
         usedSide(decoded.width, s.outputWidth) == s.outputWidth &&
         usedSide(decoded.height, s.outputHeight) == s.outputHeight) {
-        if (const std::optional<int> depth = planarYCbCrDepth(format)) {
-            const AVPixFmtDescriptor& desc = *av_pix_fmt_desc_get(format);
-            return viewOf(decoded, s.outputWidth, s.outputHeight, *depth, desc.log2_chroma_w,
-                          desc.log2_chroma_h, matrix, range);
-        }
+        if (const std::optional<int> depth = planarYCbCrDepth(*desc))
+            return viewOf(decoded, s.outputWidth, s.outputHeight, *depth, desc->log2_chroma_w,
+                          desc->log2_chroma_h, matrix, range, siting);
     }
-    return s.convert(decoded, matrix, range);
+    return s.fitRebuilt(decoded, *desc, matrix, range, siting);
 }
 
-PictureView PictureFitter::State::convert(const AVFrame& decoded, YCbCrMatrix matrix,
-                                          ColourRange range) {
-    const auto format = static_cast<AVPixelFormat>(decoded.format);
-    const char* formatName = av_get_pix_fmt_name(format);
-    const std::string action =
-        fmt::format("convert a {} picture", formatName ? formatName : "undescribed");
-    const bool rgbSource = isRgbLike(format);
-    if (rgbSource) {
-        matrix = YCbCrMatrix::bt709;
-        range = ColourRange::full;
-    }
-    const AVPixelFormat scalerInput = withoutRangeAlias(format);
-    if (!sws_isSupportedInput(scalerInput))
-        throw MediaError(action, "the scaler cannot read that format");
-
+PictureView PictureFitter::State::fitRebuilt(const AVFrame& decoded, const AVPixFmtDescriptor& desc,
+                                             YCbCrMatrix matrix, ColourRange range,
+                                             ChromaSiting siting) {
+    const std::string action = fmt::format("fit a {} picture", desc.name);
     const bool swap = swapsSides(orientation);
     const int uprightWidth = swap ? outputHeight : outputWidth;
     const int uprightHeight = swap ? outputWidth : outputHeight;
     const int usedWidth = usedSide(decoded.width, uprightWidth);
     const int usedHeight = usedSide(decoded.height, uprightHeight);
 
-    const ScalerSetup setup{usedWidth,     usedHeight, scalerInput, uprightWidth,
-                            uprightHeight, matrix,     range,       rgbSource};
-    if (setup != scalerSetup) {
-        scalerSetup.reset();
-        scaler.reset(sws_getCachedContext(scaler.release(), usedWidth, usedHeight, scalerInput,
-                                          uprightWidth, uprightHeight, AV_PIX_FMT_YUV444P16LE,
-                                          SWS_BICUBIC | SWS_ACCURATE_RND | SWS_FULL_CHR_H_INT,
-                                          nullptr, nullptr, nullptr));
-        if (!scaler)
-            throw MediaError(action, "the scaler could not be set up");
-        // Same coefficients and the same range on both sides: a Y′CbCr source keeps
-        // its values (only widened to 16 bits); an RGB source becomes BT.709 full range.
-        const int* coefficients = swscaleCoefficients(matrix);
-        const int fullRange = range == ColourRange::full ? 1 : 0;
-        if (sws_setColorspaceDetails(scaler.get(), coefficients, rgbSource ? 1 : fullRange,
-                                     coefficients, fullRange, 0, 1 << 16, 1 << 16) < 0)
-            throw MediaError(action, "the scaler refused the colour details");
-        scalerSetup = setup;
+    Reading reading = readingOf(desc);
+    const AVFrame* source = &decoded;
+    const AVPixFmtDescriptor* layout = &desc;
+    switch (reading) {
+    case Reading::refused:
+        throw MediaError(action, "its samples cannot be read");
+    case Reading::viaScaler:
+        toRgb.prepare({usedWidth, usedHeight, static_cast<AVPixelFormat>(decoded.format), usedWidth,
+                       usedHeight, AV_PIX_FMT_RGB48LE},
+                      SWS_POINT | SWS_ACCURATE_RND, action);
+        toRgb.scale(decoded, scratch(rgb, usedWidth, usedHeight, AV_PIX_FMT_RGB48LE), action);
+        source = rgb.get();
+        layout = av_pix_fmt_desc_get(AV_PIX_FMT_RGB48LE);
+        reading = Reading::rgb;
+        [[fallthrough]];
+    case Reading::rgb:
+    case Reading::grey:
+    case Reading::palette:
+        matrix = YCbCrMatrix::bt709;
+        // Grey pictures are full range (as stills are) unless the stream says
+        // otherwise, as a monochrome video stream may.
+        rebuildRgb(*source, *layout, reading, usedWidth, usedHeight,
+                   decoded.color_range == AVCOL_RANGE_MPEG);
+        break;
+    case Reading::yCbCr:
+        rebuildYCbCr(decoded, desc, usedWidth, usedHeight, range, siting);
+        break;
     }
 
-    if (!upright || upright->width != uprightWidth || upright->height != uprightHeight)
-        upright = allocate444(uprightWidth, uprightHeight);
-    check(sws_scale(scaler.get(), decoded.data, decoded.linesize, 0, usedHeight, upright->data,
-                    upright->linesize),
-          action);
-
-    const AVFrame* result = upright.get();
-    if (orientation != Orientation::up) {
-        if (!turned || turned->width != outputWidth || turned->height != outputHeight)
-            turned = allocate444(outputWidth, outputHeight);
-        for (int i = 0; i < 3; ++i)
-            turnPlane(upright->data[i], upright->linesize[i], uprightWidth, uprightHeight,
-                      turned->data[i], turned->linesize[i], outputWidth, outputHeight, orientation);
-        result = turned.get();
+    const AVFrame* upright = rebuilt.get();
+    if (usedWidth != uprightWidth || usedHeight != uprightHeight) {
+        resize.prepare(
+            {usedWidth, usedHeight, rebuiltFormat, uprightWidth, uprightHeight, rebuiltFormat},
+            SWS_BICUBIC | SWS_ACCURATE_RND | SWS_FULL_CHR_H_INT, action);
+        AVFrame& to = scratch(scaled, uprightWidth, uprightHeight, rebuiltFormat);
+        resize.scale(*rebuilt, to, action);
+        upright = &to;
     }
-    return viewOf(*result, outputWidth, outputHeight, 16, 0, 0, matrix, range);
+    const AVFrame& result = orientation == Orientation::up ? *upright : turn(*upright);
+    return viewOf(result, outputWidth, outputHeight, 16, 0, 0, matrix, ColourRange::limited,
+                  ChromaSiting::left);
+}
+
+void PictureFitter::State::rebuildYCbCr(const AVFrame& from, const AVPixFmtDescriptor& desc,
+                                        int width, int height, ColourRange range,
+                                        ChromaSiting siting) {
+    AVFrame& to = scratch(rebuilt, width, height, rebuiltFormat);
+    const int shiftX = desc.log2_chroma_w;
+    const int shiftY = desc.log2_chroma_h;
+    const int chromaWidth = AV_CEIL_RSHIFT(width, shiftX);
+    const int chromaHeight = AV_CEIL_RSHIFT(height, shiftY);
+
+    // Each source code maps to the rebuilt convention by one multiply-add.
+    const auto mapping = [&](int bits, bool luma) {
+        const float unit = std::ldexp(1.0f, bits - 8);
+        const float top = std::ldexp(1.0f, bits) - 1.0f;
+        const bool limited = range == ColourRange::limited;
+        const float zero = luma ? (limited ? 16 * unit : 0.0f)
+                                : (limited ? 128 * unit : std::ldexp(1.0f, bits - 1));
+        const float scale = (luma ? rebuiltLumaSpan : rebuiltChromaSpan) /
+                            (limited ? (luma ? 219 : 224) * unit : top);
+        return std::pair{scale, (luma ? rebuiltBlack : rebuiltChromaZero) - zero * scale};
+    };
+    const auto [lumaScale, lumaOffset] = mapping(desc.comp[0].depth, true);
+    const auto [chromaScale, chromaOffset] = mapping(desc.comp[1].depth, false);
+
+    for (auto& row : rows)
+        row.resize(static_cast<std::size_t>(width));
+    for (int p = 0; p < 2; ++p) {
+        chroma[p].resize(static_cast<std::size_t>(chromaWidth) * chromaHeight);
+        for (int y = 0; y < chromaHeight; ++y)
+            readRow(from, desc, 1 + p, y, chromaWidth, &chroma[p][std::size_t(y) * chromaWidth]);
+    }
+    across.resize(static_cast<std::size_t>(width));
+    for (int x = 0; x < width; ++x)
+        across[x] = chromaTaps(x, shiftX, siting, false, chromaWidth);
+
+    for (int y = 0; y < height; ++y) {
+        readRow(from, desc, 0, y, width, rows[0].data());
+        auto* luma =
+            reinterpret_cast<std::uint16_t*>(to.data[0] + std::ptrdiff_t{y} * to.linesize[0]);
+        for (int x = 0; x < width; ++x)
+            luma[x] = rebuiltCode(rows[0][x] * lumaScale + lumaOffset);
+
+        const ChromaTaps down = chromaTaps(y, shiftY, siting, true, chromaHeight);
+        for (int p = 0; p < 2; ++p) {
+            const std::uint16_t* top = &chroma[p][std::size_t(down.first) * chromaWidth];
+            const std::uint16_t* bottom = &chroma[p][std::size_t(down.second) * chromaWidth];
+            auto* out = reinterpret_cast<std::uint16_t*>(to.data[1 + p] +
+                                                         std::ptrdiff_t{y} * to.linesize[1 + p]);
+            // Vertical taps first, as the kernels take them.
+            const auto column = [&](int cx) {
+                const float t = top[cx];
+                return t + (static_cast<float>(bottom[cx]) - t) * down.weight;
+            };
+            for (int x = 0; x < width; ++x) {
+                const ChromaTaps& t = across[x];
+                const float left = column(t.first);
+                const float value = left + (column(t.second) - left) * t.weight;
+                out[x] = rebuiltCode(value * chromaScale + chromaOffset);
+            }
+        }
+    }
+}
+
+void PictureFitter::State::rebuildRgb(const AVFrame& from, const AVPixFmtDescriptor& desc,
+                                      Reading reading, int width, int height, bool limitedGrey) {
+    AVFrame& to = scratch(rebuilt, width, height, rebuiltFormat);
+    for (auto& row : rows)
+        row.resize(static_cast<std::size_t>(width));
+    // Component values are code·scale + offset.
+    float scale[3];
+    float offset = 0.0f;
+    for (int c = 0; c < 3; ++c) {
+        const int bits =
+            reading == Reading::palette ? 8 : desc.comp[reading == Reading::rgb ? c : 0].depth;
+        scale[c] = 1.0f / (std::ldexp(1.0f, bits) - 1.0f);
+        if (reading == Reading::grey && limitedGrey) {
+            const float unit = std::ldexp(1.0f, bits - 8);
+            scale[c] = 1.0f / (219.0f * unit);
+            offset = -16.0f * unit * scale[c];
+        }
+    }
+    // BT.709, as the encoded stream is tagged.
+    constexpr float kr = 0.2126f, kb = 0.0722f, kg = 1.0f - kr - kb;
+    std::uint16_t* out[3];
+    for (int y = 0; y < height; ++y) {
+        switch (reading) {
+        case Reading::rgb:
+            for (int c = 0; c < 3; ++c)
+                readRow(from, desc, c, y, width, rows[c].data());
+            break;
+        case Reading::grey:
+            readRow(from, desc, 0, y, width, rows[0].data());
+            rows[1] = rows[2] = rows[0];
+            break;
+        case Reading::palette: {
+            readRow(from, desc, 0, y, width, rows[0].data());
+            // Entries are native-endian 32-bit ARGB.
+            const auto* palette = reinterpret_cast<const std::uint32_t*>(from.data[1]);
+            for (int x = 0; x < width; ++x) {
+                const std::uint32_t entry = palette[rows[0][x] & 0xff];
+                rows[0][x] = entry >> 16 & 0xff;
+                rows[1][x] = entry >> 8 & 0xff;
+                rows[2][x] = entry & 0xff;
+            }
+            break;
+        }
+        case Reading::yCbCr:
+        case Reading::viaScaler:
+        case Reading::refused:
+            return;
+        }
+        for (int p = 0; p < 3; ++p)
+            out[p] =
+                reinterpret_cast<std::uint16_t*>(to.data[p] + std::ptrdiff_t{y} * to.linesize[p]);
+        for (int x = 0; x < width; ++x) {
+            const float r = rows[0][x] * scale[0] + offset;
+            const float g = rows[1][x] * scale[1] + offset;
+            const float b = rows[2][x] * scale[2] + offset;
+            const float luma = kr * r + kg * g + kb * b;
+            out[0][x] = rebuiltCode(rebuiltBlack + rebuiltLumaSpan * luma);
+            out[1][x] = rebuiltCode(rebuiltChromaZero +
+                                    rebuiltChromaSpan * (b - luma) / (2.0f * (1.0f - kb)));
+            out[2][x] = rebuiltCode(rebuiltChromaZero +
+                                    rebuiltChromaSpan * (r - luma) / (2.0f * (1.0f - kr)));
+        }
+    }
+}
+
+const AVFrame& PictureFitter::State::turn(const AVFrame& upright) {
+    AVFrame& to = scratch(turned, outputWidth, outputHeight, rebuiltFormat);
+    for (int i = 0; i < 3; ++i)
+        turnPlane(upright.data[i], upright.linesize[i], upright.width, upright.height, to.data[i],
+                  to.linesize[i], outputWidth, outputHeight, orientation);
+    return to;
 }
 
 } // namespace vantrel::media

@@ -1,13 +1,22 @@
 #pragma once
 // Brings a decoded picture to the output frame: turned upright by the track's
 // transform and scaled to the output size, in a sample layout the imaging layer
-// reads (planar Y′CbCr, 8 or 16-bit samples).
+// reads.
 //
-// When the picture needs neither (identity transform, already the output size or
-// larger and cropped from the top-left, a planar layout) it is passed through
-// untouched: no copy. Otherwise swscale scales (bicubic, accurate rounding) into
-// scratch pictures owned by the fitter and reused frame after frame; matrix and
-// range are kept, never converted.
+// Passed through untouched (the decoder's own planes, no copy, its chroma siting
+// stated in the view): an upright picture of the output size, or one odd row or
+// column larger (cropped from the top-left), in planar little-endian Y′CbCr of 8
+// to 16 bits with chroma halved at most and no alpha.
+//
+// Every other picture is rebuilt, in scratch pictures owned by the fitter and
+// reused frame after frame, as 16-bit 4:4:4 Y′CbCr in the limited-range
+// convention (black 4096, white 60160, chroma zero 32768, ±28672), which holds
+// any source's values, super-whites included, to about 1/56000:
+// - subsampled chroma is rebuilt at its siting with the kernels' taps
+//   (media/chroma_siting.hpp) before anything moves, so that turning and
+//   scaling keep chroma on its luma;
+// - the source's matrix is kept; RGB (and grey) sources become BT.709;
+// - the picture is then scaled (swscale, bicubic, plane by plane) and turned.
 
 #include <memory>
 

@@ -31,6 +31,13 @@ namespace vantrel::media {
 enum class YCbCrMatrix { bt709, bt601, bt2020 };
 enum class ColourRange { limited, full };
 
+// Where subsampled chroma samples sit among the luma samples (for 4:2:0, the
+// first chroma sample's position in luma pixels): left (0, ½) is the MPEG-2,
+// H.264 and HEVC default, centre (½, ½) that of JPEG and MPEG-1, topLeft (0, 0)
+// that of BT.2020 masters; top (½, 0), bottomLeft (0, 1) and bottom (½, 1) are
+// rare. An axis without subsampling has no siting.
+enum class ChromaSiting { left, centre, topLeft, top, bottomLeft, bottom };
+
 struct Plane {
     std::uint8_t* data = nullptr;
     std::ptrdiff_t stride = 0; // bytes from one row to the next
@@ -48,6 +55,7 @@ struct PictureView {
     Plane planes[3]; // Y′, Cb, Cr
     YCbCrMatrix matrix = YCbCrMatrix::bt709;
     ColourRange range = ColourRange::limited;
+    ChromaSiting siting = ChromaSiting::left;
 };
 
 class DecodedPicture {

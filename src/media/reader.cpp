@@ -1,5 +1,7 @@
 #include "media/reader.hpp"
 
+#include <algorithm>
+
 #include <fmt/format.h>
 
 #include "media/error.hpp"
@@ -8,6 +10,7 @@
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
+#include <libavutil/cpu.h>
 }
 
 namespace vantrel::media {
@@ -74,7 +77,9 @@ bool AssetReader::startReading() {
         LibraryLog* log = &state_->log;
         check(avcodec_parameters_to_context(&decoder, &parameters), action, log);
         decoder.pkt_timebase = format.streams[index]->time_base;
-        decoder.thread_count = 0;
+        // One decoding thread per core: the encoder keeps every core busy anyway,
+        // and FFmpeg's own choice (one more) only holds another frame in memory.
+        decoder.thread_count = std::max(1, av_cpu_count());
         decoder.thread_type = FF_THREAD_FRAME | FF_THREAD_SLICE;
         check(avcodec_open2(&decoder, codec, nullptr), action, log);
         for (unsigned i = 0; i < format.nb_streams; ++i)

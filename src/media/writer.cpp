@@ -27,8 +27,8 @@ namespace vantrel::media {
 namespace {
 
 // Frames waiting for the encoder. Small: the producer only needs to stay one
-// frame ahead, and every queued frame pins a pool buffer.
-constexpr std::size_t queueCapacity = 3;
+// frame ahead, and every queued frame pins a pool buffer (25 MB at 2160p).
+constexpr std::size_t queueCapacity = 2;
 
 // Unwinds the writer's thread once cancelWriting() has been called.
 struct Cancelled {};

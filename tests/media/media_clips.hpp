@@ -4,6 +4,9 @@
 #include <algorithm>
 #include <array>
 #include <cstdint>
+#include <cstring>
+#include <functional>
+#include <vector>
 
 #include <gmock/gmock.h>
 
@@ -38,6 +41,32 @@ inline void fill(const media::PictureView& view, std::array<std::uint16_t, 3> yC
                 reinterpret_cast<std::uint16_t*>(view.planes[p].data + row * view.planes[p].stride);
             std::fill_n(at, p ? (view.width + 1) >> view.chromaShiftX : view.width, yCbCr[p]);
         }
+}
+
+// A frame whose component c at (x, y) is value(c, x, y), in any layout.
+inline media::FramePtr makeFrame(AVPixelFormat format, int width, int height,
+                                 const std::function<int(int, int, int)>& value) {
+    media::FramePtr frame(av_frame_alloc());
+    frame->format = format;
+    frame->width = width;
+    frame->height = height;
+    EXPECT_GE(av_frame_get_buffer(frame.get(), 0), 0);
+    for (AVBufferRef* buffer : frame->buf)
+        if (buffer)
+            std::memset(buffer->data, 0, buffer->size); // the line writer ORs samples in
+    const AVPixFmtDescriptor* desc = av_pix_fmt_desc_get(format);
+    for (int c = 0; c < desc->nb_components; ++c) {
+        const bool chroma = (c == 1 || c == 2) && !(desc->flags & AV_PIX_FMT_FLAG_RGB);
+        std::vector<std::uint16_t> line(chroma ? AV_CEIL_RSHIFT(width, desc->log2_chroma_w)
+                                               : width);
+        for (int y = 0; y < (chroma ? AV_CEIL_RSHIFT(height, desc->log2_chroma_h) : height); ++y) {
+            for (int x = 0; x < int(line.size()); ++x)
+                line[x] = value(c, x, y);
+            av_write_image_line2(line.data(), frame->data, frame->linesize, desc, 0, y, c,
+                                 int(line.size()), 2);
+        }
+    }
+    return frame;
 }
 
 } // namespace vantrel::test

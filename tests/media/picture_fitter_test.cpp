@@ -10,33 +10,8 @@
 namespace vantrel::media {
 namespace {
 
+using test::makeFrame;
 using test::sampleAt;
-
-// A frame whose component c at (x, y) is value(c, x, y), in any layout.
-FramePtr makeFrame(AVPixelFormat format, int width, int height,
-                   const std::function<int(int, int, int)>& value) {
-    FramePtr frame(av_frame_alloc());
-    frame->format = format;
-    frame->width = width;
-    frame->height = height;
-    EXPECT_GE(av_frame_get_buffer(frame.get(), 0), 0);
-    for (AVBufferRef* buffer : frame->buf)
-        if (buffer)
-            std::memset(buffer->data, 0, buffer->size); // the line writer ORs samples in
-    const AVPixFmtDescriptor* desc = av_pix_fmt_desc_get(format);
-    for (int c = 0; c < desc->nb_components; ++c) {
-        const bool chroma = (c == 1 || c == 2) && !(desc->flags & AV_PIX_FMT_FLAG_RGB);
-        std::vector<std::uint16_t> line(chroma ? AV_CEIL_RSHIFT(width, desc->log2_chroma_w)
-                                               : width);
-        for (int y = 0; y < (chroma ? AV_CEIL_RSHIFT(height, desc->log2_chroma_h) : height); ++y) {
-            for (int x = 0; x < int(line.size()); ++x)
-                line[x] = value(c, x, y);
-            av_write_image_line2(line.data(), frame->data, frame->linesize, desc, 0, y, c,
-                                 int(line.size()), 2);
-        }
-    }
-    return frame;
-}
 
 auto flat(int y, int cb, int cr) {
     return [=](int p, int, int) { return p == 0 ? y : p == 1 ? cb : cr; };
@@ -85,10 +60,10 @@ TEST(Fitter, TurnsPutEveryPixelWhereTheOrientationSays) {
     }
 }
 
-// Passed through means the decoder's own planes; converted means 16-bit 4:4:4 with the
-// same code values. Untagged pictures are BT.601 up to 576 lines, BT.709 above; range
-// comes from the tag or full-range formats. A fitter serves consecutive cases with
-// the same output, so its reused scratch must show each new frame.
+// Passed through means the decoder's own planes; converted means 16-bit 4:4:4 holding
+// the same values in the limited-range convention. Untagged pictures are BT.601 up to 576 lines,
+// BT.709 above; range comes from the tag or full-range formats. A fitter serves consecutive cases
+// with the same output, so its reused scratch must show each new frame.
 TEST(Fitter, PassesThroughOnlyWhenNothingNeedsDoingAndKeepsMatrixAndRange) {
     using M = YCbCrMatrix;
     constexpr auto up = Orientation::up, right = Orientation::right;
@@ -135,16 +110,20 @@ TEST(Fitter, PassesThroughOnlyWhenNothingNeedsDoingAndKeepsMatrixAndRange) {
             fitter.emplace(c.outWidth, c.outHeight, c.orientation);
         const AVFrame& decoded = frameOf(picture);
         const PictureView view = fitter->fit(picture);
+        const int shift = c.bitDepth - av_pix_fmt_desc_get(c.format)->comp[0].depth;
         EXPECT_EQ(std::tuple(view.width, view.height, view.bitDepth, view.chromaShiftX,
                              view.chromaShiftY, view.matrix, view.range),
                   std::tuple(c.outWidth, c.outHeight, c.bitDepth, c.shiftX, c.shiftY, c.matrix,
-                             c.expectedRange));
-        const int shift = c.bitDepth - av_pix_fmt_desc_get(c.format)->comp[0].depth;
+                             shift ? limited : c.expectedRange));
         for (int p = 0; p < 3; ++p) {
             EXPECT_EQ(view.planes[p].data == decoded.data[p], shift == 0) << "passed through";
             const int x = (c.outWidth - 1) >> (p ? c.shiftX : 0);
+            // Rebuilt pictures hold full-range codes in the 16-bit limited convention.
+            const int code = std::array{100, 90, 160}[p];
+            const long rebuiltFull =
+                std::lround(p ? 32768 + 57344 * (code - 128) / 255.0 : 4096 + 56064 * code / 255.0);
             EXPECT_EQ(sampleAt(view, p, p == 1 ? 0 : x, (c.outHeight - 1) >> (p ? c.shiftY : 0)),
-                      (std::array{100, 90, 160}[p] << shift));
+                      shift && c.expectedRange == full ? rebuiltFull : code << shift);
         }
     }
 }
