@@ -287,12 +287,14 @@ TEST(GradeRoutes, TurnedAndTurnedBackGradesLikeUpright) {
     const auto codes = softPicture(48, 32);
     auto frame = test::makeFrame(AV_PIX_FMT_YUV420P, 48, 32, codes);
     PictureFitter upright(48, 32, Orientation::up);
-    const Target reference = std::move(gradeEveryKernel(upright.fit(decoded(frame)), nullptr).back());
+    const Target reference =
+        std::move(gradeEveryKernel(upright.fit(decoded(frame)), nullptr).back());
     for (const Orientation o : {Orientation::down, Orientation::leftMirrored}) {
         SCOPED_TRACE(int(o));
         const bool swap = media::swapsSides(o);
         PictureFitter fitter(swap ? 32 : 48, swap ? 48 : 32, o);
-        const Target turned = std::move(gradeEveryKernel(fitter.fit(decoded(frame)), nullptr).back());
+        const Target turned =
+            std::move(gradeEveryKernel(fitter.fit(decoded(frame)), nullptr).back());
         // Pixel (x, y) of the upright picture sits here in the turned one.
         const auto place = [&](int x, int y, int w, int h) {
             return o == Orientation::down ? std::pair{w - 1 - x, h - 1 - y} : std::pair{y, x};
