@@ -39,7 +39,7 @@ const char* exportReason(int code) {
     case 7:
         return "The output file could not be finished.";
     case 8:
-        return "The output file is the input video; choose another output file.";
+        return "The output file is one of the files the export reads; choose another output file.";
     case 9:
         return "No colour-cube filter is available.";
     case lutTooLarge:
@@ -95,6 +95,22 @@ Preparation prepare(const std::filesystem::path& jobURL,
     return Preparation{std::move(job),     std::move(lut), std::move(asset), track,   fps,
                        timebase,           size,           encoded,          bitrate, fileType,
                        std::move(settings)};
+}
+
+// Everything that would cost the user a file, refused before anything is read: an
+// output that names one of the run's own inputs (by any spelling or link), or that
+// cannot safely be replaced by renaming a new file over it.
+void refuseUnsafeOutput(const std::filesystem::path& jobURL,
+                        const std::optional<std::filesystem::path>& lutOverrideURL,
+                        const std::filesystem::path& inputURL,
+                        const std::filesystem::path& outputURL) {
+    if (media::sameFile(inputURL, outputURL))
+        throw ExportError(8, "it is the input video");
+    if (media::sameFile(jobURL, outputURL))
+        throw ExportError(8, "it is the job file");
+    if (lutOverrideURL && media::sameFile(*lutOverrideURL, outputURL))
+        throw ExportError(8, "it is the LUT file");
+    media::requireReplaceableOutput(outputURL);
 }
 
 // Runs the frame pipeline on the export's queue until it ends, then finishes the
@@ -198,16 +214,11 @@ ExportResult Exporter::exportVideo(const std::filesystem::path& jobURL,
                                    const std::filesystem::path& outputURL,
                                    std::optional<std::int64_t> bitrateOverrideBps,
                                    const ExportOptions& options) {
-    auto p = prepare(jobURL, lutOverrideURL, inputURL, outputURL, bitrateOverrideBps);
-
-    // Writing over the input would destroy the very frames we are about to read.
-    if (media::sameFile(inputURL, outputURL))
-        throw ExportError(8);
     // An existing output is replaced only when the new file is complete (the writer
     // renames it into place), so a failed run leaves the old file as it was. What
-    // cannot be replaced by a file is refused now rather than after encoding.
-    if (media::fileExists(outputURL) && std::filesystem::is_directory(outputURL))
-        throw FileError(EISDIR, "replace", outputURL);
+    // cannot be replaced that way is refused now rather than after encoding.
+    refuseUnsafeOutput(jobURL, lutOverrideURL, inputURL, outputURL);
+    auto p = prepare(jobURL, lutOverrideURL, inputURL, outputURL, bitrateOverrideBps);
 
     auto colourSpace = imaging::colourSpaceNamed("sRGB").value_or(imaging::ColourSpace::deviceRGB);
     imaging::RenderContext renderingContext(colourSpace, colourSpace, false);

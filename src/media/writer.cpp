@@ -6,6 +6,7 @@
 #include <mutex>
 #include <pthread.h>
 #include <random>
+#include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
 
@@ -273,6 +274,10 @@ void AssetWriter::State::encodeUntilFinished() {
     std::lock_guard lock(mutex);
     if (cancelRequested)
         throw Cancelled{};
+    // Renaming would otherwise give the replaced file's name our default permissions.
+    struct stat previous {};
+    if (::stat(outputPath.c_str(), &previous) == 0 && S_ISREG(previous.st_mode))
+        ::chmod(temporaryPath.c_str(), previous.st_mode & 07777);
     std::error_code failure;
     std::filesystem::rename(temporaryPath, outputPath, failure);
     if (failure)

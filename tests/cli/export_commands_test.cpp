@@ -5,6 +5,7 @@
 #include <future>
 #include <string>
 #include <thread>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
@@ -113,6 +114,27 @@ TEST_F(ExportCommandTest, PlanPrintsTheDecisionsAndWritesNothing) {
     EXPECT_EQ(plan["outputColour"]["transfer"], "bt709");
     EXPECT_EQ(plan["outputColour"]["range"], "pc");
     EXPECT_FALSE(fs::exists(dir / "x.m4v"));
+}
+
+// Another user's file in a shared sticky folder (such as /tmp): the rename at the
+// end would be refused, so the export must be refused before it encodes.
+TEST_F(ExportCommandTest, AnotherUsersFileInAStickyFolderIsRefusedUpFront) {
+    if (::geteuid() != 0 || run("command -v setpriv").exitCode != 0)
+        GTEST_SKIP() << "needs root to act as another user";
+    auto shared = dir / "shared";
+    fs::create_directory(shared);
+    fs::permissions(shared, fs::perms::all | fs::perms::sticky_bit);
+    fs::permissions(dir.path(), fs::perms::all);
+    auto out = shared / "out.mov";
+    std::ofstream(out) << "root's file";
+    fs::permissions(out, fs::perms::all);
+    auto result = run("setpriv --reuid=65534 --regid=65534 --clear-groups " + shellQuote(cli) +
+                      " export " + files() + " --output " + shellQuote(out.string()));
+    EXPECT_EQ(result.exitCode, 1) << result.err;
+    EXPECT_NE(result.err.find("Error Domain=file Code=1 "), std::string::npos) << result.err;
+    EXPECT_NE(result.err.find("another user"), std::string::npos) << "refused before encoding";
+    EXPECT_EQ(test::readFile(out), "root's file");
+    EXPECT_EQ(test::folderEntries(shared), std::vector<std::string>{"out.mov"});
 }
 
 TEST_F(ExportCommandTest, InterruptStopsCleanly) {

@@ -9,6 +9,9 @@
 #include <string>
 #include <vector>
 
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
@@ -323,6 +326,8 @@ TEST_F(ExportTest, SizesFollowTheRulesAndTheEncoderCodesEvenSides) {
 TEST_F(ExportTest, ReplacesAnEarlierOutputAndReportsProgress) {
     auto out = dir / "out.mov";
     writeFile(out, "an earlier export");
+    const auto mode = fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read;
+    fs::permissions(out, mode);
     auto options = fast();
     std::vector<std::pair<std::int64_t, std::int64_t>> reports;
     options.progress = [&](std::int64_t done, std::int64_t expected) {
@@ -330,6 +335,7 @@ TEST_F(ExportTest, ReplacesAnEarlierOutputAndReportsProgress) {
     };
     Exporter::exportVideo(identityJob, std::nullopt, clipWithAudio(), out, std::nullopt, options);
     EXPECT_NE(readFile(out), "an earlier export");
+    EXPECT_EQ(fs::status(out).permissions(), mode) << "the replaced file's permissions stay";
     ASSERT_EQ(reports.size(), 10u);
     EXPECT_EQ(reports.back().first, 10);
     // The estimate comes from the container's duration, which the audio may stretch.
@@ -412,13 +418,62 @@ TEST_F(FailingExportTest, WriterFailingPartWayEndsTheRun) {
     EXPECT_EQ(readFile(out), "an earlier export");
 }
 
-TEST_F(FailingExportTest, OutputNamingTheInputIsRefused) {
+// Outputs that would cost the user a file are refused before anything is read: the
+// job here is broken, so reading it first would fail differently.
+TEST_F(FailingExportTest, OutputsThatWouldCostAFileAreRefusedFirst) {
     auto clip = clipWithAudio();
-    auto original = readFile(clip);
+    auto job = dir / "broken.json";
+    writeFile(job, "{\"version\": 1, \"grade\": ");
+    auto lut = dir / "look.cube";
+    writeFile(lut, cubeText(2, identity));
     fs::create_symlink(clip, dir / "link.mp4");
-    for (auto out : {clip, dir / "." / "link.mp4"})
-        expectFailure([&] { exportTo(out, identityJob, clip); }, "export", 8);
-    EXPECT_EQ(readFile(clip), original);
+    fs::create_hard_link(job, dir / "job-again.json");
+    fs::create_directory(dir / "folder");
+    ASSERT_EQ(::mkfifo((dir / "fifo").c_str(), 0644), 0);
+    writeFile(dir / "readonly.mov", "kept");
+    fs::permissions(dir / "readonly.mov", fs::perms::owner_read | fs::perms::group_read);
+    // A device node of our own (the null device's numbers) stands in for /dev/null.
+    const bool device = ::mknod((dir / "null").c_str(), S_IFCHR | 0666, makedev(1, 3)) == 0;
+    struct {
+        fs::path output;
+        std::string domain;
+        long long code;
+        std::string mention;
+    } cases[] = {
+        {clip, "export", 8, "input video"},
+        {dir / "." / "link.mp4", "export", 8, "input video"},
+        {dir / "job-again.json", "export", 8, "job file"},
+        {dir / "folder" / ".." / "look.cube", "export", 8, "LUT file"},
+        {dir / "folder", "file", EISDIR, "folder"},
+        {dir / "fifo", "file", EINVAL, "a FIFO, not a regular file"},
+        {dir / "null", "file", EINVAL, "a character device"},
+        {dir / "readonly.mov", "file", EACCES, "read-only"},
+    };
+    for (const auto& c : cases) {
+        if (c.output == dir / "null" && !device)
+            continue;
+        SCOPED_TRACE(c.output.string());
+        auto description = expectFailure([&] { exportTo(c.output, job, clip, std::nullopt, lut); },
+                                         c.domain, c.code);
+        EXPECT_THAT(description, testing::HasSubstr(c.mention));
+    }
+    EXPECT_EQ(fs::status(dir / "fifo").type(), fs::file_type::fifo);
+    if (device) {
+        EXPECT_EQ(fs::status(dir / "null").type(), fs::file_type::character);
+    }
+    EXPECT_EQ(readFile(dir / "readonly.mov"), "kept");
+    EXPECT_EQ(readFile(dir / "job-again.json"), "{\"version\": 1, \"grade\": ");
+}
+
+// A FIFO given as the input would be opened twice and block forever.
+TEST_F(FailingExportTest, InputThatIsNotARegularFileIsRefused) {
+    ASSERT_EQ(::mkfifo((dir / "input.mp4").c_str(), 0644), 0);
+    auto description = expectFailure(
+        [&] { exportTo(dir / "out.mov", identityJob, dir / "input.mp4"); }, "file", EINVAL);
+    EXPECT_THAT(description, testing::HasSubstr("a FIFO"));
+    EXPECT_THROW(
+        Exporter::plan(identityJob, std::nullopt, dir / "input.mp4", dir / "out.mov", std::nullopt),
+        FileError);
 }
 
 TEST_F(FailingExportTest, CancelledRunLeavesNothing) {
