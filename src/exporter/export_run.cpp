@@ -11,6 +11,7 @@
 #include "imaging/colour_cube.hpp"
 #include "media/asset.hpp"
 #include "media/dispatch.hpp"
+#include "media/error.hpp"
 #include "media/files.hpp"
 #include "media/picture_fitter.hpp"
 #include "media/reader.hpp"
@@ -20,6 +21,7 @@ namespace vantrel {
 
 namespace {
 
+constexpr int inputEndedEarly = 10;
 constexpr int lutTooLarge = 12;
 
 const char* exportReason(int code) {
@@ -42,6 +44,8 @@ const char* exportReason(int code) {
         return "The output file is one of the files the export reads; choose another output file.";
     case 9:
         return "No colour-cube filter is available.";
+    case inputEndedEarly:
+        return "The input ended before its last frame.";
     case lutTooLarge:
         return "The LUT is larger than the colour-cube filter can hold.";
     case ExportCancelled::code:
@@ -129,13 +133,21 @@ void runPipeline(FramePipelineContext& context) {
         }
     } stopWriter{writer};
 
+    // The writer watches the token itself, so a stop lands even while the pipeline
+    // waits for room or the encoder flushes, and up to the rename.
+    const CancellationToken* token = context.cancellation;
+    if (token)
+        writer.stopWhen(*token);
+    auto cancelled = [token] { return token && token->load(); };
+
     context.writerInput.requestMediaDataWhenReady(queue, [&context] { runFramePipeline(context); });
     context.drainSemaphore.acquire();
 
     if (!std::holds_alternative<PipelineDrained>(context.outcome)) {
         reader.cancelReading();
         writer.cancelWriting();
-        if (std::holds_alternative<PipelineCancelled>(context.outcome))
+        // A writer stopped by the token ends the pipeline as a failure of its own.
+        if (std::holds_alternative<PipelineCancelled>(context.outcome) || cancelled())
             throw ExportCancelled();
         const auto* failed = std::get_if<PipelineFailed>(&context.outcome);
         throw ExportError(6, failed ? failed->cause : std::string());
@@ -145,13 +157,19 @@ void runPipeline(FramePipelineContext& context) {
     // stops early, as if the input were shorter than it is.
     if (reader.status() == media::ReaderStatus::failed) {
         writer.cancelWriting();
-        throw ExportError(5, reader.error() ? reader.error()->description() : std::string());
+        const auto& error = reader.error();
+        if (error && error->domain() == "media" &&
+            error->code() == static_cast<int>(MediaFailure::endedEarly))
+            throw ExportError(inputEndedEarly, error->cause());
+        throw ExportError(5, error ? error->description() : std::string());
     }
 
     context.writerInput.markAsFinished();
     media::Semaphore finished(0);
     writer.finishWriting([&finished] { finished.release(); });
     finished.acquire();
+    if (writer.status() == media::WriterStatus::cancelled)
+        throw ExportCancelled();
 }
 
 std::int64_t expectedFrames(double durationSeconds, double fps) {

@@ -1,5 +1,6 @@
 #include "media/writer.hpp"
 
+#include <chrono>
 #include <condition_variable>
 #include <deque>
 #include <fcntl.h>
@@ -35,6 +36,11 @@ constexpr std::size_t queueCapacity = 3;
 struct Cancelled {};
 
 std::atomic<std::int64_t> failingFrame{-1};
+std::mutex finishingHookMutex;
+std::function<void()> finishingHook;
+
+// How often the writer's thread looks at a stop flag while it waits for pictures.
+constexpr auto stopPollInterval = std::chrono::milliseconds(50);
 
 // The moves a writer's status may make; every other one is refused.
 bool allowed(WriterStatus from, WriterStatus to) {
@@ -118,6 +124,12 @@ struct AssetWriter::State {
 
     // Read by the thread between packets.
     std::atomic<bool> cancelRequested{false};
+    std::atomic<const std::atomic<bool>*> stopFlag{nullptr};
+
+    bool stopping() const {
+        const auto* flag = stopFlag.load();
+        return cancelRequested || (flag && flag->load());
+    }
 
     // Set up by startWriting(), then owned by the writer's thread.
     VideoSettings settings;
@@ -131,6 +143,7 @@ struct AssetWriter::State {
     std::int64_t packetsWritten = 0;
     std::int64_t framesSent = 0;
     std::int64_t failAtFrame = -1;
+    std::function<void()> whenFinishing;
     std::thread thread;
 
     bool readyLocked() const {
@@ -180,6 +193,10 @@ struct AssetWriter::State {
 
 void AssetWriter::State::open() {
     failAtFrame = failingFrame.load();
+    {
+        std::lock_guard hookLock(finishingHookMutex);
+        whenFinishing = finishingHook;
+    }
     temporaryPath = createTemporaryFile(outputPath);
     AVFormatContext* rawMuxer = nullptr;
     const std::string muxerName(fileTypeName(fileType));
@@ -218,6 +235,11 @@ void AssetWriter::State::run() {
     try {
         encodeUntilFinished();
     } catch (const Cancelled&) {
+        {
+            // A stop flag cancels without cancelWriting(): the status moves here.
+            std::lock_guard lock(mutex);
+            moveLocked(WriterStatus::cancelled);
+        }
         releaseResources();
     } catch (const Error& failure) {
         fail(failure);
@@ -241,8 +263,10 @@ void AssetWriter::State::run() {
 void AssetWriter::State::encodeUntilFinished() {
     for (;;) {
         std::unique_lock lock(mutex);
-        changed.wait(lock, [&] { return cancelRequested || !queue.empty() || finishRequested; });
-        if (cancelRequested)
+        while (!changed.wait_for(lock, stopPollInterval,
+                                 [&] { return stopping() || !queue.empty() || finishRequested; })) {
+        }
+        if (stopping())
             throw Cancelled{};
         if (queue.empty())
             break;
@@ -261,6 +285,10 @@ void AssetWriter::State::encodeUntilFinished() {
         encode(std::move(next));
     }
 
+    if (whenFinishing)
+        whenFinishing();
+    if (stopping())
+        throw Cancelled{};
     check(avcodec_send_frame(encoder.get(), nullptr), "flush the HEVC encoder", &log);
     drainPackets();
     // The muxer would leave the empty track out and finish a movie with no video
@@ -272,7 +300,8 @@ void AssetWriter::State::encodeUntilFinished() {
     check(avio_closep(&muxer->pb), "close the movie file", &log);
 
     std::lock_guard lock(mutex);
-    if (cancelRequested)
+    // The last moment a cancellation can still keep an earlier output.
+    if (stopping())
         throw Cancelled{};
     // Renaming would otherwise give the replaced file's name our default permissions.
     struct stat previous {};
@@ -315,7 +344,7 @@ void AssetWriter::State::encode(QueuedFrame next) {
 
 void AssetWriter::State::drainPackets() {
     for (;;) {
-        if (cancelRequested)
+        if (stopping())
             throw Cancelled{};
         const int rc = avcodec_receive_packet(encoder.get(), packet.get());
         if (rc == AVERROR(EAGAIN) || rc == AVERROR_EOF)
@@ -479,6 +508,11 @@ void AssetWriter::cancelWriting() {
         s.changed.wait(lock, [&] { return s.released; });
 }
 
+void AssetWriter::stopWhen(const std::atomic<bool>& flag) {
+    state_->stopFlag = &flag;
+    state_->changed.notify_all();
+}
+
 // ---------------------------------------------------------------------------
 
 AssetWriterInput::AssetWriterInput(VideoSettings settings, EncoderOptions options)
@@ -557,6 +591,11 @@ bool AssetWriterInputPixelBufferAdaptor::appendPixelBuffer(PixelBuffer buffer,
 
 void failWritersAfterFrames(std::int64_t frames) {
     failingFrame = frames;
+}
+
+void onWritersFinishing(std::function<void()> hook) {
+    std::lock_guard lock(finishingHookMutex);
+    finishingHook = std::move(hook);
 }
 
 } // namespace vantrel::media

@@ -476,23 +476,61 @@ TEST_F(FailingExportTest, InputThatIsNotARegularFileIsRefused) {
         FileError);
 }
 
+// A cancellation is honoured until the finished file is renamed into place: while
+// frames are graded, and after the last one has gone to the encoder.
 TEST_F(FailingExportTest, CancelledRunLeavesNothing) {
     auto clip = clipWithAudio();
     auto out = dir / "out.mov";
     writeFile(out, "an earlier export");
-    CancellationToken cancel{false};
-    auto options = fast();
-    options.cancellation = &cancel;
-    std::int64_t lastDone = 0;
-    options.progress = [&](std::int64_t done, std::int64_t) {
-        lastDone = done;
-        cancel = done == 3;
-    };
-    // Cancelled is its own outcome, told apart by type, not by words.
-    EXPECT_THROW(Exporter::exportVideo(identityJob, std::nullopt, clip, out, std::nullopt, options),
-                 ExportCancelled);
-    EXPECT_EQ(lastDone, 3);
-    EXPECT_EQ(readFile(out), "an earlier export");
+    for (const bool whileFinishing : {false, true}) {
+        SCOPED_TRACE(whileFinishing ? "while finishing" : "at frame 3");
+        CancellationToken cancel{false};
+        auto options = fast();
+        options.cancellation = &cancel;
+        std::int64_t lastDone = 0;
+        options.progress = [&](std::int64_t done, std::int64_t) {
+            lastDone = done;
+            if (!whileFinishing && done == 3)
+                cancel = true;
+        };
+        if (whileFinishing)
+            media::onWritersFinishing([&] { cancel = true; });
+        auto before = folderEntries(dir.path());
+        // Cancelled is its own outcome, told apart by type, not by words.
+        EXPECT_THROW(
+            Exporter::exportVideo(identityJob, std::nullopt, clip, out, std::nullopt, options),
+            ExportCancelled);
+        media::onWritersFinishing({});
+        EXPECT_EQ(lastDone, whileFinishing ? 10 : 3);
+        EXPECT_EQ(readFile(out), "an earlier export");
+        EXPECT_EQ(folderEntries(dir.path()), before);
+    }
+}
+
+// A moov-first file cut at a sample boundary, or inside a sample, reads like a
+// shorter clip; its index says how many frames there should be.
+TEST_F(FailingExportTest, InputEndingBeforeItsLastFrameFails) {
+    auto whole = dir / "whole.mp4";
+    makeClip("-f lavfi -i testsrc2=size=64x48:rate=25:duration=1 -c:v libx264 -preset ultrafast "
+             "-pix_fmt yuv420p -movflags +faststart",
+             whole);
+    auto packets = probe(whole, "-select_streams v -show_entries packet=pos,size")["packets"];
+    ASSERT_EQ(packets.size(), 25u);
+    auto tenth = std::stoll(packets[10]["pos"].get<std::string>());
+    auto size = std::stoll(packets[10]["size"].get<std::string>());
+    auto bytes = readFile(whole);
+    auto out = dir / "out.mov";
+    writeFile(out, "an earlier export");
+    for (auto cut : {tenth, tenth + size / 2}) {
+        SCOPED_TRACE(cut);
+        auto clip = dir / "cut.mp4";
+        writeFile(clip, bytes.substr(0, static_cast<std::size_t>(cut)));
+        auto description = expectFailure([&] { exportTo(out, identityJob, clip); }, "export", 10);
+        EXPECT_THAT(description, testing::HasSubstr("10 of the 25 frames"));
+        EXPECT_EQ(readFile(out), "an earlier export");
+    }
+    // The whole file, read to its end, is no failure.
+    EXPECT_EQ(exportTo(out, identityJob, whole).width, 64);
 }
 
 } // namespace
