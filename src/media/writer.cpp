@@ -23,6 +23,7 @@ extern "C" {
 
 #include "media/encoder.hpp"
 #include "media/error.hpp"
+#include "media/partial_files.hpp"
 
 namespace vantrel::media {
 
@@ -61,24 +62,6 @@ bool allowed(WriterStatus from, WriterStatus to) {
 
 std::int64_t inTimescale(MediaTime time, int timescale) {
     return av_rescale_q(time.value, AVRational{1, time.timescale}, AVRational{1, timescale});
-}
-
-// A new empty file beside the output, created exclusively so that two writers
-// never share one.
-std::filesystem::path createTemporaryFile(const std::filesystem::path& output) {
-    std::random_device random;
-    for (int attempt = 0;; ++attempt) {
-        const auto candidate =
-            output.parent_path() /
-            fmt::format(".{}.vantrel-partial-{:08x}", output.filename().string(), random());
-        const int fd = ::open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd >= 0) {
-            ::close(fd);
-            return candidate;
-        }
-        if (errno != EEXIST || attempt == 100)
-            throw FileError(errno, "create the temporary file for", output);
-    }
 }
 
 // What requestMediaDataWhenReady() registered. Shared with the work scheduled on
@@ -134,8 +117,8 @@ struct AssetWriter::State {
     // Set up by startWriting(), then owned by the writer's thread.
     VideoSettings settings;
     EncoderOptions options;
-    std::filesystem::path temporaryPath;
-    LibraryLog log; // before the contexts that log into it
+    std::unique_ptr<PartialFile> partial; // removed with it unless renamed into place
+    LibraryLog log;                       // before the contexts that log into it
     CodecContextPtr encoder;
     OutputContextPtr muxer;
     AVStream* stream = nullptr;
@@ -197,7 +180,8 @@ void AssetWriter::State::open() {
         std::lock_guard hookLock(finishingHookMutex);
         whenFinishing = finishingHook;
     }
-    temporaryPath = createTemporaryFile(outputPath);
+    removeStalePartialFiles(outputPath);
+    partial = std::make_unique<PartialFile>(outputPath);
     AVFormatContext* rawMuxer = nullptr;
     const std::string muxerName(fileTypeName(fileType));
     check(avformat_alloc_output_context2(&rawMuxer, nullptr, muxerName.c_str(), nullptr),
@@ -217,7 +201,7 @@ void AssetWriter::State::open() {
     stream->avg_frame_rate = encoder->framerate;
 
     // The "file:" prefix keeps a colon in the name from being read as a protocol.
-    check(avio_open(&muxer->pb, ("file:" + temporaryPath.string()).c_str(), AVIO_FLAG_WRITE),
+    check(avio_open(&muxer->pb, ("file:" + partial->path().string()).c_str(), AVIO_FLAG_WRITE),
           "open the movie file for writing", &log);
     AVDictionary* rawOptions = nullptr;
     av_dict_set(&rawOptions, "movflags", "+write_colr", 0);
@@ -306,12 +290,9 @@ void AssetWriter::State::encodeUntilFinished() {
     // Renaming would otherwise give the replaced file's name our default permissions.
     struct stat previous {};
     if (::stat(outputPath.c_str(), &previous) == 0 && S_ISREG(previous.st_mode))
-        ::chmod(temporaryPath.c_str(), previous.st_mode & 07777);
-    std::error_code failure;
-    std::filesystem::rename(temporaryPath, outputPath, failure);
-    if (failure)
-        throw FileError(failure.value(), "move the finished movie to", outputPath);
-    temporaryPath.clear();
+        ::chmod(partial->path().c_str(), previous.st_mode & 07777);
+    partial->renameTo(outputPath);
+    partial.reset();
     moveLocked(WriterStatus::completed);
     encoder.reset();
     muxer.reset();
@@ -373,11 +354,7 @@ void AssetWriter::State::releaseResources() {
     encoder.reset();
     muxer.reset();
     packet.reset();
-    if (!temporaryPath.empty()) {
-        std::error_code ignored;
-        std::filesystem::remove(temporaryPath, ignored);
-        temporaryPath.clear();
-    }
+    partial.reset();
 }
 
 // ---------------------------------------------------------------------------
