@@ -87,6 +87,11 @@ Preparation prepare(const std::filesystem::path& jobURL,
     if (tracks.empty())
         throw ExportError(1);
     auto track = tracks.front();
+    // A track whose picture size even probing could not learn has nothing to
+    // decode into; left alone, the size rules would ask the encoder for 2×2.
+    if (!(track.naturalSize.width >= 1 && track.naturalSize.height >= 1))
+        throw ExportError(2, fmt::format("the video track's picture size is unknown ({}x{})",
+                                         track.naturalSize.width, track.naturalSize.height));
 
     auto size = outputSize(orientedSize(track), output ? output->maxWidth() : std::nullopt);
     auto bitrate =

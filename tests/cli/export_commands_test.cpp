@@ -191,8 +191,11 @@ TEST_F(RunningExportTest, SignalsStopCleanly) {
         std::ofstream(out) << "an earlier export";
         auto [done, pid] = start();
         ASSERT_GT(pid, 0);
-        for (int signal : c.signals)
+        for (int signal : c.signals) {
             ::kill(pid, signal);
+            // Apart, or the two would arrive as one.
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
         auto result = done.get();
         EXPECT_EQ(result.exitCode, 130) << result.err;
         EXPECT_EQ(test::readFile(out), "an earlier export");

@@ -342,6 +342,23 @@ TEST_F(ExportTest, ReplacesAnEarlierOutputAndReportsProgress) {
     EXPECT_NEAR(reports.back().second, 10, 1);
 }
 
+// The partial file's name must fit the folder's limit too, also when it is cut
+// inside a name of two-byte characters.
+TEST_F(ExportTest, OutputsWithNamesAtTheLengthLimitAreWritten) {
+    auto clip = clipWithAudio();
+    std::string accents;
+    for (int i = 0; i < 125; ++i)
+        accents += "\xc3\xa9";
+    for (const auto& name : {std::string(251, 'n') + ".mov", accents + ".mov"}) {
+        SCOPED_TRACE(name.size());
+        auto out = dir / name;
+        exportTo(out, identityJob, clip);
+        EXPECT_EQ(videoStream(probe(out))["codec_name"], "hevc");
+        fs::remove(out);
+    }
+    EXPECT_EQ(folderEntries(dir.path()), (std::vector<std::string>{"clip.mp4", "identity.json"}));
+}
+
 // A failed run leaves the input and any earlier output as they were, and nothing new.
 class FailingExportTest : public ExportTest {
 protected:
@@ -367,6 +384,20 @@ TEST_F(FailingExportTest, EachFailureHasItsErrorAndKeepsTheEarlierOutput) {
     makeClip("-f lavfi -i sine=duration=0.3 -c:a aac", dir / "tone.m4a");
     writeFile(dir / "broken.json", "{\"version\": 1, \"grade\": ");
     writeFile(dir / "short.cube", "LUT_3D_SIZE 2\n0 0 0\n");
+    // Motion JPEG with its sample entry's size and every picture zeroed: probing
+    // cannot learn a picture size.
+    makeClip("-f lavfi -i testsrc2=size=64x48:rate=25:duration=0.2 -c:v mjpeg", dir / "j.mov");
+    auto sizeless = readFile(dir / "j.mov");
+    auto entry = sizeless.find("jpeg", sizeless.find("stsd"));
+    auto mdat = sizeless.find("mdat");
+    ASSERT_NE(entry, std::string::npos);
+    ASSERT_NE(mdat, std::string::npos);
+    std::fill_n(sizeless.begin() + static_cast<std::ptrdiff_t>(entry) + 28, 4, '\0');
+    std::size_t mdatSize = 0;
+    for (std::size_t k = mdat - 4; k < mdat; ++k)
+        mdatSize = mdatSize << 8 | static_cast<unsigned char>(sizeless[k]);
+    std::fill_n(sizeless.begin() + static_cast<std::ptrdiff_t>(mdat) + 4, mdatSize - 8, '\0');
+    writeFile(dir / "sizeless.mov", sizeless);
     auto out = dir / "out.mov";
     writeFile(out, "an earlier export");
     struct {
@@ -383,6 +414,7 @@ TEST_F(FailingExportTest, EachFailureHasItsErrorAndKeepsTheEarlierOutput) {
         // An override that reads but does not parse wins over the job's good LUT.
         {identityJob, dir / "short.cube", clip, "cube", 2, "fewer entries"},
         {identityJob, {}, dir / "tone.m4a", "export", 1, "no video track"},
+        {identityJob, {}, dir / "sizeless.mov", "export", 2, "size is unknown (0x0)"},
         // Two pixels wide is too small for the encoder.
         {writeJob(dir / "tiny.json", cubeText(2, identity), {{"maxWidth", 2}}),
          {},
