@@ -185,7 +185,10 @@ TEST_F(RunningExportTest, SignalsStopCleanly) {
     const struct {
         const char* name;
         std::vector<int> signals;
-    } cases[] = {{"Ctrl-C", {SIGINT}}, {"SIGHUP", {SIGHUP}}, {"Ctrl-C twice", {SIGINT, SIGINT}}};
+    } cases[] = {{"Ctrl-C", {SIGINT}},
+                 {"SIGTERM", {SIGTERM}},
+                 {"SIGHUP", {SIGHUP}},
+                 {"Ctrl-C twice", {SIGINT, SIGINT}}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         std::ofstream(out) << "an earlier export";
