@@ -1,8 +1,6 @@
 // `vantrel-cli export` and `vantrel-cli plan`.
 
-#include <atomic>
 #include <chrono>
-#include <csignal>
 #include <cstdio>
 #include <iostream>
 #include <unistd.h>
@@ -11,6 +9,7 @@
 #include <nlohmann/json.hpp>
 
 #include "cli/commands.hpp"
+#include "cli/signals.hpp"
 #include "exporter/exporter.hpp"
 
 namespace vantrel::cli {
@@ -89,14 +88,6 @@ nlohmann::json colourJson(const media::SourceColour& c) {
             {"chromaSiting", c.chromaSiting}};
 }
 
-// Ctrl-C asks the running export to stop; a second one leaves at once.
-CancellationToken interrupted{false};
-
-extern "C" void onInterrupt(int) {
-    if (interrupted.exchange(true))
-        _exit(130);
-}
-
 class ProgressLine {
 public:
     explicit ProgressLine(bool enabled) : enabled_(enabled) {}
@@ -149,14 +140,10 @@ int runExport(const ExportArguments& args) {
     ProgressLine progress(!args.quiet && isatty(STDERR_FILENO));
     ExportOptions options;
     options.preset = args.preset;
-    options.cancellation = &interrupted;
+    options.cancellation = &stopOnSignals();
     options.progress = [&progress](std::int64_t done, std::int64_t expected) {
         progress.update(done, expected);
     };
-    struct sigaction action {};
-    action.sa_handler = onInterrupt;
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
     try {
         auto result = Exporter::exportVideo(args.job, lutPath(args), args.input, output,
                                             bitrateOverride(args), options);

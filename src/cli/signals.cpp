@@ -3,15 +3,21 @@
 #include <csignal>
 #include <unistd.h>
 
+#include "media/partial_files.hpp"
+
 namespace vantrel::cli {
 
 namespace {
 
 CancellationToken stopRequested{false};
 
+// The second signal leaves without waiting for the encoder, but never without
+// removing the partial files: the clean-up the normal way out would have done.
 extern "C" void onStopSignal(int) {
-    if (stopRequested.exchange(true))
+    if (stopRequested.exchange(true)) {
+        media::removePartialFilesNow();
         _exit(130);
+    }
 }
 
 } // namespace

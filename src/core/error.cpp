@@ -19,4 +19,9 @@ FileError::FileError(int errnoValue, std::string_view action, const std::filesys
     : Error("file", errnoValue, fmt::format("Could not {} \"{}\".", action, path.string()),
             std::strerror(errnoValue)) {}
 
+FileError::FileError(int errnoValue, std::string_view action, const std::filesystem::path& path,
+                     std::string cause)
+    : Error("file", errnoValue, fmt::format("Could not {} \"{}\".", action, path.string()),
+            std::move(cause)) {}
+
 } // namespace vantrel

@@ -43,6 +43,9 @@ private:
 class FileError : public Error {
 public:
     FileError(int errnoValue, std::string_view action, const std::filesystem::path& path);
+    // With a cause of our own where the system's text for the code would mislead.
+    FileError(int errnoValue, std::string_view action, const std::filesystem::path& path,
+              std::string cause);
 };
 
 } // namespace vantrel

@@ -11,6 +11,7 @@
 #include "imaging/colour_cube.hpp"
 #include "media/asset.hpp"
 #include "media/dispatch.hpp"
+#include "media/error.hpp"
 #include "media/files.hpp"
 #include "media/picture_fitter.hpp"
 #include "media/reader.hpp"
@@ -20,6 +21,7 @@ namespace vantrel {
 
 namespace {
 
+constexpr int inputEndedEarly = 10;
 constexpr int lutTooLarge = 12;
 
 const char* exportReason(int code) {
@@ -39,9 +41,11 @@ const char* exportReason(int code) {
     case 7:
         return "The output file could not be finished.";
     case 8:
-        return "The output file is the input video; choose another output file.";
+        return "The output file is one of the files the export reads; choose another output file.";
     case 9:
         return "No colour-cube filter is available.";
+    case inputEndedEarly:
+        return "The input ended before its last frame.";
     case lutTooLarge:
         return "The LUT is larger than the colour-cube filter can hold.";
     case ExportCancelled::code:
@@ -87,6 +91,11 @@ Preparation prepare(const std::filesystem::path& jobURL,
     if (tracks.empty())
         throw ExportError(1);
     auto track = tracks.front();
+    // A track whose picture size even probing could not learn has nothing to
+    // decode into; left alone, the size rules would ask the encoder for 2×2.
+    if (!(track.naturalSize.width >= 1 && track.naturalSize.height >= 1))
+        throw ExportError(2, fmt::format("the video track's picture size is unknown ({}x{})",
+                                         track.naturalSize.width, track.naturalSize.height));
 
     auto size = outputSize(orientedSize(track), output ? output->maxWidth() : std::nullopt);
     auto bitrate =
@@ -110,6 +119,22 @@ Preparation prepare(const std::filesystem::path& jobURL,
                        std::move(warnings)};
 }
 
+// Everything that would cost the user a file, refused before anything is read: an
+// output that names one of the run's own inputs (by any spelling or link), or that
+// cannot safely be replaced by renaming a new file over it.
+void refuseUnsafeOutput(const std::filesystem::path& jobURL,
+                        const std::optional<std::filesystem::path>& lutOverrideURL,
+                        const std::filesystem::path& inputURL,
+                        const std::filesystem::path& outputURL) {
+    if (media::sameFile(inputURL, outputURL))
+        throw ExportError(8, "it is the input video");
+    if (media::sameFile(jobURL, outputURL))
+        throw ExportError(8, "it is the job file");
+    if (lutOverrideURL && media::sameFile(*lutOverrideURL, outputURL))
+        throw ExportError(8, "it is the LUT file");
+    media::requireReplaceableOutput(outputURL);
+}
+
 // Runs the frame pipeline on the export's queue until it ends, then finishes the
 // writer; throws for every end but a drained source and a finished file.
 void runPipeline(FramePipelineContext& context) {
@@ -126,13 +151,21 @@ void runPipeline(FramePipelineContext& context) {
         }
     } stopWriter{writer};
 
+    // The writer watches the token itself, so a stop lands even while the pipeline
+    // waits for room or the encoder flushes, and up to the rename.
+    const CancellationToken* token = context.cancellation;
+    if (token)
+        writer.stopWhen(*token);
+    auto cancelled = [token] { return token && token->load(); };
+
     context.writerInput.requestMediaDataWhenReady(queue, [&context] { runFramePipeline(context); });
     context.drainSemaphore.acquire();
 
     if (!std::holds_alternative<PipelineDrained>(context.outcome)) {
         reader.cancelReading();
         writer.cancelWriting();
-        if (std::holds_alternative<PipelineCancelled>(context.outcome))
+        // A writer stopped by the token ends the pipeline as a failure of its own.
+        if (std::holds_alternative<PipelineCancelled>(context.outcome) || cancelled())
             throw ExportCancelled();
         const auto* failed = std::get_if<PipelineFailed>(&context.outcome);
         throw ExportError(6, failed ? failed->cause : std::string());
@@ -142,13 +175,19 @@ void runPipeline(FramePipelineContext& context) {
     // stops early, as if the input were shorter than it is.
     if (reader.status() == media::ReaderStatus::failed) {
         writer.cancelWriting();
-        throw ExportError(5, reader.error() ? reader.error()->description() : std::string());
+        const auto& error = reader.error();
+        if (error && error->domain() == "media" &&
+            error->code() == static_cast<int>(MediaFailure::endedEarly))
+            throw ExportError(inputEndedEarly, error->cause());
+        throw ExportError(5, error ? error->description() : std::string());
     }
 
     context.writerInput.markAsFinished();
     media::Semaphore finished(0);
     writer.finishWriting([&finished] { finished.release(); });
     finished.acquire();
+    if (writer.status() == media::WriterStatus::cancelled)
+        throw ExportCancelled();
 }
 
 std::int64_t expectedFrames(double durationSeconds, double fps) {
@@ -221,16 +260,11 @@ ExportResult Exporter::exportVideo(const std::filesystem::path& jobURL,
                                    const std::filesystem::path& outputURL,
                                    std::optional<std::int64_t> bitrateOverrideBps,
                                    const ExportOptions& options) {
-    auto p = prepare(jobURL, lutOverrideURL, inputURL, outputURL, bitrateOverrideBps);
-
-    // Writing over the input would destroy the very frames we are about to read.
-    if (media::sameFile(inputURL, outputURL))
-        throw ExportError(8);
     // An existing output is replaced only when the new file is complete (the writer
     // renames it into place), so a failed run leaves the old file as it was. What
-    // cannot be replaced by a file is refused now rather than after encoding.
-    if (media::fileExists(outputURL) && std::filesystem::is_directory(outputURL))
-        throw FileError(EISDIR, "replace", outputURL);
+    // cannot be replaced that way is refused now rather than after encoding.
+    refuseUnsafeOutput(jobURL, lutOverrideURL, inputURL, outputURL);
+    auto p = prepare(jobURL, lutOverrideURL, inputURL, outputURL, bitrateOverrideBps);
 
     auto colourSpace = imaging::colourSpaceNamed("sRGB").value_or(imaging::ColourSpace::deviceRGB);
     imaging::RenderContext renderingContext(colourSpace, colourSpace, false);

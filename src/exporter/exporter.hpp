@@ -29,9 +29,11 @@ struct ExportResult {
     std::vector<std::string> warnings;
 };
 
-// Domain "export". Codes 1 to 7 follow the steps of the run; 8: the output names the
-// input; 9: no colour-cube filter; 11: cancelled (ExportCancelled); 12: the LUT is
-// larger than the filter's cube.
+// Domain "export". Codes 1 to 7 follow the steps of the run; 8: the output names
+// one of the run's inputs (video, job or LUT file); 9: no colour-cube filter; 10:
+// the input ended before the last frame its index lists (the cause gives the
+// count); 11: cancelled (ExportCancelled); 12: the LUT is larger than the filter's
+// cube.
 class ExportError : public Error {
 public:
     explicit ExportError(int code, std::string cause = {});
@@ -50,7 +52,8 @@ public:
 using ProgressObserver = std::function<void(std::int64_t framesDone, std::int64_t framesExpected)>;
 
 // Set to true from any thread to stop a run; the run then throws ExportCancelled
-// and leaves no output file.
+// and leaves no output file. Honoured until the finished file is renamed into
+// place: a cancelled run never replaces an earlier output.
 using CancellationToken = std::atomic<bool>;
 
 struct ExportOptions {

@@ -15,10 +15,11 @@ namespace vantrel {
 // Media failures that carry no FFmpeg return code. Their codes are positive, so
 // they never meet an AVERROR value (always negative).
 enum class MediaFailure {
-    unsupported = 1, // the libraries cannot do this with these parameters
-    misuse = 2,      // an object was used out of order (no input, never started)
-    noVideo = 3,     // finishing would leave a movie without pictures
-    wrongPicture = 4 // a picture does not match what the encoder was opened for
+    unsupported = 1,  // the libraries cannot do this with these parameters
+    misuse = 2,       // an object was used out of order (no input, never started)
+    noVideo = 3,      // finishing would leave a movie without pictures
+    wrongPicture = 4, // a picture does not match what the encoder was opened for
+    endedEarly = 5    // the file ended before the last sample its index lists
 };
 
 // Collects the error-level lines FFmpeg logs for one object (a decoder with its

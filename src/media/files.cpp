@@ -6,11 +6,28 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <fmt/format.h>
+
 #include "core/error.hpp"
 
 namespace vantrel::media {
 
 namespace {
+
+const char* kindOf(mode_t mode) {
+    if (S_ISDIR(mode))
+        return "a folder";
+    if (S_ISCHR(mode))
+        return "a character device";
+    if (S_ISBLK(mode))
+        return "a block device";
+    if (S_ISFIFO(mode))
+        return "a FIFO";
+    if (S_ISSOCK(mode))
+        return "a socket";
+    return "not a regular file";
+}
+
 struct FileDescriptor {
     int fd;
     ~FileDescriptor() {
@@ -70,6 +87,45 @@ bool sameFile(const std::filesystem::path& a, const std::filesystem::path& b) {
     std::error_code ec;
     const bool same = std::filesystem::equivalent(a, b, ec);
     return !ec && same;
+}
+
+void requireRegularFile(const std::filesystem::path& path, std::string_view action) {
+    struct stat info {};
+    if (::stat(path.c_str(), &info) != 0 || S_ISREG(info.st_mode))
+        return;
+    if (S_ISDIR(info.st_mode))
+        throw FileError(EISDIR, action, path);
+    throw FileError(EINVAL, action, path,
+                    fmt::format("it is {}, not a regular file", kindOf(info.st_mode)));
+}
+
+void requireReplaceableOutput(const std::filesystem::path& path) {
+    struct stat info {};
+    if (::stat(path.c_str(), &info) != 0)
+        return; // nothing there (or nothing we can see): the writer's folder checks decide
+    if (S_ISDIR(info.st_mode))
+        throw FileError(EISDIR, "replace", path);
+    if (!S_ISREG(info.st_mode))
+        throw FileError(EINVAL, "replace", path,
+                        fmt::format("it is {}, not a regular file", kindOf(info.st_mode)));
+    if ((info.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0 || ::access(path.c_str(), W_OK) != 0)
+        throw FileError(EACCES, "replace", path, "the file is read-only");
+
+    // The rename acts on the name itself (a link, not its target), and in a sticky
+    // folder only the name's owner, the folder's owner or root may replace it.
+    struct stat name {};
+    struct stat folder {};
+    auto parent = path.parent_path();
+    if (parent.empty())
+        parent = ".";
+    if (::lstat(path.c_str(), &name) != 0 || ::stat(parent.c_str(), &folder) != 0)
+        return;
+    const uid_t caller = ::geteuid();
+    if ((folder.st_mode & S_ISVTX) && caller != 0 && name.st_uid != caller &&
+        folder.st_uid != caller)
+        throw FileError(EPERM, "replace", path,
+                        "it belongs to another user in a folder where only owners may replace "
+                        "their files");
 }
 
 } // namespace vantrel::media

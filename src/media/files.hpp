@@ -6,6 +6,7 @@
 #include <limits>
 #include <optional>
 #include <string>
+#include <string_view>
 
 namespace vantrel::media {
 
@@ -22,5 +23,15 @@ void removeFile(const std::filesystem::path& path);
 // True when both paths name the same file, through links or other spellings.
 // A path that does not exist names no file.
 bool sameFile(const std::filesystem::path& a, const std::filesystem::path& b);
+
+// Throws FileError unless `path` is missing or a regular file (after links): a
+// FIFO, device or socket would block a reader or could not be read twice.
+void requireRegularFile(const std::filesystem::path& path, std::string_view action);
+// Throws FileError when the file at `path`, if there is one, must not be replaced
+// by renaming a new file over it: not a regular file (a folder, device, FIFO or
+// socket), read-only (no write permission for the caller, or no write bit at
+// all, which even root respects here), or another user's file in a sticky folder,
+// where the rename itself would be refused once the work is done.
+void requireReplaceableOutput(const std::filesystem::path& path);
 
 } // namespace vantrel::media

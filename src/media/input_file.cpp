@@ -1,6 +1,7 @@
 #include "media/input_file.hpp"
 
 #include "media/error.hpp"
+#include "media/files.hpp"
 
 extern "C" {
 #include <libavformat/avformat.h>
@@ -11,6 +12,9 @@ namespace vantrel::media {
 
 InputContextPtr openInputFile(const std::filesystem::path& path, std::string_view action,
                               LibraryLog& log) {
+    // A FIFO or device would block the open, or give its bytes to only one of the
+    // two openers (the asset and the reader).
+    requireRegularFile(path, "read the video");
     // The "file:" prefix keeps a name such as "take:2.mov" from being read as a
     // protocol, and the white list keeps a playlist from reaching past local files.
     const std::string url = "file:" + path.string();

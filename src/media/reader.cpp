@@ -1,6 +1,7 @@
 #include "media/reader.hpp"
 
 #include <algorithm>
+#include <string_view>
 
 #include <fmt/format.h>
 
@@ -24,7 +25,22 @@ struct AssetReader::State {
     PacketPtr packet;
     // The demuxer has run out and the decoder has been told so.
     bool flushing = false;
+    // Samples of the track the file's index lists (0 when it lists none we trust),
+    // and those read whole so far.
+    std::int64_t samplesListed = 0;
+    std::int64_t samplesRead = 0;
 };
+
+namespace {
+
+// The QuickTime and MPEG-4 sample tables count every sample of a track exactly;
+// other containers' counts are estimates or absent.
+std::int64_t samplesListed(const AVFormatContext& format, const AVStream& stream) {
+    const bool sampleTable = std::string_view(format.iformat->name).starts_with("mov,");
+    return sampleTable && stream.nb_frames > 0 ? stream.nb_frames : 0;
+}
+
+} // namespace
 
 AssetReader::AssetReader(const Asset& asset) : state_(std::make_unique<State>()) {
     state_->path = asset.path();
@@ -82,6 +98,7 @@ bool AssetReader::startReading() {
         decoder.thread_count = std::max(1, av_cpu_count());
         decoder.thread_type = FF_THREAD_FRAME | FF_THREAD_SLICE;
         check(avcodec_open2(&decoder, codec, nullptr), action, log);
+        state_->samplesListed = samplesListed(format, *format.streams[index]);
         for (unsigned i = 0; i < format.nb_streams; ++i)
             format.streams[i]->discard =
                 static_cast<int>(i) == index ? AVDISCARD_DEFAULT : AVDISCARD_ALL;
@@ -134,13 +151,23 @@ std::optional<DecodedPicture> AssetReaderTrackOutput::nextPicture() {
             }
             rc = av_read_frame(s.format.get(), s.packet.get());
             if (rc == AVERROR_EOF) {
+                // A file cut short (or truncated while we read it) ends cleanly at a
+                // sample boundary; only the index can tell that samples are missing.
+                if (s.samplesRead < s.samplesListed)
+                    throw MediaError(MediaFailure::endedEarly, "read the video track",
+                                     fmt::format("{} of the {} frames its index lists were there",
+                                                 s.samplesRead, s.samplesListed));
                 check(avcodec_send_packet(s.decoder.get(), nullptr), "finish decoding", log);
                 s.flushing = true;
                 continue;
             }
             check(rc, "read the video track", log);
-            if (s.packet->stream_index == index)
+            if (s.packet->stream_index == index) {
+                // A sample cut off by the end of the file is not one that was there.
+                if (!(s.packet->flags & AV_PKT_FLAG_CORRUPT))
+                    ++s.samplesRead;
                 rc = avcodec_send_packet(s.decoder.get(), s.packet.get());
+            }
             av_packet_unref(s.packet.get());
             check(rc, "decode a picture", log);
         }

@@ -27,7 +27,9 @@ public:
 
     // Decodes up to the next picture in presentation order (the samples are the
     // decoder's own, not a copy). Nothing when the track has run out or the reader
-    // is no longer reading (see AssetReader::status()).
+    // is no longer reading (see AssetReader::status()). A file that ends before the
+    // last sample its index lists fails the reader (MediaFailure::endedEarly), so
+    // a cut-off file is never taken for a short one.
     std::optional<DecodedPicture> nextPicture();
 
 private:

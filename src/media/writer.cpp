@@ -1,11 +1,13 @@
 #include "media/writer.hpp"
 
+#include <chrono>
 #include <condition_variable>
 #include <deque>
 #include <fcntl.h>
 #include <mutex>
 #include <pthread.h>
 #include <random>
+#include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
 
@@ -21,6 +23,7 @@ extern "C" {
 
 #include "media/encoder.hpp"
 #include "media/error.hpp"
+#include "media/partial_files.hpp"
 
 namespace vantrel::media {
 
@@ -34,6 +37,11 @@ constexpr std::size_t queueCapacity = 2;
 struct Cancelled {};
 
 std::atomic<std::int64_t> failingFrame{-1};
+std::mutex finishingHookMutex;
+std::function<void()> finishingHook;
+
+// How often the writer's thread looks at a stop flag while it waits for pictures.
+constexpr auto stopPollInterval = std::chrono::milliseconds(50);
 
 // The moves a writer's status may make; every other one is refused.
 bool allowed(WriterStatus from, WriterStatus to) {
@@ -54,24 +62,6 @@ bool allowed(WriterStatus from, WriterStatus to) {
 
 std::int64_t inTimescale(MediaTime time, int timescale) {
     return av_rescale_q(time.value, AVRational{1, time.timescale}, AVRational{1, timescale});
-}
-
-// A new empty file beside the output, created exclusively so that two writers
-// never share one.
-std::filesystem::path createTemporaryFile(const std::filesystem::path& output) {
-    std::random_device random;
-    for (int attempt = 0;; ++attempt) {
-        const auto candidate =
-            output.parent_path() /
-            fmt::format(".{}.vantrel-partial-{:08x}", output.filename().string(), random());
-        const int fd = ::open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd >= 0) {
-            ::close(fd);
-            return candidate;
-        }
-        if (errno != EEXIST || attempt == 100)
-            throw FileError(errno, "create the temporary file for", output);
-    }
 }
 
 // What requestMediaDataWhenReady() registered. Shared with the work scheduled on
@@ -117,12 +107,18 @@ struct AssetWriter::State {
 
     // Read by the thread between packets.
     std::atomic<bool> cancelRequested{false};
+    std::atomic<const std::atomic<bool>*> stopFlag{nullptr};
+
+    bool stopping() const {
+        const auto* flag = stopFlag.load();
+        return cancelRequested || (flag && flag->load());
+    }
 
     // Set up by startWriting(), then owned by the writer's thread.
     VideoSettings settings;
     EncoderOptions options;
-    std::filesystem::path temporaryPath;
-    LibraryLog log; // before the contexts that log into it
+    std::unique_ptr<PartialFile> partial; // removed with it unless renamed into place
+    LibraryLog log;                       // before the contexts that log into it
     CodecContextPtr encoder;
     OutputContextPtr muxer;
     AVStream* stream = nullptr;
@@ -130,6 +126,7 @@ struct AssetWriter::State {
     std::int64_t packetsWritten = 0;
     std::int64_t framesSent = 0;
     std::int64_t failAtFrame = -1;
+    std::function<void()> whenFinishing;
     std::thread thread;
 
     bool readyLocked() const {
@@ -179,7 +176,12 @@ struct AssetWriter::State {
 
 void AssetWriter::State::open() {
     failAtFrame = failingFrame.load();
-    temporaryPath = createTemporaryFile(outputPath);
+    {
+        std::lock_guard hookLock(finishingHookMutex);
+        whenFinishing = finishingHook;
+    }
+    removeStalePartialFiles(outputPath);
+    partial = std::make_unique<PartialFile>(outputPath);
     AVFormatContext* rawMuxer = nullptr;
     const std::string muxerName(fileTypeName(fileType));
     check(avformat_alloc_output_context2(&rawMuxer, nullptr, muxerName.c_str(), nullptr),
@@ -199,7 +201,7 @@ void AssetWriter::State::open() {
     stream->avg_frame_rate = encoder->framerate;
 
     // The "file:" prefix keeps a colon in the name from being read as a protocol.
-    check(avio_open(&muxer->pb, ("file:" + temporaryPath.string()).c_str(), AVIO_FLAG_WRITE),
+    check(avio_open(&muxer->pb, ("file:" + partial->path().string()).c_str(), AVIO_FLAG_WRITE),
           "open the movie file for writing", &log);
     AVDictionary* rawOptions = nullptr;
     av_dict_set(&rawOptions, "movflags", "+write_colr", 0);
@@ -217,6 +219,11 @@ void AssetWriter::State::run() {
     try {
         encodeUntilFinished();
     } catch (const Cancelled&) {
+        {
+            // A stop flag cancels without cancelWriting(): the status moves here.
+            std::lock_guard lock(mutex);
+            moveLocked(WriterStatus::cancelled);
+        }
         releaseResources();
     } catch (const Error& failure) {
         fail(failure);
@@ -240,8 +247,10 @@ void AssetWriter::State::run() {
 void AssetWriter::State::encodeUntilFinished() {
     for (;;) {
         std::unique_lock lock(mutex);
-        changed.wait(lock, [&] { return cancelRequested || !queue.empty() || finishRequested; });
-        if (cancelRequested)
+        while (!changed.wait_for(lock, stopPollInterval,
+                                 [&] { return stopping() || !queue.empty() || finishRequested; })) {
+        }
+        if (stopping())
             throw Cancelled{};
         if (queue.empty())
             break;
@@ -260,6 +269,10 @@ void AssetWriter::State::encodeUntilFinished() {
         encode(std::move(next));
     }
 
+    if (whenFinishing)
+        whenFinishing();
+    if (stopping())
+        throw Cancelled{};
     check(avcodec_send_frame(encoder.get(), nullptr), "flush the HEVC encoder", &log);
     drainPackets();
     // The muxer would leave the empty track out and finish a movie with no video
@@ -271,13 +284,15 @@ void AssetWriter::State::encodeUntilFinished() {
     check(avio_closep(&muxer->pb), "close the movie file", &log);
 
     std::lock_guard lock(mutex);
-    if (cancelRequested)
+    // The last moment a cancellation can still keep an earlier output.
+    if (stopping())
         throw Cancelled{};
-    std::error_code failure;
-    std::filesystem::rename(temporaryPath, outputPath, failure);
-    if (failure)
-        throw FileError(failure.value(), "move the finished movie to", outputPath);
-    temporaryPath.clear();
+    // Renaming would otherwise give the replaced file's name our default permissions.
+    struct stat previous {};
+    if (::stat(outputPath.c_str(), &previous) == 0 && S_ISREG(previous.st_mode))
+        ::chmod(partial->path().c_str(), previous.st_mode & 07777);
+    partial->renameTo(outputPath);
+    partial.reset();
     moveLocked(WriterStatus::completed);
     encoder.reset();
     muxer.reset();
@@ -310,7 +325,7 @@ void AssetWriter::State::encode(QueuedFrame next) {
 
 void AssetWriter::State::drainPackets() {
     for (;;) {
-        if (cancelRequested)
+        if (stopping())
             throw Cancelled{};
         const int rc = avcodec_receive_packet(encoder.get(), packet.get());
         if (rc == AVERROR(EAGAIN) || rc == AVERROR_EOF)
@@ -339,11 +354,7 @@ void AssetWriter::State::releaseResources() {
     encoder.reset();
     muxer.reset();
     packet.reset();
-    if (!temporaryPath.empty()) {
-        std::error_code ignored;
-        std::filesystem::remove(temporaryPath, ignored);
-        temporaryPath.clear();
-    }
+    partial.reset();
 }
 
 // ---------------------------------------------------------------------------
@@ -474,6 +485,11 @@ void AssetWriter::cancelWriting() {
         s.changed.wait(lock, [&] { return s.released; });
 }
 
+void AssetWriter::stopWhen(const std::atomic<bool>& flag) {
+    state_->stopFlag = &flag;
+    state_->changed.notify_all();
+}
+
 // ---------------------------------------------------------------------------
 
 AssetWriterInput::AssetWriterInput(VideoSettings settings, EncoderOptions options)
@@ -552,6 +568,11 @@ bool AssetWriterInputPixelBufferAdaptor::appendPixelBuffer(PixelBuffer buffer,
 
 void failWritersAfterFrames(std::int64_t frames) {
     failingFrame = frames;
+}
+
+void onWritersFinishing(std::function<void()> hook) {
+    std::lock_guard lock(finishingHookMutex);
+    finishingHook = std::move(hook);
 }
 
 } // namespace vantrel::media

@@ -113,6 +113,10 @@ public:
     void finishWriting(std::function<void()> completion);
     // Stops at once and removes what was written. Safe to call from any thread.
     void cancelWriting();
+    // From now on the writer cancels itself as soon as `flag` is true, up to the
+    // moment the finished file is renamed into place: between pictures, during the
+    // encoder's flush and before the rename. The flag must outlive the writer.
+    void stopWhen(const std::atomic<bool>& flag);
 
 private:
     friend class AssetWriterInput;
@@ -130,5 +134,9 @@ private:
 // can so be tested against a writer that stops part-way. A negative number
 // turns it off (the default).
 void failWritersAfterFrames(std::int64_t frames);
+// Test seam: every writer started after this call runs `hook` on its own thread
+// once its last picture has gone to the encoder, before the flush and the rename
+// (the moment a cancellation is easiest to lose). An empty hook turns it off.
+void onWritersFinishing(std::function<void()> hook);
 
 } // namespace vantrel::media

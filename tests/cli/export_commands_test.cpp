@@ -6,6 +6,7 @@
 #include <future>
 #include <string>
 #include <thread>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
@@ -141,32 +142,124 @@ TEST_F(ExportCommandTest, WarningsGoToStderrAndTheRunGoesOn) {
     EXPECT_TRUE(fs::exists(dir / "out.mov"));
 }
 
-TEST_F(ExportCommandTest, InterruptStopsCleanly) {
-    // Long enough that the signal lands while frames are being encoded.
-    auto longClip = dir / "long.mp4";
-    makeClip("-f lavfi -i testsrc2=size=640x360:rate=25:duration=20 -c:v libx264 -preset ultrafast",
-             longClip);
-    auto out = dir / "out.mov";
-    auto done = std::async(std::launch::async, [&] {
-        return run(shellQuote(cli) + " export --job " + shellQuote(job.string()) + " --input " +
-                   shellQuote(longClip.string()) + " --output " + shellQuote(out.string()) +
-                   " --preset slow & echo $! > " + shellQuote((dir / "pid").string()) +
-                   "; wait $!");
-    });
-    std::string pid;
-    for (int i = 0; i < 100 && pid.empty(); ++i) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        std::ifstream(dir / "pid") >> pid;
+// Another user's file in a shared sticky folder (such as /tmp): the rename at the
+// end would be refused, so the export must be refused before it encodes.
+TEST_F(ExportCommandTest, AnotherUsersFileInAStickyFolderIsRefusedUpFront) {
+    if (::geteuid() != 0 || run("command -v setpriv").exitCode != 0)
+        GTEST_SKIP() << "needs root to act as another user";
+    auto shared = dir / "shared";
+    fs::create_directory(shared);
+    fs::permissions(shared, fs::perms::all | fs::perms::sticky_bit);
+    fs::permissions(dir.path(), fs::perms::all);
+    auto out = shared / "out.mov";
+    std::ofstream(out) << "root's file";
+    fs::permissions(out, fs::perms::all);
+    auto result = run("setpriv --reuid=65534 --regid=65534 --clear-groups " + shellQuote(cli) +
+                      " export " + files() + " --output " + shellQuote(out.string()));
+    EXPECT_EQ(result.exitCode, 1) << result.err;
+    EXPECT_NE(result.err.find("Error Domain=file Code=1 "), std::string::npos) << result.err;
+    EXPECT_NE(result.err.find("another user"), std::string::npos) << "refused before encoding";
+    EXPECT_EQ(test::readFile(out), "root's file");
+    EXPECT_EQ(test::folderEntries(shared), std::vector<std::string>{"out.mov"});
+}
+
+// An export of a clip long enough to be stopped part-way, running in the background.
+class RunningExportTest : public ExportCommandTest {
+protected:
+    fs::path longClip = dir / "long.mp4";
+    fs::path out = dir / "out.mov";
+
+    void SetUp() override {
+        ExportCommandTest::SetUp();
+        makeClip("-f lavfi -i testsrc2=size=640x360:rate=25:duration=20 -c:v libx264 -preset "
+                 "ultrafast",
+                 longClip);
     }
-    ASSERT_FALSE(pid.empty());
-    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
-    ::kill(std::stoi(pid), SIGINT);
-    auto result = done.get();
-    EXPECT_EQ(result.exitCode, 130) << result.err;
+
+    std::vector<std::string> partials() const {
+        std::vector<std::string> found;
+        for (const auto& name : test::folderEntries(dir.path()))
+            if (name.find(".vantrel-partial-") != std::string::npos)
+                found.push_back(name);
+        return found;
+    }
+
+    // Starts the export and returns once its partial file exists, with its pid.
+    std::pair<std::future<test::CommandResult>, pid_t> start(const std::string& prefix = "") {
+        fs::remove(dir / "pid");
+        auto done = std::async(std::launch::async, [this, prefix] {
+            return run(prefix + shellQuote(cli) + " export --job " + shellQuote(job.string()) +
+                       " --input " + shellQuote(longClip.string()) + " --output " +
+                       shellQuote(out.string()) + " --preset slow & echo $! > " +
+                       shellQuote((dir / "pid").string()) + "; wait $!");
+        });
+        std::string pid;
+        for (int i = 0; i < 400 && (pid.empty() || partials().empty()); ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(25));
+            std::ifstream(dir / "pid") >> pid;
+        }
+        EXPECT_FALSE(pid.empty());
+        EXPECT_FALSE(partials().empty()) << "the export never started writing";
+        return {std::move(done), pid.empty() ? 0 : std::stoi(pid)};
+    }
+};
+
+// However the run is stopped, it exits 130 and leaves the earlier output and no
+// partial file: SIGHUP is a stop like SIGTERM, and a second Ctrl-C that leaves at
+// once still cleans up.
+TEST_F(RunningExportTest, SignalsStopCleanly) {
+    const struct {
+        const char* name;
+        std::vector<int> signals;
+    } cases[] = {{"Ctrl-C", {SIGINT}},
+                 {"SIGTERM", {SIGTERM}},
+                 {"SIGHUP", {SIGHUP}},
+                 {"Ctrl-C twice", {SIGINT, SIGINT}}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::ofstream(out) << "an earlier export";
+        auto [done, pid] = start();
+        ASSERT_GT(pid, 0);
+        for (int signal : c.signals) {
+            ::kill(pid, signal);
+            // Apart, or the two would arrive as one.
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        auto result = done.get();
+        EXPECT_EQ(result.exitCode, 130) << result.err;
+        EXPECT_EQ(test::readFile(out), "an earlier export");
+        EXPECT_EQ(partials(), std::vector<std::string>{});
+    }
+}
+
+// A file-size limit makes the write fail (EFBIG) instead of killing the process.
+TEST_F(RunningExportTest, FileSizeLimitFailsTheRunCleanly) {
+    auto limited = run("ulimit -f 64; " + shellQuote(cli) + " export --job " +
+                       shellQuote(job.string()) + " --input " + shellQuote(longClip.string()) +
+                       " --output " + shellQuote(out.string()) + " --preset ultrafast");
+    EXPECT_EQ(limited.exitCode, 1) << limited.err;
+    EXPECT_NE(limited.err.find("File too large"), std::string::npos) << limited.err;
     EXPECT_FALSE(fs::exists(out));
-    for (const auto& entry : fs::directory_iterator(dir.path()))
-        EXPECT_EQ(entry.path().filename().string().find("partial"), std::string::npos)
-            << entry.path();
+    EXPECT_EQ(partials(), std::vector<std::string>{});
+}
+
+// After SIGKILL a partial stays, unavoidably; the next run for the same output
+// removes it, and leaves alone what belongs to another output.
+TEST_F(RunningExportTest, NextRunRemovesWhatAKilledRunLeft) {
+    auto [done, pid] = start();
+    ASSERT_GT(pid, 0);
+    ::kill(pid, SIGKILL);
+    EXPECT_EQ(done.get().exitCode, 128 + SIGKILL);
+    auto left = partials();
+    ASSERT_EQ(left.size(), 1u);
+    auto another = dir / ("." + left[0].substr(1).replace(0, 3, "abc"));
+    std::ofstream(another) << "another output's partial";
+    fs::last_write_time(another, fs::last_write_time(another) - std::chrono::hours(1));
+
+    auto result =
+        vantrel("export " + files() + " --preset ultrafast --output " + shellQuote(out.string()));
+    EXPECT_EQ(result.exitCode, 0) << result.err;
+    EXPECT_EQ(partials(), std::vector<std::string>{another.filename().string()});
 }
 
 } // namespace

@@ -9,6 +9,9 @@
 #include <string>
 #include <vector>
 
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
@@ -323,6 +326,8 @@ TEST_F(ExportTest, SizesFollowTheRulesAndTheEncoderCodesEvenSides) {
 TEST_F(ExportTest, ReplacesAnEarlierOutputAndReportsProgress) {
     auto out = dir / "out.mov";
     writeFile(out, "an earlier export");
+    const auto mode = fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read;
+    fs::permissions(out, mode);
     auto options = fast();
     std::vector<std::pair<std::int64_t, std::int64_t>> reports;
     options.progress = [&](std::int64_t done, std::int64_t expected) {
@@ -330,10 +335,28 @@ TEST_F(ExportTest, ReplacesAnEarlierOutputAndReportsProgress) {
     };
     Exporter::exportVideo(identityJob, std::nullopt, clipWithAudio(), out, std::nullopt, options);
     EXPECT_NE(readFile(out), "an earlier export");
+    EXPECT_EQ(fs::status(out).permissions(), mode) << "the replaced file's permissions stay";
     ASSERT_EQ(reports.size(), 10u);
     EXPECT_EQ(reports.back().first, 10);
     // The estimate comes from the container's duration, which the audio may stretch.
     EXPECT_NEAR(reports.back().second, 10, 1);
+}
+
+// The partial file's name must fit the folder's limit too, also when it is cut
+// inside a name of two-byte characters.
+TEST_F(ExportTest, OutputsWithNamesAtTheLengthLimitAreWritten) {
+    auto clip = clipWithAudio();
+    std::string accents;
+    for (int i = 0; i < 125; ++i)
+        accents += "\xc3\xa9";
+    for (const auto& name : {std::string(251, 'n') + ".mov", accents + ".mov"}) {
+        SCOPED_TRACE(name.size());
+        auto out = dir / name;
+        exportTo(out, identityJob, clip);
+        EXPECT_EQ(videoStream(probe(out))["codec_name"], "hevc");
+        fs::remove(out);
+    }
+    EXPECT_EQ(folderEntries(dir.path()), (std::vector<std::string>{"clip.mp4", "identity.json"}));
 }
 
 // A failed run leaves the input and any earlier output as they were, and nothing new.
@@ -361,6 +384,20 @@ TEST_F(FailingExportTest, EachFailureHasItsErrorAndKeepsTheEarlierOutput) {
     makeClip("-f lavfi -i sine=duration=0.3 -c:a aac", dir / "tone.m4a");
     writeFile(dir / "broken.json", "{\"version\": 1, \"grade\": ");
     writeFile(dir / "short.cube", "LUT_3D_SIZE 2\n0 0 0\n");
+    // Motion JPEG with its sample entry's size and every picture zeroed: probing
+    // cannot learn a picture size.
+    makeClip("-f lavfi -i testsrc2=size=64x48:rate=25:duration=0.2 -c:v mjpeg", dir / "j.mov");
+    auto sizeless = readFile(dir / "j.mov");
+    auto entry = sizeless.find("jpeg", sizeless.find("stsd"));
+    auto mdat = sizeless.find("mdat");
+    ASSERT_NE(entry, std::string::npos);
+    ASSERT_NE(mdat, std::string::npos);
+    std::fill_n(sizeless.begin() + static_cast<std::ptrdiff_t>(entry) + 28, 4, '\0');
+    std::size_t mdatSize = 0;
+    for (std::size_t k = mdat - 4; k < mdat; ++k)
+        mdatSize = mdatSize << 8 | static_cast<unsigned char>(sizeless[k]);
+    std::fill_n(sizeless.begin() + static_cast<std::ptrdiff_t>(mdat) + 4, mdatSize - 8, '\0');
+    writeFile(dir / "sizeless.mov", sizeless);
     auto out = dir / "out.mov";
     writeFile(out, "an earlier export");
     struct {
@@ -377,6 +414,7 @@ TEST_F(FailingExportTest, EachFailureHasItsErrorAndKeepsTheEarlierOutput) {
         // An override that reads but does not parse wins over the job's good LUT.
         {identityJob, dir / "short.cube", clip, "cube", 2, "fewer entries"},
         {identityJob, {}, dir / "tone.m4a", "export", 1, "no video track"},
+        {identityJob, {}, dir / "sizeless.mov", "export", 2, "size is unknown (0x0)"},
         // Two pixels wide is too small for the encoder.
         {writeJob(dir / "tiny.json", cubeText(2, identity), {{"maxWidth", 2}}),
          {},
@@ -412,32 +450,119 @@ TEST_F(FailingExportTest, WriterFailingPartWayEndsTheRun) {
     EXPECT_EQ(readFile(out), "an earlier export");
 }
 
-TEST_F(FailingExportTest, OutputNamingTheInputIsRefused) {
+// Outputs that would cost the user a file are refused before anything is read: the
+// job here is broken, so reading it first would fail differently.
+TEST_F(FailingExportTest, OutputsThatWouldCostAFileAreRefusedFirst) {
     auto clip = clipWithAudio();
-    auto original = readFile(clip);
+    auto job = dir / "broken.json";
+    writeFile(job, "{\"version\": 1, \"grade\": ");
+    auto lut = dir / "look.cube";
+    writeFile(lut, cubeText(2, identity));
     fs::create_symlink(clip, dir / "link.mp4");
-    for (auto out : {clip, dir / "." / "link.mp4"})
-        expectFailure([&] { exportTo(out, identityJob, clip); }, "export", 8);
-    EXPECT_EQ(readFile(clip), original);
+    fs::create_hard_link(job, dir / "job-again.json");
+    fs::create_directory(dir / "folder");
+    ASSERT_EQ(::mkfifo((dir / "fifo").c_str(), 0644), 0);
+    writeFile(dir / "readonly.mov", "kept");
+    fs::permissions(dir / "readonly.mov", fs::perms::owner_read | fs::perms::group_read);
+    // A device node of our own (the null device's numbers) stands in for /dev/null.
+    const bool device = ::mknod((dir / "null").c_str(), S_IFCHR | 0666, makedev(1, 3)) == 0;
+    struct {
+        fs::path output;
+        std::string domain;
+        long long code;
+        std::string mention;
+    } cases[] = {
+        {clip, "export", 8, "input video"},
+        {dir / "." / "link.mp4", "export", 8, "input video"},
+        {dir / "job-again.json", "export", 8, "job file"},
+        {dir / "folder" / ".." / "look.cube", "export", 8, "LUT file"},
+        {dir / "folder", "file", EISDIR, "folder"},
+        {dir / "fifo", "file", EINVAL, "a FIFO, not a regular file"},
+        {dir / "null", "file", EINVAL, "a character device"},
+        {dir / "readonly.mov", "file", EACCES, "read-only"},
+    };
+    for (const auto& c : cases) {
+        if (c.output == dir / "null" && !device)
+            continue;
+        SCOPED_TRACE(c.output.string());
+        auto description = expectFailure([&] { exportTo(c.output, job, clip, std::nullopt, lut); },
+                                         c.domain, c.code);
+        EXPECT_THAT(description, testing::HasSubstr(c.mention));
+    }
+    EXPECT_EQ(fs::status(dir / "fifo").type(), fs::file_type::fifo);
+    if (device) {
+        EXPECT_EQ(fs::status(dir / "null").type(), fs::file_type::character);
+    }
+    EXPECT_EQ(readFile(dir / "readonly.mov"), "kept");
+    EXPECT_EQ(readFile(dir / "job-again.json"), "{\"version\": 1, \"grade\": ");
 }
 
+// A FIFO given as the input would be opened twice and block forever.
+TEST_F(FailingExportTest, InputThatIsNotARegularFileIsRefused) {
+    ASSERT_EQ(::mkfifo((dir / "input.mp4").c_str(), 0644), 0);
+    auto description = expectFailure(
+        [&] { exportTo(dir / "out.mov", identityJob, dir / "input.mp4"); }, "file", EINVAL);
+    EXPECT_THAT(description, testing::HasSubstr("a FIFO"));
+    EXPECT_THROW(
+        Exporter::plan(identityJob, std::nullopt, dir / "input.mp4", dir / "out.mov", std::nullopt),
+        FileError);
+}
+
+// A cancellation is honoured until the finished file is renamed into place: while
+// frames are graded, and after the last one has gone to the encoder.
 TEST_F(FailingExportTest, CancelledRunLeavesNothing) {
     auto clip = clipWithAudio();
     auto out = dir / "out.mov";
     writeFile(out, "an earlier export");
-    CancellationToken cancel{false};
-    auto options = fast();
-    options.cancellation = &cancel;
-    std::int64_t lastDone = 0;
-    options.progress = [&](std::int64_t done, std::int64_t) {
-        lastDone = done;
-        cancel = done == 3;
-    };
-    // Cancelled is its own outcome, told apart by type, not by words.
-    EXPECT_THROW(Exporter::exportVideo(identityJob, std::nullopt, clip, out, std::nullopt, options),
-                 ExportCancelled);
-    EXPECT_EQ(lastDone, 3);
-    EXPECT_EQ(readFile(out), "an earlier export");
+    for (const bool whileFinishing : {false, true}) {
+        SCOPED_TRACE(whileFinishing ? "while finishing" : "at frame 3");
+        CancellationToken cancel{false};
+        auto options = fast();
+        options.cancellation = &cancel;
+        std::int64_t lastDone = 0;
+        options.progress = [&](std::int64_t done, std::int64_t) {
+            lastDone = done;
+            if (!whileFinishing && done == 3)
+                cancel = true;
+        };
+        if (whileFinishing)
+            media::onWritersFinishing([&] { cancel = true; });
+        auto before = folderEntries(dir.path());
+        // Cancelled is its own outcome, told apart by type, not by words.
+        EXPECT_THROW(
+            Exporter::exportVideo(identityJob, std::nullopt, clip, out, std::nullopt, options),
+            ExportCancelled);
+        media::onWritersFinishing({});
+        EXPECT_EQ(lastDone, whileFinishing ? 10 : 3);
+        EXPECT_EQ(readFile(out), "an earlier export");
+        EXPECT_EQ(folderEntries(dir.path()), before);
+    }
+}
+
+// A moov-first file cut at a sample boundary, or inside a sample, reads like a
+// shorter clip; its index says how many frames there should be.
+TEST_F(FailingExportTest, InputEndingBeforeItsLastFrameFails) {
+    auto whole = dir / "whole.mp4";
+    makeClip("-f lavfi -i testsrc2=size=64x48:rate=25:duration=1 -c:v libx264 -preset ultrafast "
+             "-pix_fmt yuv420p -movflags +faststart",
+             whole);
+    auto packets = probe(whole, "-select_streams v -show_entries packet=pos,size")["packets"];
+    ASSERT_EQ(packets.size(), 25u);
+    auto tenth = std::stoll(packets[10]["pos"].get<std::string>());
+    auto size = std::stoll(packets[10]["size"].get<std::string>());
+    auto bytes = readFile(whole);
+    auto out = dir / "out.mov";
+    writeFile(out, "an earlier export");
+    for (auto cut : {tenth, tenth + size / 2}) {
+        SCOPED_TRACE(cut);
+        auto clip = dir / "cut.mp4";
+        writeFile(clip, bytes.substr(0, static_cast<std::size_t>(cut)));
+        auto description = expectFailure([&] { exportTo(out, identityJob, clip); }, "export", 10);
+        EXPECT_THAT(description, testing::HasSubstr("10 of the 25 frames"));
+        EXPECT_EQ(readFile(out), "an earlier export");
+    }
+    // The whole file, read to its end, is no failure.
+    EXPECT_EQ(exportTo(out, identityJob, whole).width, 64);
 }
 
 } // namespace

@@ -1,0 +1,75 @@
+#include "media/partial_files.hpp"
+
+#include <chrono>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include "support/test_support.hpp"
+
+namespace vantrel::media {
+namespace {
+
+namespace fs = std::filesystem;
+using test::folderEntries;
+
+// Another run for the same output must only take what nobody is writing: a
+// partial still held (here by a child process, as by a second export) stays,
+// whatever its age; one that nobody holds and that predates us goes; partials
+// of other outputs and other files stay.
+TEST(PartialFiles, OnlyDebrisOfTheSameOutputIsRemoved) {
+    test::ScratchDir dir;
+    const auto output = dir / "out.mov";
+    fs::path held, left;
+    {
+        PartialFile a(output);
+        PartialFile b(output);
+        EXPECT_EQ(a.path().parent_path(), dir.path());
+        EXPECT_TRUE(a.path().filename().string().starts_with(".out.mov.vantrel-partial-"));
+        held = a.path();
+        left = b.path();
+        // Let b's name outlive the object, as a killed run's would.
+        fs::copy_file(b.path(), dir / "b.copy");
+    }
+    // A child holds the lock on `held`, as another export still writing it would.
+    int ready[2];
+    ASSERT_EQ(::pipe(ready), 0);
+    const pid_t child = ::fork();
+    if (child == 0) {
+        PartialFile again(output); // same scheme, so it is locked like a live one
+        fs::rename(again.path(), held);
+        char c = 1;
+        (void)!::write(ready[1], &c, 1);
+        ::pause();
+        ::_exit(0);
+    }
+    char c;
+    ASSERT_EQ(::read(ready[0], &c, 1), 1);
+    fs::rename(dir / "b.copy", left);
+    test::writeFile(dir / "other.mov", "");
+    const auto otherPartial = dir / ".other.mov.vantrel-partial-00000000-00000000";
+    test::writeFile(otherPartial, "");
+    const auto old = fs::file_time_type::clock::now() - std::chrono::hours(1);
+    for (const auto& path : {held, left, otherPartial})
+        fs::last_write_time(path, old);
+
+    removeStalePartialFiles(output);
+    EXPECT_TRUE(fs::exists(held)) << "held by a running export";
+    EXPECT_FALSE(fs::exists(left)) << "left by a killed export";
+    EXPECT_TRUE(fs::exists(otherPartial));
+    EXPECT_TRUE(fs::exists(dir / "other.mov"));
+
+    ::kill(child, SIGKILL);
+    ::waitpid(child, nullptr, 0);
+    // A fresh partial nobody holds may be one being created right now: kept.
+    fs::last_write_time(held, fs::file_time_type::clock::now() + std::chrono::minutes(1));
+    removeStalePartialFiles(output);
+    EXPECT_TRUE(fs::exists(held));
+    fs::last_write_time(held, old);
+    removeStalePartialFiles(output);
+    EXPECT_FALSE(fs::exists(held)) << "its holder is gone";
+}
+
+} // namespace
+} // namespace vantrel::media
