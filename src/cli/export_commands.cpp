@@ -180,9 +180,10 @@ int runPlan(const ExportArguments& args) {
         {"output", outputPath(args).string()},
         {"writerSettings", settingsJson(plan.writerSettings)},
         {"sourceColour", colourJson(plan.sourceColour)},
-        // What the render writes: BT.709 tags, full range, chroma the mean of each
-        // 2×2 block (centred). The LUT sees the source's values as decoded.
-        {"outputColour", colourJson({"bt709", "bt709", "bt709", "pc", "center"})},
+        // What the render writes: BT.709 tags, full range, chroma averaged back to the
+        // left siting that HEVC assumes when none is tagged. The LUT sees the source's
+        // values as decoded.
+        {"outputColour", colourJson({"bt709", "bt709", "bt709", "pc", "left"})},
     };
     std::cout << json.dump(2) << "\n";
     return 0;

@@ -114,6 +114,8 @@ TEST_F(ExportCommandTest, PlanPrintsTheDecisionsAndWritesNothing) {
                                                     {"chromaSiting", "topleft"}}));
     EXPECT_EQ(plan["outputColour"]["transfer"], "bt709");
     EXPECT_EQ(plan["outputColour"]["range"], "pc");
+    // The render averages chroma back to the siting HEVC assumes untagged.
+    EXPECT_EQ(plan["outputColour"]["chromaSiting"], "left");
     EXPECT_FALSE(fs::exists(dir / "x.m4v"));
 }
 
