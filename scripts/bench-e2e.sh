@@ -24,6 +24,7 @@ while [ $# -gt 0 ]; do
     --frames) frames=$2; shift 2 ;;
     --frames-4k) frames4k=$2; shift 2 ;;
     --cli) cli=$2; shift 2 ;;
+    -h | --help) sed -n '2,10s/^# \{0,1\}//p' "$0"; exit 0 ;;
     *) echo "bench-e2e: unknown option $1" >&2; exit 2 ;;
   esac
 done
