@@ -18,6 +18,7 @@
 namespace vantrel {
 namespace {
 
+using test::identityCube;
 using test::makeClip;
 using test::probe;
 using test::run;
@@ -26,8 +27,6 @@ using test::shellQuote;
 namespace fs = std::filesystem;
 
 const std::string cli = VANTREL_CLI_PATH;
-const std::string identityCube =
-    "LUT_3D_SIZE 2\n0 0 0\n1 0 0\n0 1 0\n1 1 0\n0 0 1\n1 0 1\n0 1 1\n1 1 1\n";
 const std::string tinyClip = "-f lavfi -i testsrc2=size=64x48:rate=25:duration=0.2 -c:v libx264 "
                              "-preset ultrafast -pix_fmt yuv420p";
 

@@ -16,6 +16,7 @@
 namespace vantrel {
 namespace {
 
+using test::identityCube;
 using test::makeClip;
 using test::run;
 using test::ScratchDir;
@@ -23,8 +24,6 @@ using test::shellQuote;
 namespace fs = std::filesystem;
 
 const std::string cli = VANTREL_CLI_PATH;
-const std::string identityCube =
-    "LUT_3D_SIZE 2\n0 0 0\n1 0 0\n0 1 0\n1 1 0\n0 0 1\n1 0 1\n0 1 1\n1 1 1\n";
 
 class ExportCommandTest : public ::testing::Test {
 protected:

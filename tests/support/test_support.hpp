@@ -48,4 +48,8 @@ void makeClip(const std::string& args, const std::filesystem::path& output);
 // `ffprobe -show_streams -show_format` (plus extra arguments) as JSON.
 nlohmann::json probe(const std::filesystem::path& file, const std::string& extraArgs = "");
 
+// The smallest identity LUT: each colour comes out as it went in.
+inline const std::string identityCube =
+    "LUT_3D_SIZE 2\n0 0 0\n1 0 0\n0 1 0\n1 1 0\n0 0 1\n1 0 1\n0 1 1\n1 1 1\n";
+
 } // namespace vantrel::test
