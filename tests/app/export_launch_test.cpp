@@ -189,7 +189,7 @@ private slots:
                 while (!release && !options.cancellation->load())
                     std::this_thread::yield();
                 ExportResult result;
-                result.outputURL = r.outputURL;
+                result.outputPath = r.outputURL;
                 return result;
             },
             readyState(path("busy.mov")));
