@@ -63,10 +63,11 @@ private:
     Grade grade_;
 };
 
-// Why a job file could not be decoded. Domain "job", code the kind's number.
+// Why a job file could not be decoded. Domain "job", code the kind (JobCode); the
+// detail is the summary.
 class JobDecodingError : public Error {
 public:
-    enum class Kind { dataCorrupted = 1, typeMismatch = 2, keyNotFound = 3, valueNotFound = 4 };
+    using Kind = JobCode;
 
     // `path` is where it happened ("" for the top level, "output", "grade"); `key`
     // the key concerned, or empty; `detail` more words, e.g. where the JSON broke.
