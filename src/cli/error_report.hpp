@@ -8,8 +8,9 @@
 
 namespace vantrel::cli {
 
-// {"domain", "code", "reason", "detail", "cause"}: "detail" is "" when there is
-// none, "cause" the wrapped error as the same kind of object, or null.
+// {"domain", "code", "reason", "detail", "cause", "description"}: "detail" is ""
+// when there is none, "cause" the wrapped error as the same kind of object, or null;
+// "description" the text a person reads, for scripts that only pass it on.
 inline nlohmann::json errorJson(const Error& error) {
     return {
         {"domain", error.domain()},
@@ -17,6 +18,7 @@ inline nlohmann::json errorJson(const Error& error) {
         {"reason", error.reason()},
         {"detail", error.detail()},
         {"cause", error.cause() ? errorJson(*error.cause()) : nlohmann::json(nullptr)},
+        {"description", error.description()},
     };
 }
 
