@@ -117,6 +117,8 @@ std::string_view errorReason(BatchCode code) {
         return "an input of the batch cannot be read";
     case BatchCode::sharedOutput:
         return "two clips share an output name; grade them in separate batches or rename one";
+    case BatchCode::clipFailed:
+        return "the clip could not be graded";
     }
     return "the batch could not be planned";
 }

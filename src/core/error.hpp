@@ -89,7 +89,8 @@ enum class ImagingCode {
 // Planning a batch.
 enum class BatchCode {
     unreadableInput = 1, // an input file or folder is missing or cannot be read
-    sharedOutput = 2     // two clips would be written to one output
+    sharedOutput = 2,    // two clips would be written to one output
+    clipFailed = 3       // a clip failed in a way no other domain describes
 };
 
 std::string_view errorDomain(ExportCode);

@@ -337,7 +337,7 @@ Job::Output decodeOutput(const Json& output) {
 
 JobDecodingError::JobDecodingError(Kind kind, std::string path, std::string key, std::string detail)
     : Error(kind, makeSummary(kind, path, key, detail)), kind_(kind), path_(std::move(path)),
-      key_(std::move(key)), summary_(detail()) {}
+      key_(std::move(key)) {}
 
 Job Job::decode(std::string_view bytes) {
     const Json document = parseDocument(bytes);

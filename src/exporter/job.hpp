@@ -64,7 +64,7 @@ private:
 };
 
 // Why a job file could not be decoded. Domain "job", code the kind (JobCode); the
-// detail is the summary.
+// detail says what and where, e.g. `keyNotFound: "lutCube" at grade`.
 class JobDecodingError : public Error {
 public:
     using Kind = JobCode;
@@ -76,14 +76,11 @@ public:
     Kind kind() const { return kind_; }
     const std::string& path() const { return path_; }
     const std::string& key() const { return key_; }
-    // E.g. `keyNotFound: "lutCube" at grade`.
-    const std::string& summary() const { return summary_; }
 
 private:
     Kind kind_;
     std::string path_;
     std::string key_;
-    std::string summary_;
 };
 
 } // namespace vantrel

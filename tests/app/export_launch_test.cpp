@@ -116,7 +116,7 @@ private slots:
         view.startExport();
         QTRY_VERIFY_WITH_TIMEOUT(!view.state().isExporting, 60000);
         QCOMPARE(view.state().statusText, QString("Failed."));
-        const QString description = R"(Error Domain=export Code=1 "The input has no video track.")";
+        const QString description = "export error 1: the input has no video track";
         QCOMPARE(view.state().errorText, description);
         QVERIFY(view.state().showError);
         auto* alert = view.findChild<QMessageBox*>("alert");
