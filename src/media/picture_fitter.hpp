@@ -20,8 +20,8 @@
 
 #include <memory>
 
-#include "media/asset.hpp"
 #include "media/pixel_buffer.hpp"
+#include "media/source.hpp"
 
 namespace vantrel::media {
 

@@ -96,18 +96,17 @@ TEST_F(ExportCommandTest, PlanPrintsTheDecisionsAndWritesNothing) {
     auto plan = nlohmann::json::parse(result.out);
     EXPECT_EQ(plan["fps"], 25.0);
     EXPECT_EQ(plan["timescale"], 25);
-    EXPECT_EQ(plan["step"], 1);
+    EXPECT_EQ(plan["frameStep"], 1);
     EXPECT_EQ(plan["width"], 64);
     EXPECT_EQ(plan["encodedHeight"], 48);
     EXPECT_EQ(plan["targetBitrate"], 12500000);
     EXPECT_EQ(plan["fileType"], "mp4");
     EXPECT_EQ(plan["lutSize"], 2);
-    const auto& settings = plan["writerSettings"];
+    const auto& settings = plan["encoderSettings"];
     EXPECT_EQ(settings["codec"], "hevc");
-    EXPECT_EQ(settings["colorProperties"]["yCbCrMatrix"], "ITU_R_709_2");
-    EXPECT_EQ(settings["compressionProperties"]["maxKeyFrameInterval"], 50);
-    EXPECT_EQ(settings["compressionProperties"]["averageBitRate"], 12500000);
-    EXPECT_EQ(settings["compressionProperties"]["dataRateLimits"], nlohmann::json({1562500, 1}));
+    EXPECT_EQ(settings["keyFrameInterval"], 50);
+    EXPECT_EQ(settings["targetBitrate"], 12500000);
+    EXPECT_EQ(settings["maxBitrate"], 12500000);
     EXPECT_EQ(plan["sourceColour"], nlohmann::json({{"primaries", "bt2020"},
                                                     {"transfer", "arib-std-b67"},
                                                     {"matrix", "bt2020nc"},
