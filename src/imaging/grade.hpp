@@ -17,8 +17,12 @@
 #include <memory>
 #include <span>
 
-#include "core/cube_lut.hpp"
 #include "core/picture.hpp"
+
+namespace vantrel {
+// core/cube_lut.hpp
+struct CubeLUT;
+} // namespace vantrel
 
 namespace vantrel::imaging {
 

@@ -26,11 +26,3 @@ AVColorRange toFFmpeg(Range range);
 AVChromaLocation toFFmpeg(ChromaSiting siting);
 
 } // namespace vantrel::media
-
-// Until the picture types move over to ColourDescription.
-#include "media/pixel_buffer.hpp"
-namespace vantrel::media {
-YCbCrMatrix matrixOf(AVColorSpace colourSpace, int height);
-ColourRange rangeOf(AVColorRange range, AVPixelFormat format);
-const int* swscaleCoefficients(YCbCrMatrix matrix);
-} // namespace vantrel::media

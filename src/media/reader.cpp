@@ -6,6 +6,7 @@
 #include <fmt/format.h>
 
 #include "media/error.hpp"
+#include "media/frame_internal.hpp"
 #include "media/input_file.hpp"
 
 extern "C" {
@@ -118,7 +119,7 @@ void AssetReader::cancelReading() {
     }
 }
 
-std::optional<DecodedPicture> AssetReaderTrackOutput::nextPicture() {
+std::optional<Frame> AssetReaderTrackOutput::nextPicture() {
     AssetReader* reader = &reader_;
     if (reader->status() != ReaderStatus::reading)
         return std::nullopt;
@@ -137,7 +138,7 @@ std::optional<DecodedPicture> AssetReaderTrackOutput::nextPicture() {
         for (;;) {
             int rc = avcodec_receive_frame(s.decoder.get(), frame.get());
             if (rc == 0)
-                return DecodedPicture(std::move(frame));
+                return wrap(std::move(frame));
             if (rc == AVERROR_EOF) {
                 finish(ReaderStatus::completed);
                 return std::nullopt;

@@ -12,7 +12,7 @@
 
 #include "core/error.hpp"
 #include "media/asset.hpp"
-#include "media/pixel_buffer.hpp"
+#include "media/frame.hpp"
 
 namespace vantrel::media {
 
@@ -30,7 +30,7 @@ public:
     // is no longer reading (see AssetReader::status()). A file that ends before the
     // last sample its index lists fails the reader (MediaFailure::endedEarly), so
     // a cut-off file is never taken for a short one.
-    std::optional<DecodedPicture> nextPicture();
+    std::optional<Frame> nextPicture();
 
 private:
     friend class AssetReader;

@@ -22,6 +22,7 @@ extern "C" {
 }
 
 #include "media/encoder.hpp"
+#include "media/frame_internal.hpp"
 #include "media/error.hpp"
 #include "media/partial_files.hpp"
 
@@ -75,7 +76,7 @@ struct MediaRequest {
 };
 
 struct QueuedFrame {
-    PixelBuffer buffer;
+    Frame buffer;
     std::int64_t pts; // in the encoder's time base, from the session start
 };
 
@@ -95,7 +96,7 @@ struct AssetWriter::State {
     // Guarded by the mutex.
     AssetWriterInput* input = nullptr;
     MediaTime sessionStart;
-    std::unique_ptr<PixelBufferPool> pool;
+    std::unique_ptr<FramePool> pool;
     std::deque<QueuedFrame> queue;
     std::shared_ptr<MediaRequest> request;
     bool inputFinished = false;
@@ -302,8 +303,8 @@ void AssetWriter::State::encode(QueuedFrame next) {
     {
         // The encoder copies the picture, so the buffer goes back to the pool at
         // the end of this scope.
-        const PixelBuffer buffer = std::move(next.buffer);
-        AVFrame* frame = &frameOf(buffer);
+        const Frame buffer = std::move(next.buffer);
+        AVFrame* frame = &avFrame(buffer);
         if (frame->format != encoder->pix_fmt || frame->width != encoder->width ||
             frame->height != encoder->height)
             throw MediaError(MediaFailure::wrongPicture, "encode a picture",
@@ -537,7 +538,7 @@ AssetWriterInputPixelBufferAdaptor::AssetWriterInputPixelBufferAdaptor(AssetWrit
                                                                        int width, int height)
     : input_(input), width_(width), height_(height) {}
 
-PixelBufferPool* AssetWriterInputPixelBufferAdaptor::pixelBufferPool() {
+FramePool* AssetWriterInputPixelBufferAdaptor::pixelBufferPool() {
     AssetWriter* writer = input_.writer_;
     if (!writer)
         return nullptr;
@@ -545,11 +546,11 @@ PixelBufferPool* AssetWriterInputPixelBufferAdaptor::pixelBufferPool() {
     std::lock_guard lock(s.mutex);
     // Made on first use after writing started, at the adaptor's size.
     if (!s.pool && s.status == WriterStatus::writing)
-        s.pool = std::make_unique<PixelBufferPool>(width_, height_);
+        s.pool = std::make_unique<FramePool>(width_, height_);
     return s.pool.get();
 }
 
-bool AssetWriterInputPixelBufferAdaptor::appendPixelBuffer(PixelBuffer buffer,
+bool AssetWriterInputPixelBufferAdaptor::appendPixelBuffer(Frame buffer,
                                                            MediaTime presentationTime) {
     AssetWriter* writer = input_.writer_;
     if (!writer || presentationTime.timescale <= 0)

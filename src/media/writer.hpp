@@ -24,7 +24,7 @@
 
 #include "core/error.hpp"
 #include "media/dispatch.hpp"
-#include "media/pixel_buffer.hpp"
+#include "media/frame.hpp"
 #include "media/video_settings.hpp"
 
 namespace vantrel::media {
@@ -71,10 +71,10 @@ public:
     AssetWriterInputPixelBufferAdaptor(AssetWriterInput& input, int width, int height);
 
     // Nothing before the writer has started writing.
-    PixelBufferPool* pixelBufferPool();
+    FramePool* pixelBufferPool();
     // Queues the picture for encoding; false when the input cannot take it (the
     // writer is not writing, the input is finished or its queue is full).
-    bool appendPixelBuffer(PixelBuffer buffer, MediaTime presentationTime);
+    bool appendPixelBuffer(Frame buffer, MediaTime presentationTime);
 
 private:
     AssetWriterInput& input_;
