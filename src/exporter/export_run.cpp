@@ -8,12 +8,13 @@
 #include "exporter/exporter.hpp"
 #include "exporter/frame_pipeline.hpp"
 #include "exporter/text_scan.hpp"
-#include "imaging/colour_cube.hpp"
+#include "imaging/fitter.hpp"
+#include "imaging/grade.hpp"
 #include "media/asset.hpp"
 #include "media/dispatch.hpp"
 #include "media/error.hpp"
 #include "media/files.hpp"
-#include "media/picture_fitter.hpp"
+#include "media/orientation.hpp"
 #include "media/reader.hpp"
 #include "media/writer.hpp"
 
@@ -266,25 +267,16 @@ ExportResult Exporter::exportVideo(const std::filesystem::path& jobURL,
     refuseUnsafeOutput(jobURL, lutOverrideURL, inputURL, outputURL);
     auto p = prepare(jobURL, lutOverrideURL, inputURL, outputURL, bitrateOverrideBps);
 
-    auto colourSpace = imaging::colourSpaceNamed("sRGB").value_or(imaging::ColourSpace::deviceRGB);
-    imaging::RenderContext renderingContext(colourSpace, colourSpace, false);
-
-    auto filter = imaging::Filter::named(imaging::Filter::colourCubeWithColourSpace);
-    if (!filter)
-        filter = imaging::Filter::named(imaging::Filter::colourCube);
-    if (!filter)
-        throw ExportError(9);
-    // The filter grades nothing with a cube it cannot hold; every frame would be
-    // dropped and the run would "succeed" with an empty file.
-    if (p.lut.size() > imaging::Cube::maxSize)
+    if (p.lut.size() > imaging::Grade::maxSize)
         throw ExportError(lutTooLarge,
                           fmt::format("a {0}-point LUT is larger than the {1}-point cube the "
                                       "filter holds",
-                                      p.lut.size(), imaging::Cube::maxSize));
-    filter->setCubeDimension(p.lut.size());
-    filter->setCubeData(p.lut.data());
-    if (filter->name() == imaging::Filter::colourCubeWithColourSpace)
-        filter->setColourSpace(colourSpace);
+                                      p.lut.size(), imaging::Grade::maxSize));
+    std::vector<float> rgb;
+    rgb.reserve(static_cast<std::size_t>(3 * p.lut.size() * p.lut.size() * p.lut.size()));
+    for (std::int64_t i = 0; i < p.lut.size() * p.lut.size() * p.lut.size(); ++i)
+        rgb.insert(rgb.end(), p.lut.entry(i).begin(), p.lut.entry(i).begin() + 3);
+    const imaging::Grade grade(p.lut.size(), rgb);
 
     media::AssetReader reader(*p.asset);
     if (!reader.canAddOutput(p.track))
@@ -308,21 +300,18 @@ ExportResult Exporter::exportVideo(const std::filesystem::path& jobURL,
         throw ExportError(5, reader.error() ? reader.error()->description() : std::string());
     }
 
-    media::PictureFitter fitter(static_cast<int>(p.encoded.width),
-                                static_cast<int>(p.encoded.height),
-                                media::orientationOf(p.track.preferredTransform));
+    imaging::Fitter fitter(static_cast<int>(p.encoded.width), static_cast<int>(p.encoded.height),
+                           media::orientationOf(p.track.preferredTransform));
     media::Semaphore drain(0);
     FramePipelineContext context{
         .writerInput = writerInput,
         .reader = reader,
         .drainSemaphore = drain,
         .trackOutput = trackOutput,
-        .filter = *filter,
+        .grade = grade,
         .adaptor = adaptor,
-        .renderingContext = renderingContext,
         .width = p.encoded.width,
         .height = p.encoded.height,
-        .colourSpace = colourSpace,
         .frameStep = p.timebase.step,
         .timescale = p.timebase.timescale,
         .writer = writer,

@@ -30,21 +30,15 @@ bool writerStopped(const media::AssetWriter& writer) {
 
 // Grades one decoded picture into a pool buffer and appends it. False when the
 // append was refused; a frame that cannot be made is dropped and counts as done.
-bool appendFrame(FramePipelineContext& c, const media::DecodedPicture& picture) {
-    auto fitted = c.fitter.fit(picture);
-    c.filter.setInputImage(imaging::Image::fromPicture(fitted));
-    auto graded = c.filter.outputImage();
-    if (!graded)
-        return true;
+bool appendFrame(FramePipelineContext& c, const media::Frame& picture) {
+    const PictureView fitted = c.fitter.fit(picture);
     auto* pool = c.adaptor.pixelBufferPool();
     if (!pool)
         return true;
-    auto buffer = pool->createPixelBuffer();
+    auto buffer = pool->acquire();
     if (!buffer)
         return true;
-    c.renderingContext.render(
-        *graded, buffer->view(),
-        imaging::Rect{0, 0, static_cast<int>(c.width), static_cast<int>(c.height)}, c.colourSpace);
+    c.grade.render(fitted, buffer->view());
     media::MediaTime time{c.frameCounter * c.frameStep, c.timescale};
     if (!c.adaptor.appendPixelBuffer(std::move(*buffer), time))
         return false;

@@ -10,9 +10,9 @@
 #include <variant>
 
 #include "exporter/exporter.hpp"
-#include "imaging/colour_cube.hpp"
+#include "imaging/fitter.hpp"
+#include "imaging/grade.hpp"
 #include "media/dispatch.hpp"
-#include "media/picture_fitter.hpp"
 #include "media/reader.hpp"
 #include "media/writer.hpp"
 
@@ -39,20 +39,17 @@ struct FramePipelineContext {
     media::AssetReader& reader;
     media::Semaphore& drainSemaphore;
     media::AssetReaderTrackOutput& trackOutput;
-    imaging::Filter& filter;
+    const imaging::Grade& grade;
     media::AssetWriterInputPixelBufferAdaptor& adaptor;
-    const imaging::RenderContext& renderingContext;
     std::int64_t width;
     std::int64_t height;
-    // Passed to render() as the run's steps do; see colour_cube.hpp for what it changes.
-    imaging::ColourSpace colourSpace;
     std::int64_t frameStep;
     std::int32_t timescale;
 
     // Ours beyond the run's objects: the writer (to notice it failing while its
     // input was not ready), the geometry step, cancellation and progress.
     media::AssetWriter& writer;
-    media::PictureFitter& fitter;
+    imaging::Fitter& fitter;
     const CancellationToken* cancellation = nullptr;
     const ProgressObserver* progress = nullptr;
     std::int64_t framesExpected = 0;
