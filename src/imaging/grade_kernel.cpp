@@ -245,28 +245,27 @@ GradeRows kernel(Kind kind) {
 #endif
 }
 
+GradeRows kernelNamed(const char* name) {
+    if (!name || !*name) {
+        for (const Kind kind : {Kind::avx512, Kind::avx2})
+            if (const GradeRows fast = kernel(kind))
+                return fast;
+        return kernel(Kind::scalar);
+    }
+    const char* const reason = "The grading kernel that VANTREL_KERNEL names cannot run here.";
+    for (const Kind kind : {Kind::scalar, Kind::avx2, Kind::avx512}) {
+        if (nameOf(kind) != name)
+            continue;
+        if (const GradeRows named = kernel(kind))
+            return named;
+        throw Error("imaging", 2, reason, fmt::format("{} needs {}", name, missingFor(kind)));
+    }
+    throw Error("imaging", 2, reason,
+                fmt::format("no kernel is called \"{}\"; choose scalar, avx2 or avx512", name));
+}
+
 GradeRows chosenKernel() {
-    static const GradeRows chosen = [] {
-        const char* const forced = std::getenv("VANTREL_KERNEL");
-        if (!forced || !*forced) {
-            for (const Kind kind : {Kind::avx512, Kind::avx2})
-                if (const GradeRows fast = kernel(kind))
-                    return fast;
-            return kernel(Kind::scalar);
-        }
-        for (const Kind kind : {Kind::scalar, Kind::avx2, Kind::avx512}) {
-            if (nameOf(kind) != forced)
-                continue;
-            if (const GradeRows named = kernel(kind))
-                return named;
-            throw Error("imaging", 2,
-                        "The grading kernel that VANTREL_KERNEL names cannot run here.",
-                        fmt::format("{} needs {}", forced, missingFor(kind)));
-        }
-        throw Error(
-            "imaging", 2, "The grading kernel that VANTREL_KERNEL names cannot run here.",
-            fmt::format("no kernel is called \"{}\"; choose scalar, avx2 or avx512", forced));
-    }();
+    static const GradeRows chosen = kernelNamed(std::getenv("VANTREL_KERNEL"));
     return chosen;
 }
 

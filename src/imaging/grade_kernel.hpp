@@ -73,11 +73,13 @@ std::string_view nameOf(Kind kind);
 // The kernel of that kind, or null when this CPU (or this build's target)
 // cannot run it.
 GradeRows kernel(Kind kind);
-// The kernel Grade::render uses, chosen at first use: the one VANTREL_KERNEL
-// names ("scalar", "avx2", "avx512"), else the fastest this CPU runs. Throws
-// Error (domain "imaging") when the variable names no kernel or one this CPU
-// cannot run (saying which instruction sets are missing); the next call tries
-// again.
+// The kernel called `name` ("scalar", "avx2", "avx512"); with no name or an
+// empty one, the fastest this CPU runs. Throws Error (domain "imaging") for a
+// name of no kernel, or of one this CPU cannot run (saying which instruction
+// sets are missing).
+GradeRows kernelNamed(const char* name);
+// The kernel Grade::render uses: kernelNamed(VANTREL_KERNEL), chosen at first
+// use. When it throws, the next call tries again.
 GradeRows chosenKernel();
 
 // Renders as Grade::render does, with the given kernel and at most `maxBands`

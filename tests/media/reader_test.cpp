@@ -1,6 +1,7 @@
 #include "media/reader.hpp"
 
 #include "media/av_ptr.hpp"
+#include "media/frame_internal.hpp"
 #include "media_clips.hpp"
 
 namespace vantrel::media {
@@ -37,7 +38,7 @@ TEST(Reader, EveryFrameOnceInOrderAtSourceDepth) {
         for (int i = 0; i < 10; ++i) {
             const auto picture = output.nextPicture();
             ASSERT_TRUE(picture) << c.file << " frame " << i;
-            const AVFrame& frame = frameOf(*picture);
+            const AVFrame& frame = avFrame(*picture);
             EXPECT_EQ(frame.format, av_get_pix_fmt(c.pixelFormat.c_str())) << c.file;
             EXPECT_NEAR(test::sampleAt(frame, 0, 17, 9), c.first + i * c.step, c.tolerance)
                 << c.file << " frame " << i;

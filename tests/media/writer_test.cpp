@@ -40,7 +40,7 @@ struct WriterRig {
     }
 
     bool append(MediaTime time) {
-        auto buffer = adaptor.pixelBufferPool()->createPixelBuffer();
+        auto buffer = adaptor.pixelBufferPool()->acquire();
         test::fill(buffer->view(), {64, 512, 512});
         return adaptor.appendPixelBuffer(std::move(*buffer), time);
     }
@@ -142,7 +142,7 @@ TEST(AssetWriter, EndingWithoutAResultLeavesOnlyTheEarlierOutput) {
             });
             called.acquire();
             EXPECT_EQ(rig.writer.startWriting(), end != End::refused);
-            PixelBufferPool wrongSize(32, 32);
+            FramePool wrongSize(32, 32);
             switch (end) {
             case End::refused:
                 EXPECT_EQ(rig.adaptor.pixelBufferPool(), nullptr);
@@ -157,7 +157,7 @@ TEST(AssetWriter, EndingWithoutAResultLeavesOnlyTheEarlierOutput) {
                 EXPECT_FALSE(rig.append({1, 1}));
                 break;
             case End::encodingFailed:
-                ASSERT_TRUE(rig.adaptor.appendPixelBuffer(std::move(*wrongSize.createPixelBuffer()),
+                ASSERT_TRUE(rig.adaptor.appendPixelBuffer(std::move(*wrongSize.acquire()),
                                                           {0, 1}));
                 while (rig.writer.status() == WriterStatus::writing)
                     std::this_thread::yield();
