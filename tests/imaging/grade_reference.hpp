@@ -105,6 +105,16 @@ inline Rgb lookup(const std::vector<float>& cube, Rgb c) {
     return out;
 }
 
+inline // n³ RGB entries, red fastest: the identity, or scattered values in [-0.2, 1.2].
+    std::vector<float>
+    cube(int n, bool identity) {
+    std::vector<float> rgb(3 * n * n * n);
+    for (int i = 0; i < 3 * n * n * n; ++i)
+        rgb[i] = identity ? i / 3 / std::array{1, n, n * n}[i % 3] % n / (n - 1.0f)
+                          : 0.5f + 0.7f * std::sin(i * 12.9898f);
+    return rgb;
+}
+
 // Output code values before rounding and limiting.
 struct Expected {
     int width = 0;
@@ -149,36 +159,21 @@ inline Expected encode(const RgbPicture& in, const std::vector<float>* cube) {
 }
 
 // The picture turned: where each source pixel goes, from the orientation's
-// description (an "up" picture's top edge faces the named side).
+// description (an "up" picture's top edge faces the named side). Per
+// orientation, the target's x and y: ±1 the source x, ±2 the source y,
+// negative when counted from the far edge.
 inline RgbPicture turn(const RgbPicture& in, Orientation o) {
-    using O = Orientation;
-    const int w = in.width, h = in.height;
-    const bool swap = o >= O::left;
-    RgbPicture out{swap ? h : w, swap ? w : h, in.pixels};
+    static constexpr int axes[8][2] = {{1, 2},  {-1, 2}, {-1, -2}, {1, -2},
+                                       {2, -1}, {2, 1},  {-2, 1},  {-2, -1}};
+    const int w = in.width, h = in.height, k = static_cast<int>(o);
+    RgbPicture out{k >= 4 ? h : w, k >= 4 ? w : h, in.pixels};
     for (int y = 0; y < h; ++y)
         for (int x = 0; x < w; ++x) {
-            const auto [tx, ty] = [&]() -> std::pair<int, int> {
-                switch (o) {
-                case O::up:
-                    return {x, y};
-                case O::upMirrored:
-                    return {w - 1 - x, y};
-                case O::down:
-                    return {w - 1 - x, h - 1 - y};
-                case O::downMirrored:
-                    return {x, h - 1 - y};
-                case O::left:
-                    return {y, w - 1 - x};
-                case O::leftMirrored:
-                    return {y, x};
-                case O::right:
-                    return {h - 1 - y, x};
-                case O::rightMirrored:
-                    return {h - 1 - y, w - 1 - x};
-                }
-                return {x, y};
-            }();
-            out.at(tx, ty) = in.at(x, y);
+            const auto axis = [&](int m) {
+                const int v = std::abs(m) == 1 ? x : y, n = std::abs(m) == 1 ? w : h;
+                return m > 0 ? v : n - 1 - v;
+            };
+            out.at(axis(axes[k][0]), axis(axes[k][1])) = in.at(x, y);
         }
     return out;
 }

@@ -15,19 +15,13 @@
 namespace vantrel::imaging {
 namespace {
 
+using test::cube;
 using test::RgbPicture;
 
 // A new reference to the test frame's samples, so that pass-through routes
 // read the frame's own memory.
 media::Frame decoded(const media::FramePtr& frame) {
     return media::wrap(media::FramePtr(av_frame_clone(frame.get())));
-}
-
-std::vector<float> scatteredCube(int n) {
-    std::vector<float> rgb(3 * n * n * n);
-    for (int i = 0; i < int(rgb.size()); ++i)
-        rgb[i] = 0.5f + 0.7f * std::sin(i * 12.9898f);
-    return rgb;
 }
 
 // The fitted picture graded into a new 10-bit 4:2:0 frame.
@@ -114,7 +108,7 @@ TEST(GradeRoutes, EveryLayoutAndTurnMatchesTheFormula) {
         {AV_PIX_FMT_GRAY10LE, O::up},
         {AV_PIX_FMT_PAL8, O::down},
     };
-    const auto cube = scatteredCube(5);
+    const auto scattered = cube(5, false);
     for (std::size_t i = 0; i < std::size(cases); ++i) {
         const auto& c = cases[i];
         SCOPED_TRACE(testing::Message() << "case " << i << ": " << av_get_pix_fmt_name(c.format));
@@ -137,11 +131,11 @@ TEST(GradeRoutes, EveryLayoutAndTurnMatchesTheFormula) {
         const int width = c.width & ~1, height = c.height & ~1;
         const bool swap = swapsSides(c.orientation);
         Fitter fitter(swap ? height : width, swap ? width : height, c.orientation);
-        const media::Frame out = graded(fitter.fit(decoded(frame)), cube);
+        const media::Frame out = graded(fitter.fit(decoded(frame)), scattered);
         const auto expected =
             test::encode(test::turn(decodeFrame(*frame, width, height, c.matrix, c.range, c.siting),
                                     c.orientation),
-                         &cube);
+                         &scattered);
         EXPECT_TRUE(test::matches(expected, out.view(), 0.75));
     }
 }
@@ -164,39 +158,32 @@ TEST(GradeRoutes, WhiteAndGreyKeepTheirCodesOnEveryRoute) {
         {AV_PIX_FMT_YUV420P10LE, AVCOL_RANGE_JPEG, 1023, 512, 512},
         {AV_PIX_FMT_YUV420P10LE, AVCOL_RANGE_MPEG, 940, 504, 514},
     };
-    const struct {
-        Orientation orientation;
-        int sourceWidth, sourceHeight;
-    } routes[] = {{Orientation::up, 16, 8},
-                  {Orientation::right, 8, 16},
-                  {Orientation::up, 32, 16},
-                  {Orientation::left, 16, 32}};
-    const std::vector<float> identity{0, 0, 0, 1, 0, 0, 0, 1, 0, 1, 1, 0,
-                                      0, 0, 1, 1, 0, 1, 0, 1, 1, 1, 1, 1};
-    for (const auto& s : sources)
-        for (const auto& r : routes)
-            for (const bool white : {true, false}) {
-                SCOPED_TRACE(testing::Message()
-                             << av_get_pix_fmt_name(s.format) << " range " << s.range << " turned "
-                             << int(r.orientation) << " from " << r.sourceWidth
-                             << (white ? " white" : " grey"));
-                const auto* desc = av_pix_fmt_desc_get(s.format);
-                const bool rgb = desc->flags & AV_PIX_FMT_FLAG_RGB;
-                const int level = white ? s.white : s.grey;
-                const int zero = 1 << (desc->comp[1].depth - 1);
-                auto frame =
-                    test::makeFrame(s.format, r.sourceWidth, r.sourceHeight,
-                                    [&](int p, int, int) { return rgb || p == 0 ? level : zero; });
-                frame->color_range = s.range;
-                Fitter fitter(16, 8, r.orientation);
-                const media::Frame out = graded(fitter.fit(decoded(frame)), identity);
-                for (int p = 0; p < 3; ++p)
-                    for (int y = 0; y < (p ? 4 : 8); ++y)
-                        for (int x = 0; x < (p ? 8 : 16); ++x)
-                            ASSERT_EQ(test::codeAt(out.view(), p, x, y), p       ? 512
-                                                                         : white ? 1023
-                                                                                 : s.greyCode);
-            }
+    // Upright, turned, scaled, turned and scaled: orientation and source size.
+    const std::tuple<Orientation, int, int> routes[] = {{Orientation::up, 16, 8},
+                                                        {Orientation::right, 8, 16},
+                                                        {Orientation::up, 32, 16},
+                                                        {Orientation::left, 16, 32}};
+    for (int i = 0; i < int(std::size(sources)) * 8; ++i) {
+        const auto& s = sources[i / 8];
+        const auto [orientation, width, height] = routes[i % 4];
+        const bool white = i % 8 < 4;
+        SCOPED_TRACE(testing::Message() << av_get_pix_fmt_name(s.format) << " route " << i % 8);
+        const auto* desc = av_pix_fmt_desc_get(s.format);
+        const int level = white ? s.white : s.grey, zero = 1 << (desc->comp[1].depth - 1);
+        auto frame = test::makeFrame(s.format, width, height, [&](int p, int, int) {
+            return desc->flags & AV_PIX_FMT_FLAG_RGB || p == 0 ? level : zero;
+        });
+        frame->color_range = s.range;
+        Fitter fitter(16, 8, orientation);
+        const media::Frame out = graded(fitter.fit(decoded(frame)), cube(2, true));
+        for (int at = 0; at < 16 * 8 * 3 / 2; ++at) {
+            const int p = at < 128 ? 0 : at < 160 ? 1 : 2, k = at - (p ? 96 + 32 * p : 0);
+            ASSERT_EQ(test::codeAt(out.view(), p, k % (p ? 8 : 16), k / (p ? 8 : 16)),
+                      p       ? 512
+                      : white ? 1023
+                              : s.greyCode);
+        }
+    }
 }
 
 // Scaled routes cannot match the formula pixel for pixel (the scaler's filter is
@@ -222,13 +209,13 @@ TEST(GradeRoutes, ScaledRoutesStayCloseToTheFormula) {
                             source.at(2 * x, 2 * y + 1)[c] + source.at(2 * x + 1, 2 * y + 1)[c]) /
                            4;
     }
-    const auto cube = scatteredCube(3);
+    const auto scattered = cube(3, false);
     for (const Orientation o : {Orientation::up, Orientation::right}) {
         SCOPED_TRACE(int(o));
         const bool swap = swapsSides(o);
         Fitter fitter(swap ? 24 : 32, swap ? 32 : 24, o);
-        const auto expected = test::encode(test::turn(half, o), &cube);
-        const media::Frame out = graded(fitter.fit(decoded(frame)), cube);
+        const auto expected = test::encode(test::turn(half, o), &scattered);
+        const media::Frame out = graded(fitter.fit(decoded(frame)), scattered);
         // Peak signal-to-noise ratio per plane: 45, 62 and 64 dB here.
         for (int p = 0; p < 3; ++p) {
             double sum = 0;
