@@ -8,12 +8,13 @@
 
 #include "exporter/exporter.hpp"
 #include "exporter/frame_pipeline.hpp"
-#include "imaging/colour_cube.hpp"
+#include "imaging/fitter.hpp"
+#include "imaging/grade.hpp"
 #include "media/decoder.hpp"
 #include "media/encoder.hpp"
 #include "media/files.hpp"
 #include "media/muxer.hpp"
-#include "media/picture_fitter.hpp"
+#include "media/orientation.hpp"
 #include "media/source.hpp"
 
 namespace vantrel {
@@ -98,25 +99,26 @@ void refuseUnsafeOutput(const ExportRequest& request) {
 
 // The objects of one run, opened in the order a failure should be reported in.
 struct OpenRun {
-    std::unique_ptr<imaging::Filter> grade;
+    std::unique_ptr<imaging::Grade> grade;
     std::unique_ptr<media::Encoder> encoder;
     std::unique_ptr<media::Muxer> muxer;
     std::unique_ptr<media::Decoder> decoder;
-    std::unique_ptr<media::PictureFitter> fitter;
+    std::unique_ptr<imaging::Fitter> fitter;
 };
 
 OpenRun open(const ExportRequest& request, const Preparation& p, const ExportOptions& options) {
     OpenRun run;
     // A cube the grade cannot hold would grade nothing: refused before anything
     // is written.
-    if (p.lut.size() > imaging::Cube::maxSize)
+    if (p.lut.size() > imaging::Grade::maxSize)
         throw ExportError(ExportCode::lutTooLarge,
                           fmt::format("a {}-point LUT is larger than the {}-point cube the grade "
                                       "holds",
-                                      p.lut.size(), imaging::Cube::maxSize));
-    run.grade = imaging::Filter::named(imaging::Filter::colourCube);
-    run.grade->setCubeDimension(p.lut.size());
-    run.grade->setCubeData(p.lut.data());
+                                      p.lut.size(), imaging::Grade::maxSize));
+    std::vector<float> rgb;
+    for (std::int64_t i = 0; i < p.lut.size() * p.lut.size() * p.lut.size(); ++i)
+        rgb.insert(rgb.end(), p.lut.entry(i).begin(), p.lut.entry(i).begin() + 3);
+    run.grade = std::make_unique<imaging::Grade>(p.lut.size(), rgb);
 
     if (!p.stream.decodable)
         throw ExportError(ExportCode::undecodableTrack);
@@ -135,9 +137,9 @@ OpenRun open(const ExportRequest& request, const Preparation& p, const ExportOpt
     } catch (const Error& error) {
         throw ExportError(ExportCode::inputUnreadable, {}, error);
     }
-    run.fitter = std::make_unique<media::PictureFitter>(
-        static_cast<int>(p.encoded.width), static_cast<int>(p.encoded.height),
-        media::orientationOf(p.stream.displayMatrix));
+    run.fitter = std::make_unique<imaging::Fitter>(static_cast<int>(p.encoded.width),
+                                                   static_cast<int>(p.encoded.height),
+                                                   media::orientationOf(p.stream.displayMatrix));
     return run;
 }
 

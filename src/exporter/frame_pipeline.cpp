@@ -17,7 +17,7 @@ namespace {
 constexpr std::size_t handOffCapacity = 2;
 
 struct StampedFrame {
-    media::PixelBuffer picture;
+    media::Frame picture;
     std::int64_t index;
 };
 
@@ -66,10 +66,10 @@ void encodeAll(const PipelineStages& stages, const ExportOptions& options,
 // Decodes, fits and grades every picture into a pool frame and hands it over.
 std::int64_t produce(const PipelineStages& stages, const ExportOptions& options,
                      std::int64_t framesExpected, HandOff<StampedFrame>& handOff) {
-    media::PixelBufferPool pool(stages.width, stages.height);
+    media::FramePool pool(stages.width, stages.height);
     std::int64_t count = 0;
     for (;;) {
-        std::optional<media::DecodedPicture> picture;
+        std::optional<media::Frame> picture;
         try {
             picture = stages.decoder.next();
         } catch (const Error& error) {
@@ -79,19 +79,11 @@ std::int64_t produce(const PipelineStages& stages, const ExportOptions& options,
         }
         if (!picture)
             return count;
-        auto frame = pool.createPixelBuffer();
+        auto frame = pool.acquire();
         if (!frame)
             throw ExportError(ExportCode::encodingStopped, "out of memory for a graded frame");
         try {
-            stages.grade.setInputImage(imaging::Image::fromPicture(stages.fitter.fit(*picture)));
-            auto graded = stages.grade.outputImage();
-            if (!graded)
-                throw ExportError(ExportCode::encodingStopped, "the grade made no picture");
-            imaging::RenderContext(imaging::ColourSpace::sRGB, imaging::ColourSpace::sRGB, false)
-                .render(*graded, frame->view(), imaging::Rect{0, 0, stages.width, stages.height},
-                        imaging::ColourSpace::sRGB);
-        } catch (const ExportError&) {
-            throw;
+            stages.grade.render(stages.fitter.fit(*picture), frame->view());
         } catch (const Error& error) {
             throw ExportError(ExportCode::encodingStopped, {}, error);
         }

@@ -20,19 +20,19 @@
 #include <cstdint>
 
 #include "exporter/exporter.hpp"
-#include "imaging/colour_cube.hpp"
+#include "imaging/fitter.hpp"
+#include "imaging/grade.hpp"
 #include "media/decoder.hpp"
 #include "media/encoder.hpp"
 #include "media/muxer.hpp"
-#include "media/picture_fitter.hpp"
 
 namespace vantrel {
 
 // What one run reads from and writes to; owned by the caller of runFramePipeline.
 struct PipelineStages {
     media::Decoder& decoder;
-    media::PictureFitter& fitter;
-    imaging::Filter& grade;
+    imaging::Fitter& fitter;
+    const imaging::Grade& grade;
     media::Encoder& encoder;
     media::Muxer& muxer;
     int width; // the encoded size

@@ -5,6 +5,7 @@
 
 #include <fmt/format.h>
 
+#include "media/frame_internal.hpp"
 #include "media/input_file.hpp"
 
 extern "C" {
@@ -58,7 +59,7 @@ Decoder::Decoder(const std::filesystem::path& path, int streamIndex) : streamInd
 
 Decoder::~Decoder() = default;
 
-std::optional<DecodedPicture> Decoder::next() {
+std::optional<Frame> Decoder::next() {
     if (ended_)
         return std::nullopt;
     FramePtr frame(av_frame_alloc());
@@ -67,7 +68,7 @@ std::optional<DecodedPicture> Decoder::next() {
     for (;;) {
         int rc = avcodec_receive_frame(decoder_.get(), frame.get());
         if (rc == 0)
-            return DecodedPicture(std::move(frame));
+            return wrap(std::move(frame));
         // Once flushed, the decoder has no input left to want.
         if (rc == AVERROR_EOF || (rc == AVERROR(EAGAIN) && flushing_)) {
             ended_ = true;

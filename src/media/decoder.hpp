@@ -10,7 +10,7 @@
 
 #include "media/av_ptr.hpp"
 #include "media/error.hpp"
-#include "media/pixel_buffer.hpp"
+#include "media/frame.hpp"
 
 namespace vantrel::media {
 
@@ -27,7 +27,7 @@ public:
     // (and at every later call). Throws MediaError on a decoding failure, and
     // MediaError MediaFailure::endedEarly for a file that ends before the last
     // sample its index lists, so a cut-off file is never taken for a short one.
-    std::optional<DecodedPicture> next();
+    std::optional<Frame> next();
 
 private:
     // Declared first: the contexts below log into it until they are freed.

@@ -6,6 +6,7 @@
 
 #include <fmt/format.h>
 
+#include "media/frame_internal.hpp"
 #include "media/muxer.hpp"
 
 extern "C" {
@@ -110,8 +111,8 @@ Encoder::Encoder(const EncoderSettings& settings, bool globalHeader)
 
 Encoder::~Encoder() = default;
 
-void Encoder::encode(const PixelBuffer& picture, std::int64_t pts, Muxer& muxer) {
-    AVFrame& frame = frameOf(picture);
+void Encoder::encode(const Frame& picture, std::int64_t pts, Muxer& muxer) {
+    AVFrame& frame = avFrame(picture);
     const AVCodecContext& c = *context_;
     if (frame.format != c.pix_fmt || frame.width != c.width || frame.height != c.height)
         throw MediaError(MediaFailure::wrongPicture, "encode a picture",

@@ -13,7 +13,7 @@
 #include "media/av_ptr.hpp"
 #include "media/encoder_settings.hpp"
 #include "media/error.hpp"
-#include "media/pixel_buffer.hpp"
+#include "media/frame.hpp"
 
 namespace vantrel::media {
 
@@ -42,7 +42,7 @@ public:
     // of 1/timescale seconds, and writes every packet that is ready. The encoder
     // copies the picture. Throws MediaError (MediaFailure::wrongPicture for a
     // picture of another size or format).
-    void encode(const PixelBuffer& picture, std::int64_t pts, Muxer& muxer);
+    void encode(const Frame& picture, std::int64_t pts, Muxer& muxer);
     // Ends the stream and writes the packets still inside the encoder, calling
     // `betweenPackets` before each (it may throw to stop). Throws MediaError.
     void flush(Muxer& muxer, const std::function<void()>& betweenPackets);

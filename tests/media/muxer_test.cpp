@@ -25,10 +25,10 @@ TEST(Muxer, RefusesAnEmptyMovieAndAForeignPictureAndLeavesNothing) {
         } catch (const Error& error) {
             EXPECT_TRUE(error.is(MediaCode::noVideo)) << error.description();
         }
-        PixelBufferPool pool(32, 48);
+        FramePool pool(32, 48);
         Muxer other(dir / "other.mov", FileType::mp4, encoder);
         try {
-            encoder.encode(*pool.createPixelBuffer(), 0, other);
+            encoder.encode(*pool.acquire(), 0, other);
             ADD_FAILURE() << "a 32x48 picture went to a 64x48 encoder";
         } catch (const Error& error) {
             EXPECT_TRUE(error.is(MediaCode::wrongPicture)) << error.description();
