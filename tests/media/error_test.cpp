@@ -35,14 +35,13 @@ TEST(LibraryLog, KeepsEachLineWithTheObjectThatLoggedIt) {
         av_log(stray.get(), AV_LOG_ERROR, "a line nobody claims\n");
     }).join();
 
-    const MediaError decoding(AVERROR_INVALIDDATA, "decode a picture", &decoderLog);
-    EXPECT_THAT(decoding.detail(), testing::EndsWith(": bad slice header"));
-    const MediaError encoding(AVERROR(EINVAL), "open the encoder", &encoderLog);
-    EXPECT_THAT(encoding.detail(), testing::Not(testing::HasSubstr(":")));
-    const MediaError again(AVERROR_INVALIDDATA, "decode a picture", &decoderLog);
-    EXPECT_THAT(again.detail(), testing::Not(testing::HasSubstr("slice")));
-    const MediaError later(AVERROR(EIO), "read the file");
-    EXPECT_THAT(later.detail(), testing::Not(testing::HasSubstr("nobody")));
+    const std::string invalid = "Invalid data found when processing input";
+    EXPECT_EQ(MediaError(AVERROR_INVALIDDATA, "decode", &decoderLog).detail(),
+              invalid + ": bad slice header");
+    EXPECT_EQ(MediaError(AVERROR(EINVAL), "open the encoder", &encoderLog).detail(),
+              "Invalid argument");
+    EXPECT_EQ(MediaError(AVERROR_INVALIDDATA, "decode", &decoderLog).detail(), invalid);
+    EXPECT_EQ(MediaError(AVERROR(EIO), "read the file").detail(), "I/O error");
 
     // Within a scope, unclaimed lines of this thread belong to the scope's log.
     LibraryLog scoped;
@@ -82,7 +81,6 @@ TEST(Error, DescribesReasonThenDetailThenEachCause) {
         {Error(CubeCode::tooFewEntries), "cube", 2, 0,
          "cube error 2: the LUT has fewer entries than its size needs"}};
     for (const auto& c : cases) {
-        EXPECT_EQ(c.error.description(), c.description);
         EXPECT_STREQ(c.error.what(), c.description.c_str());
         EXPECT_EQ(c.error.domain(), c.domain);
         EXPECT_EQ(c.error.code(), c.code);
