@@ -1,5 +1,6 @@
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <filesystem>
 
 #include <fmt/format.h>
@@ -48,7 +49,7 @@ Preparation prepare(const std::filesystem::path& jobURL,
     auto lutText = Exporter::resolveLutText(lutOverrideURL, job);
     auto lut = Exporter::parseCube(lutText.text);
     auto warnings = std::move(lutText.warnings);
-    warnings.insert(warnings.end(), lut.warnings().begin(), lut.warnings().end());
+    warnings.insert(warnings.end(), lut.warnings.begin(), lut.warnings.end());
     auto asset = std::make_unique<media::Asset>(inputURL);
 
     const auto& output = job.output();
@@ -213,7 +214,7 @@ ExportPlan Exporter::plan(const std::filesystem::path& jobURL,
                       .encodedSize = p.encoded,
                       .targetBitrate = p.bitrate,
                       .fileType = p.fileType,
-                      .lutSize = p.lut.size(),
+                      .lutSize = p.lut.size,
                       .writerSettings = std::move(p.settings),
                       .sourceColour = p.track.colour,
                       .warnings = std::move(p.warnings)};
@@ -241,13 +242,19 @@ ExportResult Exporter::exportVideo(const std::filesystem::path& jobURL,
         throw ExportError(9);
     // The filter grades nothing with a cube it cannot hold; every frame would be
     // dropped and the run would "succeed" with an empty file.
-    if (p.lut.size() > imaging::Cube::maxSize)
+    if (p.lut.size > imaging::Cube::maxSize)
         throw ExportError(lutTooLarge,
                           fmt::format("a {0}-point LUT is larger than the {1}-point cube the "
                                       "filter holds",
-                                      p.lut.size(), imaging::Cube::maxSize));
-    filter->setCubeDimension(p.lut.size());
-    filter->setCubeData(p.lut.data());
+                                      p.lut.size, imaging::Cube::maxSize));
+    filter->setCubeDimension(p.lut.size);
+    // The filter takes four floats per entry, alpha 1.
+    std::vector<std::byte> cubeData(p.lut.rgb.size() / 3 * 4 * sizeof(float));
+    for (std::size_t i = 0, entries = p.lut.rgb.size() / 3; i < entries; ++i) {
+        const float rgba[4] = {p.lut.rgb[3 * i], p.lut.rgb[3 * i + 1], p.lut.rgb[3 * i + 2], 1.0f};
+        std::memcpy(cubeData.data() + i * sizeof rgba, rgba, sizeof rgba);
+    }
+    filter->setCubeData(cubeData);
     if (filter->name() == imaging::Filter::colourCubeWithColourSpace)
         filter->setColourSpace(colourSpace);
 

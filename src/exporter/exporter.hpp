@@ -88,7 +88,7 @@ public:
                            const std::filesystem::path& outputURL,
                            std::optional<std::int64_t> bitrateOverrideBps);
 
-    static CubeLUT parseCube(std::string_view text);
+    static CubeLUT parseCube(std::string_view text) { return vantrel::parseCube(text); }
 
     static double chooseFps(const media::AssetQueries& asset, std::optional<double> jobFps);
     static Timebase fpsToTimebase(double fps);
