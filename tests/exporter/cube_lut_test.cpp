@@ -67,21 +67,31 @@ TEST(CubeParser, EachChangeGivesItsOutcome) {
         }
 }
 
-// What a plain cube says but the grammar does not apply is read as before and told.
+// What a file says but the grammar does not apply is read as before and told. An
+// identity shaper before the identity cube bakes into that same cube.
 TEST(CubeParser, WarnsAboutWhatItDoesNotApply) {
+    const auto shaped = [](const std::string& line) {
+        return "LUT_1D_SIZE 2\n" + line + "\n0 0 0\n1 1 1\n" + cube(8);
+    };
     const struct {
         std::string text;
         std::vector<std::string> warnings; // a part of each, in order
-    } cases[] = {{cube(8) + "DOMAIN_MIN 0 0 0\nDOMAIN_MAX 1.0 1 1e0\nLUT_3D_INPUT_RANGE 0 1", {}},
-                 {cube(9), {"1 more entries than LUT_3D_SIZE 2 needs"}},
-                 {cube(8) + cube(8), {"8 more entries"}},
-                 {cube(8) + "DOMAIN_MAX 2 2 2", {"DOMAIN_MAX of 2 2 2 is ignored"}},
-                 {cube(8) + "domain_min -0.1 0 0\nDOMAIN_MIN nan 0 0",
-                  {"DOMAIN_MIN of -0.1 0 0 is ignored", "DOMAIN_MIN of nan 0 0"}},
-                 {cube(8) + "DOMAIN_MIN 0 0", {"DOMAIN_MIN line cannot be read"}},
-                 {cube(8) + "LUT_3D_INPUT_RANGE 0 4", {"LUT_3D_INPUT_RANGE is ignored"}},
-                 {cube(8) + "LUT_3D_INPUT_RANGE x", {"LUT_3D_INPUT_RANGE is ignored"}},
-                 {"\xEF\xBB\xBF" + cube(8), {}}};
+    } cases[] = {
+        {cube(8) + "DOMAIN_MIN 0 0 0\nDOMAIN_MAX 1.0 1 1e0\nLUT_3D_INPUT_RANGE 0 1", {}},
+        {cube(9), {"1 more entries than LUT_3D_SIZE 2 needs"}},
+        {cube(8) + cube(8), {"8 more entries"}},
+        {cube(8) + "DOMAIN_MAX 2 2 2", {"DOMAIN_MAX of 2 2 2 is ignored"}},
+        {cube(8) + "domain_min -0.1 0 0\nDOMAIN_MIN nan 0 0",
+         {"DOMAIN_MIN of -0.1 0 0 is ignored", "DOMAIN_MIN of nan 0 0"}},
+        {cube(8) + "DOMAIN_MIN 0 0", {"DOMAIN_MIN line cannot be read"}},
+        {cube(8) + "LUT_3D_INPUT_RANGE 0 4", {"LUT_3D_INPUT_RANGE is ignored"}},
+        {cube(8) + "LUT_3D_INPUT_RANGE x", {"LUT_3D_INPUT_RANGE is ignored"}},
+        {"\xEF\xBB\xBF" + cube(8), {}},
+        {shaped("") + "0 0 0", {"1 more entries than LUT_1D_SIZE 2 and LUT_3D_SIZE 2"}},
+        {shaped("LUT_1D_INPUT_RANGE 1 1"), {"LUT_1D_INPUT_RANGE of 1 to 1 cannot be used"}},
+        {shaped("LUT_3D_INPUT_RANGE 0 nan"), {"LUT_3D_INPUT_RANGE of 0 to nan cannot"}},
+        {shaped("LUT_3D_INPUT_RANGE 0"), {"LUT_3D_INPUT_RANGE line cannot be read"}},
+        {shaped("LUT_1D_INPUT_RANGE -1e308 1e308"), {"-1e+308 to 1e+308 cannot be used"}}};
     for (const auto& c : cases) {
         const auto lut = parseCube(c.text);
         EXPECT_EQ(lut.rgb, parseCube(cube(8)).rgb) << c.text;
@@ -89,6 +99,11 @@ TEST(CubeParser, WarnsAboutWhatItDoesNotApply) {
         for (std::size_t i = 0; i < c.warnings.size(); ++i)
             EXPECT_NE(lut.warnings[i].find(c.warnings[i]), std::string::npos) << lut.warnings[i];
     }
+    // A reversed range is a valid one: it turns the shaper around.
+    const auto reversed = parseCube(shaped("lut_1d_input_range 1 0"));
+    EXPECT_EQ(reversed.warnings, std::vector<std::string>{});
+    EXPECT_EQ(std::vector<float>(reversed.rgb.begin(), reversed.rgb.begin() + 6),
+              (std::vector<float>{1, 1, 1, 0, 1, 1}));
     // A file cannot flood the output: repeats are told once, and only so many.
     std::string many = cube(8);
     for (int i = 0; i < 1000; ++i)
