@@ -138,7 +138,9 @@ void runPipeline(FramePipelineContext& context) {
         if (std::holds_alternative<PipelineCancelled>(context.outcome) || cancelled())
             throw ExportCancelled();
         const auto* failed = std::get_if<PipelineFailed>(&context.outcome);
-        throw ExportError(6, failed ? failed->cause : std::string());
+        if (failed && failed->cause)
+            throw ExportError(ExportCode::encodingStopped, {}, *failed->cause);
+        throw ExportError(ExportCode::encodingStopped);
     }
 
     // A reader that failed part-way would otherwise hand over a file that just

@@ -1,7 +1,5 @@
 #include "exporter/frame_pipeline.hpp"
 
-#include <fmt/format.h>
-
 namespace vantrel {
 
 namespace {
@@ -12,7 +10,7 @@ void end(FramePipelineContext& c, PipelineOutcome outcome) {
 }
 
 void fail(FramePipelineContext& c, const std::optional<Error>& cause) {
-    end(c, PipelineFailed{cause ? cause->description() : std::string()});
+    end(c, PipelineFailed{cause});
 }
 
 bool writerStopped(const media::AssetWriter& writer) {
@@ -95,7 +93,7 @@ void runFramePipeline(FramePipelineContext& c) {
     } catch (const Error& error) {
         fail(c, error);
     } catch (const std::exception& error) {
-        end(c, PipelineFailed{fmt::format("grading a frame: {}", error.what())});
+        end(c, PipelineFailed{Error(ImagingCode::unsupportedPicture, error.what())});
     }
 }
 

@@ -6,6 +6,7 @@
 // run out or the frames can no longer be delivered.
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <variant>
 
@@ -22,9 +23,9 @@ namespace vantrel {
 struct PipelineDrained {};   // the source ran out; every picture was appended
 struct PipelineCancelled {}; // the cancellation token was set
 struct PipelineFailed {
-    // Why: the writer's or the grading's own description; empty when the writer
-    // refused a frame without saying why.
-    std::string cause;
+    // Why: the writer's or the grading's own error; none when the writer refused a
+    // frame without saying why.
+    std::optional<Error> cause;
 };
 using PipelineOutcome =
     std::variant<std::monostate, PipelineDrained, PipelineCancelled, PipelineFailed>;

@@ -228,8 +228,7 @@ void AssetWriter::State::run() {
     } catch (const Error& failure) {
         fail(failure);
     } catch (const std::exception& failure) {
-        fail(Error("media", static_cast<int>(MediaFailure::unsupported),
-                   "Could not write the movie.", failure.what()));
+        fail(MediaError(MediaCode::unsupported, "write the movie", failure.what()));
     }
     std::function<void()> done;
     {

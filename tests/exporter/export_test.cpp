@@ -443,8 +443,8 @@ TEST_F(FailingExportTest, WriterFailingPartWayEndsTheRun) {
     media::failWritersAfterFrames(-1);
     EXPECT_THAT(description, testing::HasSubstr("send a picture to the HEVC encoder"));
     std::size_t sixes = 0;
-    for (auto at = description.find("Code=6"); at != std::string::npos;
-         at = description.find("Code=6", at + 1))
+    for (auto at = description.find("error 6"); at != std::string::npos;
+         at = description.find("error 6", at + 1))
         ++sixes;
     EXPECT_EQ(sixes, 1u) << description;
     EXPECT_EQ(readFile(out), "an earlier export");
