@@ -1,6 +1,7 @@
 #include "media/error.hpp"
 
 #include <cerrno>
+#include <cstring>
 #include <thread>
 
 #include <gmock/gmock.h>
@@ -41,7 +42,7 @@ TEST(LibraryLog, KeepsEachLineWithTheObjectThatLoggedIt) {
     EXPECT_EQ(MediaError(AVERROR(EINVAL), "open the encoder", &encoderLog).detail(),
               "Invalid argument");
     EXPECT_EQ(MediaError(AVERROR_INVALIDDATA, "decode", &decoderLog).detail(), invalid);
-    EXPECT_EQ(MediaError(AVERROR(EIO), "read the file").detail(), "I/O error");
+    EXPECT_EQ(MediaError(AVERROR(EIO), "read the file").detail(), std::strerror(EIO));
 
     // Within a scope, unclaimed lines of this thread belong to the scope's log.
     LibraryLog scoped;
