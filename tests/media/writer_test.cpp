@@ -117,7 +117,7 @@ TEST(AssetWriter, EndingWithoutAResultLeavesOnlyTheEarlierOutput) {
                     {"no picture", static_cast<int>(MediaFailure::noVideo)},
                     {"", 0},
                     {"encode a picture", static_cast<int>(MediaFailure::wrongPicture)},
-                    {"send a picture to the HEVC encoder", AVERROR(EIO)}};
+                    {"send a picture to the HEVC encoder", static_cast<int>(MediaCode::library)}};
     for (const End end :
          {End::refused, End::noFrames, End::cancelled, End::encodingFailed, End::failedPartWay}) {
         const std::string& error = expected[static_cast<int>(end)].error;
