@@ -87,13 +87,11 @@ TEST_P(GradeKernel, FlatColoursGiveKnownCodes) {
     const struct {
         PictureFormat format;
         std::array<int, 3> in, out;
-    } cases[] = {
-        {{10, 1, 1, Range::full}, {64, 512, 512}, {64, 512, 512}},
-        {{10, 1, 1, Range::full}, {940, 300, 700}, {940, 300, 700}},
-        {{10, 1, 1, Range::unspecified}, {283, 624, 400}, {256, 640, 384}},
-        {{8}, {235, 128, 128}, {1023, 512, 512}},
-        {{12, 1, 0}, {1132, 2048, 2048}, {256, 512, 512}},
-    };
+    } cases[] = {{{10, 1, 1, Range::full}, {64, 512, 512}, {64, 512, 512}},
+                 {{10, 1, 1, Range::full}, {940, 300, 700}, {940, 300, 700}},
+                 {{10, 1, 1, Range::unspecified}, {283, 624, 400}, {256, 640, 384}},
+                 {{8}, {235, 128, 128}, {1023, 512, 512}},
+                 {{12, 1, 0}, {1132, 2048, 2048}, {256, 512, 512}}};
     for (const auto& c : cases) {
         const auto out = render(TestPicture(10, 4, c.format, c.in).view, {}, 10, 4);
         for (int i = 0; i < 40; ++i)

@@ -20,17 +20,14 @@ using Rgb = std::array<double, 3>;
 using Codes = std::function<int(int plane, int x, int y)>;
 
 struct RgbPicture {
-    int width = 0;
-    int height = 0;
+    int width = 0, height = 0;
     std::vector<Rgb> pixels; // row by row
     Rgb& at(int x, int y) { return pixels[std::size_t(y) * width + x]; }
     const Rgb& at(int x, int y) const { return pixels[std::size_t(y) * width + x]; }
 };
 
 struct YCbCrFormat {
-    int bitDepth = 8;
-    int shiftX = 1;
-    int shiftY = 1;
+    int bitDepth = 8, shiftX = 1, shiftY = 1;
     Range range = Range::limited;
     Matrix matrix = Matrix::bt709; // bt709, smpte170m or bt2020ncl
     ChromaSiting siting = ChromaSiting::left;
@@ -117,8 +114,7 @@ inline // n³ RGB entries, red fastest: the identity, or scattered values in [-0
 
 // Output code values before rounding and limiting.
 struct Expected {
-    int width = 0;
-    int height = 0;
+    int width = 0, height = 0;
     std::vector<double> planes[3];
     double at(int p, int x, int y) const {
         return planes[p][std::size_t(y) * (p ? width / 2 : width) + x];

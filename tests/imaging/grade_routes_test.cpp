@@ -79,35 +79,33 @@ TEST(GradeRoutes, EveryLayoutAndTurnMatchesTheFormula) {
         M matrix = M::bt709;
         S siting = S::left;
         int width = 14, height = 10;
-    } cases[] = {
-        {AV_PIX_FMT_YUV420P, O::up},
-        {AV_PIX_FMT_YUV420P, O::upMirrored, limited, M::bt709, S::unspecified},
-        {AV_PIX_FMT_YUV420P, O::down, full, M::smpte170m},
-        {AV_PIX_FMT_YUV420P, O::downMirrored, limited, M::bt2020ncl, S::topLeft},
-        {AV_PIX_FMT_YUV420P, O::left, limited, M::bt709, S::centre},
-        {AV_PIX_FMT_YUV420P, O::leftMirrored},
-        {AV_PIX_FMT_YUV420P, O::right, full},
-        {AV_PIX_FMT_YUV420P, O::rightMirrored, limited, M::bt709, S::bottom},
-        {AV_PIX_FMT_YUVJ420P, O::right, full, M::smpte170m, S::centre},
-        {AV_PIX_FMT_YUV422P10LE, O::left, full, M::bt709, S::topLeft},
-        {AV_PIX_FMT_YUV444P12LE, O::down},
-        {AV_PIX_FMT_YUV410P, O::up, full, M::bt709, S::centre, 16, 12},
-        // Layouts read through the generic path; the odd extra line is cropped.
-        {AV_PIX_FMT_NV12, O::up, limited, M::bt709, S::left, 15, 11},
-        {AV_PIX_FMT_P010LE, O::upMirrored, full, M::bt2020ncl, S::topLeft},
-        {AV_PIX_FMT_YUYV422, O::right},
-        {AV_PIX_FMT_YUVA420P, O::up, full},
-        {AV_PIX_FMT_YUV420P10BE, O::left},
-        // RGB and grey become BT.709; grey is full range unless tagged limited.
-        {AV_PIX_FMT_RGB24, O::up},
-        {AV_PIX_FMT_BGRA, O::right},
-        {AV_PIX_FMT_RGB48LE, O::down},
-        {AV_PIX_FMT_GBRP10LE, O::leftMirrored},
-        {AV_PIX_FMT_RGB565LE, O::up},
-        {AV_PIX_FMT_GRAY8, O::left, full},
-        {AV_PIX_FMT_GRAY10LE, O::up},
-        {AV_PIX_FMT_PAL8, O::down},
-    };
+    } cases[] = {{AV_PIX_FMT_YUV420P, O::up},
+                 {AV_PIX_FMT_YUV420P, O::upMirrored, limited, M::bt709, S::unspecified},
+                 {AV_PIX_FMT_YUV420P, O::down, full, M::smpte170m},
+                 {AV_PIX_FMT_YUV420P, O::downMirrored, limited, M::bt2020ncl, S::topLeft},
+                 {AV_PIX_FMT_YUV420P, O::left, limited, M::bt709, S::centre},
+                 {AV_PIX_FMT_YUV420P, O::leftMirrored},
+                 {AV_PIX_FMT_YUV420P, O::right, full},
+                 {AV_PIX_FMT_YUV420P, O::rightMirrored, limited, M::bt709, S::bottom},
+                 {AV_PIX_FMT_YUVJ420P, O::right, full, M::smpte170m, S::centre},
+                 {AV_PIX_FMT_YUV422P10LE, O::left, full, M::bt709, S::topLeft},
+                 {AV_PIX_FMT_YUV444P12LE, O::down},
+                 {AV_PIX_FMT_YUV410P, O::up, full, M::bt709, S::centre, 16, 12},
+                 // Layouts read through the generic path; the odd extra line is cropped.
+                 {AV_PIX_FMT_NV12, O::up, limited, M::bt709, S::left, 15, 11},
+                 {AV_PIX_FMT_P010LE, O::upMirrored, full, M::bt2020ncl, S::topLeft},
+                 {AV_PIX_FMT_YUYV422, O::right},
+                 {AV_PIX_FMT_YUVA420P, O::up, full},
+                 {AV_PIX_FMT_YUV420P10BE, O::left},
+                 // RGB and grey become BT.709; grey is full range unless tagged limited.
+                 {AV_PIX_FMT_RGB24, O::up},
+                 {AV_PIX_FMT_BGRA, O::right},
+                 {AV_PIX_FMT_RGB48LE, O::down},
+                 {AV_PIX_FMT_GBRP10LE, O::leftMirrored},
+                 {AV_PIX_FMT_RGB565LE, O::up},
+                 {AV_PIX_FMT_GRAY8, O::left, full},
+                 {AV_PIX_FMT_GRAY10LE, O::up},
+                 {AV_PIX_FMT_PAL8, O::down}};
     const auto scattered = cube(5, false);
     for (std::size_t i = 0; i < std::size(cases); ++i) {
         const auto& c = cases[i];
@@ -148,16 +146,14 @@ TEST(GradeRoutes, WhiteAndGreyKeepTheirCodesOnEveryRoute) {
         AVPixelFormat format;
         AVColorRange range;
         int white, grey, greyCode;
-    } sources[] = {
-        {AV_PIX_FMT_RGB24, AVCOL_RANGE_UNSPECIFIED, 255, 128, 514},
-        {AV_PIX_FMT_RGB48LE, AVCOL_RANGE_UNSPECIFIED, 65535, 128 * 257, 514},
-        {AV_PIX_FMT_GBRP10LE, AVCOL_RANGE_UNSPECIFIED, 1023, 512, 512},
-        {AV_PIX_FMT_YUVJ420P, AVCOL_RANGE_UNSPECIFIED, 255, 128, 514},
-        {AV_PIX_FMT_YUV422P, AVCOL_RANGE_JPEG, 255, 128, 514},
-        {AV_PIX_FMT_YUV420P, AVCOL_RANGE_MPEG, 250, 126, 514},
-        {AV_PIX_FMT_YUV420P10LE, AVCOL_RANGE_JPEG, 1023, 512, 512},
-        {AV_PIX_FMT_YUV420P10LE, AVCOL_RANGE_MPEG, 940, 504, 514},
-    };
+    } sources[] = {{AV_PIX_FMT_RGB24, AVCOL_RANGE_UNSPECIFIED, 255, 128, 514},
+                   {AV_PIX_FMT_RGB48LE, AVCOL_RANGE_UNSPECIFIED, 65535, 128 * 257, 514},
+                   {AV_PIX_FMT_GBRP10LE, AVCOL_RANGE_UNSPECIFIED, 1023, 512, 512},
+                   {AV_PIX_FMT_YUVJ420P, AVCOL_RANGE_UNSPECIFIED, 255, 128, 514},
+                   {AV_PIX_FMT_YUV422P, AVCOL_RANGE_JPEG, 255, 128, 514},
+                   {AV_PIX_FMT_YUV420P, AVCOL_RANGE_MPEG, 250, 126, 514},
+                   {AV_PIX_FMT_YUV420P10LE, AVCOL_RANGE_JPEG, 1023, 512, 512},
+                   {AV_PIX_FMT_YUV420P10LE, AVCOL_RANGE_MPEG, 940, 504, 514}};
     // Upright, turned, scaled, turned and scaled: orientation and source size.
     const std::tuple<Orientation, int, int> routes[] = {{Orientation::up, 16, 8},
                                                         {Orientation::right, 8, 16},
