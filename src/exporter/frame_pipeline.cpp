@@ -7,6 +7,11 @@
 #include <fmt/format.h>
 
 #include "exporter/hand_off.hpp"
+#include "imaging/fitter.hpp"
+#include "imaging/grade.hpp"
+#include "media/decoder.hpp"
+#include "media/encoder.hpp"
+#include "media/muxer.hpp"
 
 namespace vantrel {
 

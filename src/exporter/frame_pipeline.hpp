@@ -20,11 +20,17 @@
 #include <cstdint>
 
 #include "exporter/exporter.hpp"
-#include "imaging/fitter.hpp"
-#include "imaging/grade.hpp"
-#include "media/decoder.hpp"
-#include "media/encoder.hpp"
-#include "media/muxer.hpp"
+
+namespace vantrel::imaging {
+class Fitter;
+class Grade;
+} // namespace vantrel::imaging
+
+namespace vantrel::media {
+class Decoder;
+class Encoder;
+class Muxer;
+} // namespace vantrel::media
 
 namespace vantrel {
 
