@@ -8,6 +8,7 @@
 #include <fstream>
 #include <iostream>
 #include <mutex>
+#include <optional>
 #include <thread>
 #include <unistd.h>
 
@@ -16,6 +17,7 @@
 
 #include "cli/batch_plan.hpp"
 #include "cli/commands.hpp"
+#include "cli/error_report.hpp"
 #include "cli/signals.hpp"
 #include "exporter/exporter.hpp"
 
@@ -46,7 +48,7 @@ enum class ClipStatus { done, failed, skipped, cancelled };
 
 struct ClipOutcome {
     ClipStatus status = ClipStatus::failed;
-    std::string error; // the full description, when failed
+    std::optional<Error> error; // when failed
     std::int64_t frames = 0;
     double seconds = 0;
 };
@@ -149,14 +151,15 @@ private:
                 slots_[slot].framesExpected = expected;
                 showProgress(false);
             };
-            Exporter::exportVideo(args_.job, lut_, clip.input, clip.output, bitrate_, options);
+            Exporter::exportVideo({args_.job, lut_, clip.input, clip.output, bitrate_}, options);
             return {ClipStatus::done, {}, frames, seconds()};
         } catch (const ExportCancelled&) {
             return {ClipStatus::cancelled, {}, frames, seconds()};
         } catch (const Error& failure) {
-            return {ClipStatus::failed, failure.description(), frames, seconds()};
+            return {ClipStatus::failed, failure, frames, seconds()};
         } catch (const std::exception& failure) {
-            return {ClipStatus::failed, failure.what(), frames, seconds()};
+            return {ClipStatus::failed, Error(BatchCode::clipFailed, failure.what()), frames,
+                    seconds()};
         }
     }
 
@@ -173,7 +176,8 @@ private:
         case ClipStatus::failed:
             ++failed_;
             failures_.push_back({clip, outcome});
-            fmt::print(stderr, "Failed: {}: {}\n", clip.input.string(), outcome.error);
+            fmt::print(stderr, "Failed: {}: {}\n", clip.input.string(),
+                       outcome.error->description());
             break;
         case ClipStatus::skipped:
             ++skipped_;
@@ -196,7 +200,7 @@ private:
             {"status", statusName(outcome.status)},
         };
         if (outcome.status == ClipStatus::failed)
-            line["error"] = outcome.error;
+            line["error"] = errorJson(*outcome.error);
         line["frames"] = outcome.frames;
         line["seconds"] = outcome.seconds;
         // File names need not be UTF-8; JSON text must be.
@@ -257,7 +261,7 @@ private:
             fmt::print("Batch: {}: {}.\n", clipCount(clips_.size()), counts);
         }
         for (const auto& [clip, outcome] : failures_)
-            fmt::print("Failed: {}: {}\n", clip.input.string(), outcome.error);
+            fmt::print("Failed: {}: {}\n", clip.input.string(), outcome.error->description());
         std::fflush(stdout);
         bool reportLost = report_ && !report_->good();
         if (reportLost)
@@ -298,8 +302,8 @@ int runBatch(const BatchArguments& args) {
     std::vector<BatchClip> clips;
     try {
         clips = planBatch({args.inputs.begin(), args.inputs.end()}, args.outputDir);
-    } catch (const BatchPlanError& error) {
-        return usageError(error.what());
+    } catch (const Error& error) {
+        return usageError(error.description());
     }
     if (!args.shard.empty())
         clips = takeShard(clips, *parseShard(args.shard));

@@ -9,6 +9,7 @@
 #include <nlohmann/json.hpp>
 
 #include "cli/commands.hpp"
+#include "cli/error_report.hpp"
 #include "cli/signals.hpp"
 #include "exporter/exporter.hpp"
 
@@ -56,36 +57,34 @@ std::optional<std::int64_t> bitrateOverride(const ExportArguments& args) {
     return bitrateOverrideOrWarn(args.bitrateMbps);
 }
 
-nlohmann::json settingsJson(const media::VideoSettings& s) {
-    const auto& c = s.compressionProperties;
-    nlohmann::json compression = {
-        {"profileLevel", c.profileLevel},
-        {"expectedSourceFrameRate", c.expectedSourceFrameRate},
-        {"allowFrameReordering", c.allowFrameReordering},
-        {"maxKeyFrameInterval", c.maxKeyFrameInterval},
-    };
-    if (c.averageBitRate)
-        compression["averageBitRate"] = *c.averageBitRate;
-    if (c.dataRateLimits)
-        compression["dataRateLimits"] = {(*c.dataRateLimits)[0], (*c.dataRateLimits)[1]};
-    return {
-        {"codec", s.codec},
-        {"width", s.width},
-        {"height", s.height},
-        {"colorProperties",
-         {{"colorPrimaries", media::nameOf(s.colourProperties.colourPrimaries)},
-          {"transferFunction", media::nameOf(s.colourProperties.transferFunction)},
-          {"yCbCrMatrix", media::nameOf(s.colourProperties.yCbCrMatrix)}}},
-        {"compressionProperties", compression},
-    };
+ExportRequest requestOf(const ExportArguments& args) {
+    return {args.job, lutPath(args), args.input, outputPath(args), bitrateOverride(args)};
 }
 
-nlohmann::json colourJson(const media::SourceColour& c) {
-    return {{"primaries", c.primaries},
-            {"transfer", c.transfer},
-            {"matrix", c.matrix},
-            {"range", c.range},
-            {"chromaSiting", c.chromaSiting}};
+nlohmann::json settingsJson(const media::EncoderSettings& s) {
+    nlohmann::json json = {
+        {"codec", "hevc"},
+        {"profile", "main10"},
+        {"width", s.width},
+        {"height", s.height},
+        {"timescale", s.timescale},
+        {"frameStep", s.frameStep},
+        {"keyFrameInterval", s.keyFrameInterval},
+        {"allowFrameReordering", s.allowFrameReordering},
+    };
+    if (s.targetBitrate)
+        json["targetBitrate"] = *s.targetBitrate;
+    if (s.maxBitrate)
+        json["maxBitrate"] = *s.maxBitrate;
+    return json;
+}
+
+nlohmann::json colourJson(const ColourDescription& c) {
+    return {{"primaries", nameOf(c.primaries)},
+            {"transfer", nameOf(c.transfer)},
+            {"matrix", nameOf(c.matrix)},
+            {"range", nameOf(c.range)},
+            {"chromaSiting", nameOf(c.siting)}};
 }
 
 class ProgressLine {
@@ -136,7 +135,6 @@ private:
 };
 
 int runExport(const ExportArguments& args) {
-    auto output = outputPath(args);
     ProgressLine progress(!args.quiet && isatty(STDERR_FILENO));
     ExportOptions options;
     options.preset = args.preset;
@@ -145,11 +143,10 @@ int runExport(const ExportArguments& args) {
         progress.update(done, expected);
     };
     try {
-        auto result = Exporter::exportVideo(args.job, lutPath(args), args.input, output,
-                                            bitrateOverride(args), options);
+        auto result = Exporter::exportVideo(requestOf(args), options);
         progress.clear();
         printWarnings(result.warnings);
-        fmt::print("Done: {}\n", result.outputURL.string());
+        fmt::print("Done: {}\n", result.outputPath.string());
         return 0;
     } catch (const ExportCancelled&) {
         progress.clear();
@@ -157,19 +154,18 @@ int runExport(const ExportArguments& args) {
         return 130;
     } catch (const Error& error) {
         progress.clear();
-        fmt::print(stderr, "{}\n", error.description());
+        printError(error);
         return 1;
     }
 }
 
 int runPlan(const ExportArguments& args) {
-    auto plan = Exporter::plan(args.job, lutPath(args), args.input, outputPath(args),
-                               bitrateOverride(args));
+    auto plan = Exporter::plan(requestOf(args));
     printWarnings(plan.warnings);
     nlohmann::json json = {
         {"fps", plan.fps},
         {"timescale", plan.timebase.timescale},
-        {"step", plan.timebase.step},
+        {"frameStep", plan.timebase.frameStep},
         {"width", plan.size.width},
         {"height", plan.size.height},
         {"encodedWidth", plan.encodedSize.width},
@@ -178,12 +174,12 @@ int runPlan(const ExportArguments& args) {
         {"fileType", media::fileTypeName(plan.fileType)},
         {"lutSize", plan.lutSize},
         {"output", outputPath(args).string()},
-        {"writerSettings", settingsJson(plan.writerSettings)},
+        {"encoderSettings", settingsJson(plan.encoderSettings)},
         {"sourceColour", colourJson(plan.sourceColour)},
         // What the render writes: BT.709 tags, full range, chroma averaged back to the
         // left siting that HEVC assumes when none is tagged. The LUT sees the source's
         // values as decoded.
-        {"outputColour", colourJson({"bt709", "bt709", "bt709", "pc", "left"})},
+        {"outputColour", colourJson(bt709Full)},
     };
     std::cout << json.dump(2) << "\n";
     return 0;
@@ -225,7 +221,7 @@ void addExportCommands(CLI::App& app, int& exitCode) {
         try {
             exitCode = runPlan(planArgs);
         } catch (const Error& error) {
-            fmt::print(stderr, "{}\n", error.description());
+            printError(error);
             exitCode = 1;
         }
     });

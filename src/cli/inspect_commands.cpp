@@ -10,7 +10,6 @@
 
 #include "cli/commands.hpp"
 #include "exporter/exporter.hpp"
-#include "media/files.hpp"
 
 namespace vantrel::cli {
 
@@ -57,37 +56,29 @@ void printJson(const OrderedJson& json) {
     std::cout << json.dump(-1, ' ', false, OrderedJson::error_handler_t::replace) << "\n";
 }
 
-// The file's text, refused above `limit` bytes.
-std::string readLimited(const std::string& file, std::size_t limit) {
-    auto text = media::readWholeFile(file, limit);
-    if (text.size() > limit)
-        throw FileError(EFBIG, "read", file);
-    return text;
-}
-
 int inspectLut(const InspectArguments& args) {
-    const auto lut = Exporter::parseCube(readLimited(args.file, maxLutFileBytes));
-    const std::int64_t entries = lut.size() * lut.size() * lut.size();
+    const auto lut = Exporter::parseCube(Exporter::readLutFile(args.file));
+    const std::int64_t entries = lut.size * lut.size * lut.size;
     ChannelRange ranges[3];
     for (std::int64_t i = 0; i < entries; ++i) {
-        const auto entry = lut.entry(i);
+        const float* entry = lut.rgb.data() + 3 * i;
         for (int channel = 0; channel < 3; ++channel)
             ranges[channel].add(entry[channel]);
     }
     if (args.json) {
         OrderedJson json;
-        json["size"] = lut.size();
+        json["size"] = lut.size;
         json["entries"] = entries;
         json["min"] = {jsonNumber(ranges[0].min), jsonNumber(ranges[1].min),
                        jsonNumber(ranges[2].min)};
         json["max"] = {jsonNumber(ranges[0].max), jsonNumber(ranges[1].max),
                        jsonNumber(ranges[2].max)};
-        json["warnings"] = lut.warnings();
+        json["warnings"] = lut.warnings;
         printJson(json);
         return 0;
     }
-    printWarnings(lut.warnings());
-    fmt::print("LUT size: {}\nEntries:  {}\n", lut.size(), entries);
+    printWarnings(lut.warnings);
+    fmt::print("LUT size: {}\nEntries:  {}\n", lut.size, entries);
     const char* names[3] = {"Red:  ", "Green:", "Blue: "};
     for (int channel = 0; channel < 3; ++channel)
         fmt::print("{}    {} to {}\n", names[channel], readable(ranges[channel].min),
@@ -111,10 +102,10 @@ template <typename T> OrderedJson jsonField(const std::optional<T>& value) {
 }
 
 int inspectJob(const InspectArguments& args) {
-    const auto job = Job::decode(media::readWholeFile(args.file, maxJobFileBytes));
+    const auto job = Job::decode(Exporter::readJobFile(args.file));
     // A job whose LUT does not parse cannot be exported: that is this command's failure.
     const auto lut = Exporter::parseCube(job.grade().lutCube());
-    printWarnings(lut.warnings());
+    printWarnings(lut.warnings);
     const auto& output = job.output();
     if (args.json) {
         OrderedJson json;
@@ -128,7 +119,7 @@ int inspectJob(const InspectArguments& args) {
         } else {
             json["output"] = nullptr;
         }
-        json["lutSize"] = lut.size();
+        json["lutSize"] = lut.size;
         printJson(json);
         return 0;
     }
@@ -142,7 +133,7 @@ int inspectJob(const InspectArguments& args) {
     } else {
         fmt::print("Output: absent\n");
     }
-    fmt::print("LUT size: {}\n", lut.size());
+    fmt::print("LUT size: {}\n", lut.size);
     return 0;
 }
 

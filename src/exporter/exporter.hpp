@@ -1,7 +1,8 @@
 #pragma once
 // The export engine: one call turns one input video into one graded 10-bit HEVC
 // file. Exporter is a stateless namespace of static operations; every export
-// builds its own reader, writer, filter, rendering context, queue and semaphores.
+// builds its own decoder, grade, encoder and muxer, so exports may run
+// concurrently in one process.
 
 #include <atomic>
 #include <cstdint>
@@ -15,40 +16,24 @@
 #include "core/error.hpp"
 #include "exporter/cube_lut.hpp"
 #include "exporter/encoding_rules.hpp"
+#include "exporter/export_error.hpp"
 #include "exporter/job.hpp"
 
 namespace vantrel {
 
 struct ExportResult {
-    std::filesystem::path outputURL; // as passed to the run
-    double fps = 0;                  // the chosen frame rate
-    std::int64_t width = 0;          // encoded frame width
-    std::int64_t height = 0;         // encoded frame height
+    std::filesystem::path outputPath; // as passed to the run
+    double fps = 0;                   // the chosen frame rate
+    std::int64_t width = 0;           // encoded frame width
+    std::int64_t height = 0;          // encoded frame height
     // What the run read but could not apply as the files may have meant (see
     // CubeLUT::warnings and resolveLutText); the export went ahead regardless.
     std::vector<std::string> warnings;
 };
 
-// Domain "export". Codes 1 to 7 follow the steps of the run; 8: the output names
-// one of the run's inputs (video, job or LUT file); 9: no colour-cube filter; 10:
-// the input ended before the last frame its index lists (the cause gives the
-// count); 11: cancelled (ExportCancelled); 12: the LUT is larger than the filter's
-// cube.
-class ExportError : public Error {
-public:
-    explicit ExportError(int code, std::string cause = {});
-};
-
-// The run was stopped through its cancellation token: not a failure. Domain
-// "export", code ExportCancelled::code; callers catch it by type before Error.
-class ExportCancelled : public ExportError {
-public:
-    static constexpr int code = 11;
-    ExportCancelled();
-};
-
-// Frames appended so far and the expected total (duration × rate; 0 when unknown).
-// Called on the export's queue after each appended frame: keep it quick.
+// Frames handed to the encoder so far and the expected total (duration × rate,
+// rounded; 0 when unknown). Called on the thread that called exportVideo after
+// each frame is handed over: keep it quick.
 using ProgressObserver = std::function<void(std::int64_t framesDone, std::int64_t framesExpected)>;
 
 // Set to true from any thread to stop a run; the run then throws ExportCancelled
@@ -56,10 +41,34 @@ using ProgressObserver = std::function<void(std::int64_t framesDone, std::int64_
 // place: a cancelled run never replaces an earlier output.
 using CancellationToken = std::atomic<bool>;
 
+// Seams through which a test makes a run fail or stop at a chosen moment; a
+// run without hooks calls nothing. Both are called from the run's threads, as
+// said, while the run waits for them.
+class ExportHooks {
+public:
+    virtual ~ExportHooks() = default;
+    // On the encoder thread, before frame `index` (from 0) goes to the encoder.
+    // An Error thrown here is the encoder's failure.
+    virtual void beforeEncoding(std::int64_t index) { (void)index; }
+    // On the calling thread, once the file is finished, just before it is
+    // renamed into place.
+    virtual void beforeRename() {}
+};
+
 struct ExportOptions {
     std::string preset = "medium"; // x265 preset
     const CancellationToken* cancellation = nullptr;
     ProgressObserver progress;
+    ExportHooks* hooks = nullptr;
+};
+
+// What one export reads and writes. The output is replaced only by a finished file.
+struct ExportRequest {
+    std::filesystem::path jobPath;
+    std::optional<std::filesystem::path> lutOverridePath; // replaces the job's LUT
+    std::filesystem::path inputPath;
+    std::filesystem::path outputPath;
+    std::optional<std::int64_t> bitrateOverrideBps;
 };
 
 // Everything an export would do, decided without writing anything.
@@ -69,12 +78,12 @@ struct ExportPlan {
     OutputSize size;        // by the output size rule
     OutputSize encodedSize; // what the encoder codes
     std::int64_t targetBitrate = 0;
-    media::FileType fileType = media::FileType::quickTimeMovie;
+    media::FileType fileType = media::FileType::mov;
     std::int64_t lutSize = 0;
-    media::VideoSettings writerSettings;
-    // What goes into the grade: the LUT sees these values as decoded (see
-    // imaging/colour_cube.hpp); the output is BT.709 full range whatever they are.
-    media::SourceColour sourceColour;
+    media::EncoderSettings encoderSettings;
+    // What goes into the grade: the LUT sees these values as decoded; the output is BT.709 full
+    // range whatever they are.
+    ColourDescription sourceColour;
     std::vector<std::string> warnings; // as ExportResult's
 };
 
@@ -88,41 +97,46 @@ class Exporter {
 public:
     Exporter() = delete;
 
-    // The run. Blocks until the file is finished; throws Error on failure.
+    // The run. Blocks until the file is finished; throws ExportCancelled when
+    // stopped through options.cancellation, Error on failure.
     // (Named exportVideo because `export` is a C++ keyword.)
-    static ExportResult exportVideo(const std::filesystem::path& jobURL,
-                                    const std::optional<std::filesystem::path>& lutOverrideURL,
-                                    const std::filesystem::path& inputURL,
-                                    const std::filesystem::path& outputURL,
-                                    std::optional<std::int64_t> bitrateOverrideBps,
+    static ExportResult exportVideo(const ExportRequest& request,
                                     const ExportOptions& options = {});
 
     // The decisions of a run up to writing, for `vantrel-cli plan`. Reads the job, the
     // LUT and the input; writes nothing.
-    static ExportPlan plan(const std::filesystem::path& jobURL,
-                           const std::optional<std::filesystem::path>& lutOverrideURL,
-                           const std::filesystem::path& inputURL,
-                           const std::filesystem::path& outputURL,
-                           std::optional<std::int64_t> bitrateOverrideBps);
+    static ExportPlan plan(const ExportRequest& request);
 
-    static CubeLUT parseCube(std::string_view text);
+    // A job file's bytes, read no further than one byte past maxJobFileBytes
+    // (Job::decode refuses a longer one), and a LUT file's bytes, refused above
+    // maxLutFileBytes with FileError EFBIG. Throw FileError.
+    static std::string readJobFile(const std::filesystem::path& path);
+    static std::string readLutFile(const std::filesystem::path& path);
 
-    static double chooseFps(const media::AssetQueries& asset, std::optional<double> jobFps);
+    // Unlinks the partial files of every export running in this process.
+    // Async-signal-safe: for a signal handler that ends the process at once.
+    static void removePartialFilesNow() noexcept;
+
+    static CubeLUT parseCube(std::string_view text) { return vantrel::parseCube(text); }
+
+    static double chooseFps(const media::SourceQueries& source, std::optional<double> jobFps);
     static Timebase fpsToTimebase(double fps);
-    static media::VideoSettings makeMain10WriterSettings(std::int64_t width, std::int64_t height,
-                                                         double fps,
-                                                         std::optional<std::int64_t> targetBitrate);
+    // The encoder's settings for an output of width × height at `fps` (time base
+    // from fpsToTimebase) and the target bitrate, when there is one.
+    static media::EncoderSettings
+    makeMain10WriterSettings(std::int64_t width, std::int64_t height, double fps,
+                             std::optional<std::int64_t> targetBitrate);
 
     // The override LUT text when it can be read as UTF-8 (within maxLutFileBytes),
     // else the job's with a warning saying why.
-    static LutText resolveLutText(const std::optional<std::filesystem::path>& lutOverrideURL,
+    static LutText resolveLutText(const std::optional<std::filesystem::path>& lutOverridePath,
                                   const Job& job);
-    static media::FileType chooseFileType(const std::filesystem::path& outputURL, const Job& job);
+    static media::FileType chooseFileType(const std::filesystem::path& outputPath, const Job& job);
 
     // Megabits per second as typed ("12,5") to bits per second; nothing for no override.
     static std::optional<std::int64_t> parseBitrateOverride(std::string_view text);
     // "<input base>_vantrel_10bit.<mov|mp4>", "vantrel" as base without an input.
-    static std::string defaultOutputName(const std::optional<std::filesystem::path>& inputURL);
+    static std::string defaultOutputName(const std::optional<std::filesystem::path>& inputPath);
 };
 
 } // namespace vantrel

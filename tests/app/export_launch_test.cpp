@@ -28,7 +28,7 @@ struct HeldExport {
     std::atomic<bool> released{false};
 
     ExportFunction function() {
-        return [this](const ExportRequest& request, const ExportOptions& options) {
+        return [this](const app::ExportRequest& request, const ExportOptions& options) {
             ExportOptions held = options;
             held.progress = [this, &options](std::int64_t done, std::int64_t expected) {
                 started = true;
@@ -116,7 +116,7 @@ private slots:
         view.startExport();
         QTRY_VERIFY_WITH_TIMEOUT(!view.state().isExporting, 60000);
         QCOMPARE(view.state().statusText, QString("Failed."));
-        const QString description = R"(Error Domain=export Code=1 "The input has no video track.")";
+        const QString description = "export error 1: the input has no video track";
         QCOMPARE(view.state().errorText, description);
         QVERIFY(view.state().showError);
         auto* alert = view.findChild<QMessageBox*>("alert");
@@ -143,7 +143,7 @@ private slots:
     // Without a job or an input nothing happens; without an output the save panel
     // asks, and a cancel leaves everything as it was.
     void startNeedsJobInputAndOutput() {
-        std::optional<ExportRequest> seen;
+        std::optional<app::ExportRequest> seen;
         ScriptedDesktop desktop;
         WindowState noJob = readyState();
         noJob.jobURL.reset();
@@ -183,13 +183,13 @@ private slots:
         ScriptedDesktop desktop;
         ContentView view(
             desktop,
-            [&](const ExportRequest& r, const ExportOptions& options) {
+            [&](const app::ExportRequest& r, const ExportOptions& options) {
                 lutSeen = r.lutOverrideURL;
                 options.progress(5, 10);
                 while (!release && !options.cancellation->load())
                     std::this_thread::yield();
                 ExportResult result;
-                result.outputURL = r.outputURL;
+                result.outputPath = r.outputURL;
                 return result;
             },
             readyState(path("busy.mov")));

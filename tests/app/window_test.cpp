@@ -171,7 +171,7 @@ private slots:
     void bitrateOverride() {
         QFETCH(QString, typed);
         QFETCH(qint64, bps);
-        std::optional<ExportRequest> seen;
+        std::optional<app::ExportRequest> seen;
         WindowState state = ready();
         state.outputURL = "/in/out.mov";
         ContentView view(desktop, recordingExport(seen), state);

@@ -44,7 +44,7 @@ ExportFunction recordingExport(std::optional<ExportRequest>& seen) {
     return [&seen](const ExportRequest& request, const ExportOptions&) {
         seen = request;
         ExportResult result;
-        result.outputURL = request.outputURL;
+        result.outputPath = request.outputURL;
         return result;
     };
 }

@@ -116,7 +116,8 @@ TEST_F(BatchPlanTest, TwoClipsForOneOutputAreRefusedBeforeAnythingIsWritten) {
         try {
             planBatch(inputs, scratch / "out");
             ADD_FAILURE() << "no collision found for " << names[0] << " and " << names[1];
-        } catch (const BatchPlanError& error) {
+        } catch (const Error& error) {
+            EXPECT_TRUE(error.is(BatchCode::sharedOutput)) << error.what();
             std::string message = error.what();
             for (const auto& name : names)
                 EXPECT_NE(message.find((scratch / name).string()), std::string::npos) << message;

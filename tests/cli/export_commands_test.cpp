@@ -64,12 +64,14 @@ TEST_F(ExportCommandTest, FailuresGoToStderrWithTheFullDescription) {
                 " --output " + shellQuote((dir / "out.mov").string()));
     EXPECT_EQ(result.exitCode, 1);
     EXPECT_EQ(result.out, "");
-    EXPECT_NE(result.err.find("Error Domain=cube Code=2 \""), std::string::npos) << result.err;
+    EXPECT_NE(result.err.find("vantrel-cli: cube error 2: the LUT has fewer entries"),
+              std::string::npos)
+        << result.err;
     EXPECT_FALSE(fs::exists(dir / "out.mov"));
 
     auto same = vantrel("export " + files() + " --output " + shellQuote(clip.string()));
     EXPECT_EQ(same.exitCode, 1);
-    EXPECT_NE(same.err.find("Error Domain=export Code=8"), std::string::npos) << same.err;
+    EXPECT_NE(same.err.find("export error 8: "), std::string::npos) << same.err;
 }
 
 TEST_F(ExportCommandTest, UsageErrorsExitTwo) {
@@ -94,18 +96,17 @@ TEST_F(ExportCommandTest, PlanPrintsTheDecisionsAndWritesNothing) {
     auto plan = nlohmann::json::parse(result.out);
     EXPECT_EQ(plan["fps"], 25.0);
     EXPECT_EQ(plan["timescale"], 25);
-    EXPECT_EQ(plan["step"], 1);
+    EXPECT_EQ(plan["frameStep"], 1);
     EXPECT_EQ(plan["width"], 64);
     EXPECT_EQ(plan["encodedHeight"], 48);
     EXPECT_EQ(plan["targetBitrate"], 12500000);
     EXPECT_EQ(plan["fileType"], "mp4");
     EXPECT_EQ(plan["lutSize"], 2);
-    const auto& settings = plan["writerSettings"];
+    const auto& settings = plan["encoderSettings"];
     EXPECT_EQ(settings["codec"], "hevc");
-    EXPECT_EQ(settings["colorProperties"]["yCbCrMatrix"], "ITU_R_709_2");
-    EXPECT_EQ(settings["compressionProperties"]["maxKeyFrameInterval"], 50);
-    EXPECT_EQ(settings["compressionProperties"]["averageBitRate"], 12500000);
-    EXPECT_EQ(settings["compressionProperties"]["dataRateLimits"], nlohmann::json({1562500, 1}));
+    EXPECT_EQ(settings["keyFrameInterval"], 50);
+    EXPECT_EQ(settings["targetBitrate"], 12500000);
+    EXPECT_EQ(settings["maxBitrate"], 12500000);
     EXPECT_EQ(plan["sourceColour"], nlohmann::json({{"primaries", "bt2020"},
                                                     {"transfer", "arib-std-b67"},
                                                     {"matrix", "bt2020nc"},
@@ -158,7 +159,7 @@ TEST_F(ExportCommandTest, AnotherUsersFileInAStickyFolderIsRefusedUpFront) {
     auto result = run("setpriv --reuid=65534 --regid=65534 --clear-groups " + shellQuote(cli) +
                       " export " + files() + " --output " + shellQuote(out.string()));
     EXPECT_EQ(result.exitCode, 1) << result.err;
-    EXPECT_NE(result.err.find("Error Domain=file Code=1 "), std::string::npos) << result.err;
+    EXPECT_NE(result.err.find("file error 1: could not replace "), std::string::npos) << result.err;
     EXPECT_NE(result.err.find("another user"), std::string::npos) << "refused before encoding";
     EXPECT_EQ(test::readFile(out), "root's file");
     EXPECT_EQ(test::folderEntries(shared), std::vector<std::string>{"out.mov"});

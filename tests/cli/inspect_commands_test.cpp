@@ -49,16 +49,16 @@ TEST(CommandLine, PrintsOrFails) {
                  {"lut warned.cube", 0, "LUT size: 2\n",
                   "vantrel-cli: warning: The LUT's DOMAIN_MAX of 2 2 2 is ignored"},
                  {"lut look.cube", 0, "Green:    0 to 1\nBlue:     -1 to inf\n", ""},
-                 {"lut none.cube", 1, "", "Error Domain=file Code=2 "},
+                 {"lut none.cube", 1, "", "file error 2: "},
                  {"job --json full.json", 0,
                   R"({"version":1,"output":{"fps":25.0,"maxWidth":1920,"targetBitrate":20000000,)"
                   R"("container":"mp4"},"lutSize":2})",
                   ""},
                  {"job --json min.json", 0, "{\"version\":1,\"output\":null,\"lutSize\":2}\n", ""},
                  {"job min.json", 0, "Version: 1\nOutput: absent\nLUT size: 2\n", ""},
-                 {"job bad.json", 1, "", R"(Error Domain=job Code=3 )"},
+                 {"job bad.json", 1, "", R"(job error 3: )"},
                  {"job deep.json", 1, "", "nested deeper than 64 levels"},
-                 {"job --json badlut.json", 1, "", "Error Domain=cube Code=1 "}};
+                 {"job --json badlut.json", 1, "", "cube error 1: "}};
     for (const auto& c : cases) {
         const auto result = test::run("cd " + test::shellQuote(dir.path().string()) + " && " +
                                       VANTREL_CLI_PATH + " " + c.args);

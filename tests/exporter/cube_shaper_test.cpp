@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <cstring>
 #include <functional>
 #include <random>
 #include <string>
@@ -13,15 +14,15 @@
 #include <fmt/format.h>
 #include <gtest/gtest.h>
 
-#include "exporter/exporter.hpp"
+#include "exporter/cube_lut.hpp"
 
 namespace vantrel {
 namespace {
 
 using Rgb = std::array<double, 3>;
+using Rows = std::vector<std::array<float, 3>>;
 
 struct ShapedFile {
-    std::string name;
     int shaperSize;
     double shaperMin, shaperMax;
     std::function<double(int channel, double t)> shaper; // row value at t in [0, 1]
@@ -33,103 +34,74 @@ struct ShapedFile {
     double worstCodes = 1;
     double outliers = 0;
 
-    // Rows as the file stores them (floats), shaper rows first.
-    std::vector<std::array<float, 3>> shaperRows() const {
-        std::vector<std::array<float, 3>> rows;
-        for (int i = 0; i < shaperSize; ++i)
-            rows.push_back({static_cast<float>(shaper(0, i / (shaperSize - 1.0))),
-                            static_cast<float>(shaper(1, i / (shaperSize - 1.0))),
-                            static_cast<float>(shaper(2, i / (shaperSize - 1.0)))});
-        return rows;
-    }
-    std::vector<std::array<float, 3>> cubeRows() const {
-        std::vector<std::array<float, 3>> rows;
-        const double top = cubeSize - 1.0;
-        for (int b = 0; b < cubeSize; ++b)
-            for (int g = 0; g < cubeSize; ++g)
-                for (int r = 0; r < cubeSize; ++r) {
-                    const Rgb v = cube({r / top, g / top, b / top});
-                    rows.push_back({static_cast<float>(v[0]), static_cast<float>(v[1]),
-                                    static_cast<float>(v[2])});
-                }
+    // Rows as the file stores them (floats): the shaper's, then the cube's.
+    std::array<Rows, 2> rows() const {
+        std::array<Rows, 2> rows;
+        for (int i = 0; i < shaperSize; ++i) {
+            const double t = i / (shaperSize - 1.0);
+            rows[0].push_back({float(shaper(0, t)), float(shaper(1, t)), float(shaper(2, t))});
+        }
+        const int n = cubeSize;
+        for (int i = 0; i < n * n * n; ++i) {
+            const Rgb v = cube({i % n / (n - 1.0), i / n % n / (n - 1.0), i / n / n / (n - 1.0)});
+            rows[1].push_back({float(v[0]), float(v[1]), float(v[2])});
+        }
         return rows;
     }
     // The layout colour tools write: keywords, then the shaper's rows, then the cube's.
     std::string text() const {
-        std::string t =
-            fmt::format("TITLE \"{}\"\nLUT_1D_SIZE {}\nLUT_1D_INPUT_RANGE {} {}\n"
-                        "LUT_3D_SIZE {}\nLUT_3D_INPUT_RANGE {} {}\n",
-                        name, shaperSize, shaperMin, shaperMax, cubeSize, cubeMin, cubeMax);
-        for (const auto& rows : {shaperRows(), cubeRows()})
-            for (const auto& row : rows)
+        std::string t = fmt::format("LUT_1D_SIZE {}\nLUT_1D_INPUT_RANGE {} {}\nLUT_3D_SIZE {}\n"
+                                    "LUT_3D_INPUT_RANGE {} {}\n",
+                                    shaperSize, shaperMin, shaperMax, cubeSize, cubeMin, cubeMax);
+        for (const auto& part : rows())
+            for (const auto& row : part)
                 t += fmt::format("{:.9g} {:.9g} {:.9g}\n", row[0], row[1], row[2]);
         return t;
     }
 };
 
-double unit(double v) {
-    return std::clamp(v, 0.0, 1.0);
-}
-
-// Linear interpolation of one column of `rows` at t in [0, 1].
-double along(const std::vector<std::array<float, 3>>& rows, int c, double t) {
-    const double x = t * (static_cast<double>(rows.size()) - 1);
-    const auto i = std::min(static_cast<std::size_t>(x), rows.size() - 2);
-    const double f = x - static_cast<double>(i);
-    return rows[i][c] * (1 - f) + rows[i + 1][c] * f;
-}
-
 // Trilinear interpolation of size³ entries (red fastest) at u in [0, 1]³.
-Rgb trilinear(const std::function<std::array<float, 3>(std::size_t)>& entry, int size, Rgb u) {
+Rgb trilinear(const Rows& entries, Rgb u) {
+    const auto size = static_cast<std::size_t>(std::lround(std::cbrt(entries.size())));
     std::size_t index[3];
     double f[3];
     for (int c = 0; c < 3; ++c) {
-        const double x = unit(u[c]) * (size - 1);
-        index[c] = std::min(static_cast<std::size_t>(x), static_cast<std::size_t>(size - 2));
+        const double x = std::clamp(u[c], 0.0, 1.0) * static_cast<double>(size - 1);
+        index[c] = std::min(static_cast<std::size_t>(x), size - 2);
         f[c] = x - static_cast<double>(index[c]);
     }
     Rgb out{};
     for (int corner = 0; corner < 8; ++corner) {
         double w = 1;
         std::size_t at = 0;
-        std::size_t stride = 1;
-        for (int c = 0; c < 3; ++c) {
+        for (std::size_t c = 0, stride = 1; c < 3; ++c, stride *= size) {
             const int up = corner >> c & 1;
             w *= up ? f[c] : 1 - f[c];
             at += (index[c] + up) * stride;
-            stride *= size;
         }
-        const auto e = entry(at);
         for (int c = 0; c < 3; ++c)
-            out[c] += w * e[c];
+            out[c] += w * entries[at][c];
     }
     return out;
 }
 
-Rgb composite(const ShapedFile& file, Rgb in) {
-    static thread_local const ShapedFile* cached = nullptr;
-    static thread_local std::vector<std::array<float, 3>> shaper, cube;
-    if (cached != &file) {
-        shaper = file.shaperRows();
-        cube = file.cubeRows();
-        cached = &file;
-    }
+Rgb composite(const ShapedFile& file, const std::array<Rows, 2>& rows, Rgb in) {
+    const Rows& shaper = rows[0];
     Rgb u;
     for (int c = 0; c < 3; ++c) {
-        const double y =
-            along(shaper, c, unit((in[c] - file.shaperMin) / (file.shaperMax - file.shaperMin)));
+        const double t = (in[c] - file.shaperMin) / (file.shaperMax - file.shaperMin);
+        const double x = std::clamp(t, 0.0, 1.0) * (static_cast<double>(shaper.size()) - 1);
+        const auto i = std::min(static_cast<std::size_t>(x), shaper.size() - 2);
+        const double y = shaper[i][c] + (x - i) * (shaper[i + 1][c] - shaper[i][c]);
         u[c] = (y - file.cubeMin) / (file.cubeMax - file.cubeMin);
     }
-    return trilinear([&](std::size_t i) { return cube[i]; }, file.cubeSize, u);
+    return trilinear(rows[1], u);
 }
 
-Rgb graded(const CubeLUT& lut, Rgb in) {
-    return trilinear(
-        [&](std::size_t i) {
-            const auto e = lut.entry(static_cast<std::int64_t>(i));
-            return std::array<float, 3>{e[0], e[1], e[2]};
-        },
-        static_cast<int>(lut.size()), in);
+Rows entries(const CubeLUT& lut) {
+    Rows rows(lut.rgb.size() / 3);
+    std::memcpy(rows.data(), lut.rgb.data(), lut.rgb.size() * sizeof(float));
+    return rows;
 }
 
 // A smooth look with cross-talk between channels, so a swapped axis shows.
@@ -141,44 +113,35 @@ Rgb look(Rgb u) {
 constexpr double code = 1.0 / 1023;
 
 TEST(CubeShaper, ShaperThenCubeGradesAsTheFileMeans) {
-    const ShapedFile files[] = {
-        {"identity shaper", 5, 0, 1, [](int, double t) { return t; }, 9, 0, 1, look, 0.01},
-        {"channel curves and ranges", 64, -0.25, 1.25,
-         [](int c, double t) { return c == 0   ? t * t
-                                      : c == 1 ? std::sqrt(t)
-                                               : 1.2 * t - 0.1; }, 9,
-         -0.1, 1.1, look, 2, 6},
-        // A log shaper before a cube that undoes it: strongly curved near black.
-        {"log shaper", 1024, 0, 1, [](int, double t) { return std::log10(1 + 1000 * t) / 3; }, 17,
-         0, 1,
-         [](Rgb u) {
-             Rgb v;
-             for (int c = 0; c < 3; ++c)
-                 v[c] = (std::pow(10.0, 3 * u[c]) - 1) / 999;
-             return v;
-         },
-         10, 10},
-        // Values are taken as read; the shaper may leave the cube's range, which
-        // puts kinks where the cube's range ends.
-        {"shaper beyond the cube", 3, 0, 1, [](int, double t) { return 1.5 * t - 0.25; }, 5, 0, 1,
-         look, 10, 10}};
+    const auto identity = [](int, double t) { return t; };
+    const auto curves = [](int c, double t) {
+        return c == 0 ? t * t : c == 1 ? std::sqrt(t) : 1.2 * t - 0.1;
+    };
+    // A log shaper before a cube that undoes it: strongly curved near black.
+    const auto log = [](int, double t) { return std::log10(1 + 1000 * t) / 3; };
+    const auto unlog = [](Rgb u) {
+        for (double& v : u)
+            v = (std::pow(10.0, 3 * v) - 1) / 999;
+        return u;
+    };
+    const ShapedFile files[] = {{5, 0, 1, identity, 9, 0, 1, look, 0.01},
+                                {64, -0.25, 1.25, curves, 9, -0.1, 1.1, look, 2, 6},
+                                {1024, 0, 1, log, 17, 0, 1, unlog, 10, 10}};
     std::mt19937 random(7);
     std::uniform_real_distribution<double> anywhere(0.0, 1.0);
     for (const auto& file : files) {
-        SCOPED_TRACE(file.name);
-        const auto lut = Exporter::parseCube(file.text());
-        EXPECT_EQ(lut.warnings(), std::vector<std::string>{});
-        EXPECT_GE(lut.size(), file.cubeSize);
-        const double top = static_cast<double>(lut.size() - 1);
+        SCOPED_TRACE(file.shaperSize);
+        const auto rows = file.rows();
+        const auto lut = parseCube(file.text());
+        const Rows baked = entries(lut);
+        EXPECT_EQ(lut.warnings, std::vector<std::string>{});
+        const double top = static_cast<double>(lut.size - 1);
         // Its grid points hold the composite itself...
-        for (std::int64_t i = 0; i < lut.size(); i += 3) {
-            const Rgb at{i / top, (lut.size() - 1 - i) / top, (i / 2) / top};
-            const auto entry = lut.entry(i + lut.size() * (lut.size() - 1 - i) +
-                                         lut.size() * lut.size() * (i / 2));
-            const Rgb expected = composite(file, at);
+        for (std::int64_t i = 0; i < lut.size; i += 3) {
+            const Rgb at{i / top, (lut.size - 1 - i) / top, (i / 2) / top};
+            const Rgb got = trilinear(baked, at), expected = composite(file, rows, at);
             for (int c = 0; c < 3; ++c)
-                EXPECT_NEAR(entry[c], expected[c], 1e-6) << "grid point " << i;
-            EXPECT_EQ(entry[3], 1.0f);
+                EXPECT_NEAR(got[c], expected[c], 1e-6) << "grid point " << i;
         }
         // ...and between them it stays close to it: where the shaper bends hard
         // the cube's own kinks land between the grid points and cannot be followed.
@@ -186,70 +149,36 @@ TEST(CubeShaper, ShaperThenCubeGradesAsTheFileMeans) {
         int beyond = 0;
         for (int i = 0; i < 20000; ++i) {
             const Rgb in{anywhere(random), anywhere(random), anywhere(random)};
-            const Rgb got = graded(lut, in);
-            const Rgb expected = composite(file, in);
+            const Rgb got = trilinear(baked, in), expected = composite(file, rows, in);
             double e = 0;
             for (int c = 0; c < 3; ++c)
                 e = std::max(e, std::abs(got[c] - expected[c]));
             worst = std::max(worst, e);
             beyond += e > code;
         }
-        EXPECT_LE(worst, file.worstCodes * code) << "baked at " << lut.size() << " points";
+        EXPECT_LE(worst, file.worstCodes * code) << "baked at " << lut.size << " points";
         EXPECT_LE(beyond, 20000 / 100 * file.outliers) << "points off by more than a code";
     }
-    // A shaper that changes nothing leaves the cube as it was, at its own size.
-    const auto identity = Exporter::parseCube(files[0].text());
-    ASSERT_EQ(identity.size(), 9);
-    const auto rows = files[0].cubeRows();
-    for (std::size_t i = 0; i < rows.size(); ++i)
-        for (int c = 0; c < 3; ++c)
-            ASSERT_NEAR(identity.entry(static_cast<std::int64_t>(i))[c], rows[i][c], 1e-6);
-    // A curved shaper needs more points than the cube has.
-    EXPECT_GT(Exporter::parseCube(files[2].text()).size(), 17);
+    // A shaper that changes nothing keeps the cube's size; a curved one needs more.
+    EXPECT_EQ(parseCube(files[0].text()).size, 9);
+    EXPECT_GT(parseCube(files[2].text()).size, 17);
 }
 
-TEST(CubeShaper, CountsAndRangesThatDoNotFit) {
-    const ShapedFile base{"base", 4, 0, 1, [](int, double t) { return t; }, 2, 0, 1, look};
-    const std::string text = base.text();
-    const auto replaced = [&](const std::string& from, const std::string& to) {
-        std::string t = text;
-        t.replace(t.find(from), from.size(), to);
-        return t;
-    };
-    // One entry short of 4 + 8: code 2. Surplus entries and unusable ranges: warnings.
-    try {
-        Exporter::parseCube(text.substr(0, text.rfind('\n', text.size() - 2) + 1));
-        ADD_FAILURE() << "parsed with an entry missing";
-    } catch (const CubeError& e) {
-        EXPECT_EQ(e.code(), 2);
+// A NaN shaper value is read as the bottom of the cube's range, an infinite one as
+// the top (limited like any value beyond it); the baked cube stays finite either way.
+TEST(CubeShaper, NanAndInfiniteRowsBakeFiniteEntries) {
+    for (const double odd : {double(NAN), double(INFINITY)}) {
+        const auto shaper = [odd](int, double t) { return t == 0.5 ? odd : t; };
+        const auto lut =
+            parseCube(ShapedFile{3, 0, 1, shaper, 2, 0, 1, [](Rgb u) { return u; }}.text());
+        const float expected = std::isnan(odd) ? 0.0f : 1.0f;
+        for (const float v : lut.rgb)
+            ASSERT_TRUE(v >= 0 && v <= expected) << "baked at " << lut.size;
+        EXPECT_EQ(*std::max_element(lut.rgb.begin(), lut.rgb.end()), expected);
+        // The input that meets the odd row exactly: the middle grid point.
+        const auto n = lut.size;
+        EXPECT_TRUE(n % 2 == 0 || lut.rgb[3 * ((n - 1) / 2 * (1 + n + n * n))] == expected);
     }
-    const struct {
-        std::string text;
-        std::string warning; // empty: none
-    } cases[] = {
-        {text + "0.5 0.5 0.5\n", "1 more entries than LUT_1D_SIZE 4 and LUT_3D_SIZE 2 need"},
-        {replaced("LUT_1D_INPUT_RANGE 0 1", "LUT_1D_INPUT_RANGE 1 1"),
-         "LUT_1D_INPUT_RANGE of 1 to 1 cannot be used"},
-        {replaced("LUT_3D_INPUT_RANGE 0 1", "LUT_3D_INPUT_RANGE 0 nan"),
-         "LUT_3D_INPUT_RANGE of 0 to nan cannot be used"},
-        {replaced("LUT_3D_INPUT_RANGE 0 1", "LUT_3D_INPUT_RANGE 0"),
-         "LUT_3D_INPUT_RANGE line cannot be read"},
-        {replaced("LUT_1D_INPUT_RANGE 0 1", "LUT_1D_INPUT_RANGE -1e308 1e308"), "cannot be used"},
-        {replaced("LUT_1D_INPUT_RANGE 0 1", "lut_1d_input_range 1 0"), ""}};
-    for (const auto& c : cases) {
-        const auto lut = Exporter::parseCube(c.text);
-        if (c.warning.empty()) {
-            EXPECT_EQ(lut.warnings(), std::vector<std::string>{}) << c.text;
-            continue;
-        }
-        ASSERT_EQ(lut.warnings().size(), 1u) << c.text;
-        EXPECT_NE(lut.warnings()[0].find(c.warning), std::string::npos) << lut.warnings()[0];
-    }
-    // A reversed range is a valid one: it turns the shaper around.
-    const auto reversed =
-        Exporter::parseCube(replaced("LUT_1D_INPUT_RANGE 0 1", "LUT_1D_INPUT_RANGE 1 0"));
-    EXPECT_FLOAT_EQ(reversed.entry(0)[0], 1.0f); // look(1, 1, 1)
-    EXPECT_FLOAT_EQ(reversed.entry(1)[0], 0.2f); // look(0, 1, 1)
 }
 
 } // namespace
