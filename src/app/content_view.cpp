@@ -132,7 +132,7 @@ void ContentView::buildLayout() {
     actions->addWidget(revealButton_);
     actions->addStretch(1);
     connect(exportButton_, &QPushButton::clicked, this, &ContentView::startExport);
-    connect(revealButton_, &QPushButton::clicked, this, &ContentView::showInFinder);
+    connect(revealButton_, &QPushButton::clicked, this, &ContentView::revealOutput);
     content->addLayout(actions);
 
     status_ = plainLabel(this);

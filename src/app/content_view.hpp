@@ -57,10 +57,10 @@ struct WindowState {
 // What one export is given, fixed when it starts (the LUT override is read when the
 // export task begins, a moment later).
 struct ExportRequest {
-    Location jobURL;
-    std::optional<Location> lutOverrideURL;
-    Location inputURL;
-    Location outputURL;
+    Location jobPath;
+    std::optional<Location> lutOverridePath;
+    Location inputPath;
+    Location outputPath;
     std::optional<std::int64_t> bitrateOverrideBps;
 };
 
@@ -91,9 +91,9 @@ public:
 
     // Export launch and status.
     QString defaultOutputName() const;
-    std::optional<Location> ensureOutputURL();
+    std::optional<Location> ensureOutputPath();
     void startExport();
-    void showInFinder();
+    void revealOutput();
 
     // The version line, "v<short version> (<build>)", "?" for a missing part.
     static QString versionLine(const QString& shortVersion, const QString& build);
@@ -153,6 +153,10 @@ private:
     QLabel* status_ = nullptr;
     QPointer<QMessageBox> alert_;
 };
+
+// The progress beside the spinner: "40%, 1:05 left" (the time left from the rate so
+// far), or "12 frames" when the total is not known.
+QString progressText(std::int64_t framesDone, std::int64_t framesExpected, double elapsedSeconds);
 
 // Path and display text of a location, byte-exact for names that are not UTF-8.
 QString toQString(const Location& location);

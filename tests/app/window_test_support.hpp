@@ -3,12 +3,11 @@
 // tiny media made with ffmpeg, and access to the window's parts by name.
 
 #include <deque>
+#include <functional>
 #include <optional>
 
-#include <QDir>
 #include <QString>
 #include <QStringList>
-#include <QTemporaryDir>
 #include <QVector>
 
 #include "app/content_view.hpp"
@@ -25,6 +24,8 @@ public:
     bool confirmAnswer = true;
     QStringList questionsAsked;
     QStringList revealed;
+    // Run by the event loop once the question has been answered and acted on.
+    std::function<void()> afterConfirm;
 
     std::optional<QString> runPanel(QWidget*, const PanelRequest& request) override;
     bool confirm(QWidget*, const QString& question) override;
@@ -48,11 +49,9 @@ ExportFunction recordingExport(std::optional<ExportRequest>& seen);
 // Runs ffmpeg with `arguments` before the output path; false when it failed.
 bool makeMedia(const QString& arguments, const QString& output);
 // A tiny 10-frame test-pattern clip.
-bool makeClip(const QString& output, int frames = 10);
+bool makeClip(const QString& output);
 // A job whose LUT leaves colours as they are.
 void writeIdentityJob(const QString& path);
-// The codec name of the first video stream, by ffprobe.
-QString videoCodecOf(const QString& file);
 
 QString text(const std::optional<Location>& location);
 
