@@ -54,16 +54,6 @@ struct WindowState {
     QString progressText;
 };
 
-// What one export is given, fixed when it starts (the LUT override is read when the
-// export task begins, a moment later).
-struct ExportRequest {
-    Location jobPath;
-    std::optional<Location> lutOverridePath;
-    Location inputPath;
-    Location outputPath;
-    std::optional<std::int64_t> bitrateOverrideBps;
-};
-
 // The engine call; runs on the export's own thread. Tests put another in its place.
 using ExportFunction = std::function<ExportResult(const ExportRequest&, const ExportOptions&)>;
 ExportResult runExporter(const ExportRequest& request, const ExportOptions& options);

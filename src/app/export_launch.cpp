@@ -21,8 +21,7 @@ struct ContentView::Outcome {
 };
 
 ExportResult runExporter(const ExportRequest& request, const ExportOptions& options) {
-    return Exporter::exportVideo(request.jobPath, request.lutOverridePath, request.inputPath,
-                                 request.outputPath, request.bitrateOverrideBps, options);
+    return Exporter::exportVideo(request, options);
 }
 
 namespace {
@@ -121,7 +120,7 @@ void ContentView::beginExportTask(ExportRequest request) {
                                     options = std::move(options), run = exportFunction_] {
         Outcome outcome{Outcome::Kind::failed, {}};
         try {
-            outcome = {Outcome::Kind::done, toQString(run(request, options).outputURL)};
+            outcome = {Outcome::Kind::done, toQString(run(request, options).outputPath)};
         } catch (const ExportCancelled&) {
             outcome = {Outcome::Kind::cancelled, {}};
         } catch (const Error& error) {

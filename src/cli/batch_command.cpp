@@ -137,7 +137,7 @@ private:
                 slots_[slot].framesExpected = expected;
                 showProgress(false);
             };
-            Exporter::exportVideo(args_.job, lut_, clip.input, clip.output, bitrate_, options);
+            Exporter::exportVideo({args_.job, lut_, clip.input, clip.output, bitrate_}, options);
             return {ClipStatus::done, {}, frames, seconds()};
         } catch (const ExportCancelled&) {
             return {ClipStatus::cancelled, {}, frames, seconds()};

@@ -56,6 +56,10 @@ std::optional<std::int64_t> bitrateOverride(const ExportArguments& args) {
     return bitrateOverrideOrWarn(args.bitrateMbps);
 }
 
+ExportRequest requestOf(const ExportArguments& args) {
+    return {args.job, lutPath(args), args.input, outputPath(args), bitrateOverride(args)};
+}
+
 nlohmann::json settingsJson(const media::VideoSettings& s) {
     const auto& c = s.compressionProperties;
     nlohmann::json compression = {
@@ -136,7 +140,6 @@ private:
 };
 
 int runExport(const ExportArguments& args) {
-    auto output = outputPath(args);
     ProgressLine progress(!args.quiet && isatty(STDERR_FILENO));
     ExportOptions options;
     options.preset = args.preset;
@@ -145,11 +148,10 @@ int runExport(const ExportArguments& args) {
         progress.update(done, expected);
     };
     try {
-        auto result = Exporter::exportVideo(args.job, lutPath(args), args.input, output,
-                                            bitrateOverride(args), options);
+        auto result = Exporter::exportVideo(requestOf(args), options);
         progress.clear();
         printWarnings(result.warnings);
-        fmt::print("Done: {}\n", result.outputURL.string());
+        fmt::print("Done: {}\n", result.outputPath.string());
         return 0;
     } catch (const ExportCancelled&) {
         progress.clear();
@@ -163,8 +165,7 @@ int runExport(const ExportArguments& args) {
 }
 
 int runPlan(const ExportArguments& args) {
-    auto plan = Exporter::plan(args.job, lutPath(args), args.input, outputPath(args),
-                               bitrateOverride(args));
+    auto plan = Exporter::plan(requestOf(args));
     printWarnings(plan.warnings);
     nlohmann::json json = {
         {"fps", plan.fps},

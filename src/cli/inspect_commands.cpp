@@ -10,7 +10,6 @@
 
 #include "cli/commands.hpp"
 #include "exporter/exporter.hpp"
-#include "media/files.hpp"
 
 namespace vantrel::cli {
 
@@ -57,16 +56,8 @@ void printJson(const OrderedJson& json) {
     std::cout << json.dump(-1, ' ', false, OrderedJson::error_handler_t::replace) << "\n";
 }
 
-// The file's text, refused above `limit` bytes.
-std::string readLimited(const std::string& file, std::size_t limit) {
-    auto text = media::readWholeFile(file, limit);
-    if (text.size() > limit)
-        throw FileError(EFBIG, "read", file);
-    return text;
-}
-
 int inspectLut(const InspectArguments& args) {
-    const auto lut = Exporter::parseCube(readLimited(args.file, maxLutFileBytes));
+    const auto lut = Exporter::parseCube(Exporter::readLutFile(args.file));
     const std::int64_t entries = lut.size() * lut.size() * lut.size();
     ChannelRange ranges[3];
     for (std::int64_t i = 0; i < entries; ++i) {
@@ -111,7 +102,7 @@ template <typename T> OrderedJson jsonField(const std::optional<T>& value) {
 }
 
 int inspectJob(const InspectArguments& args) {
-    const auto job = Job::decode(media::readWholeFile(args.file, maxJobFileBytes));
+    const auto job = Job::decode(Exporter::readJobFile(args.file));
     // A job whose LUT does not parse cannot be exported: that is this command's failure.
     const auto lut = Exporter::parseCube(job.grade().lutCube());
     printWarnings(lut.warnings());

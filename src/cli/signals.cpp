@@ -3,7 +3,7 @@
 #include <csignal>
 #include <unistd.h>
 
-#include "media/partial_files.hpp"
+#include "exporter/exporter.hpp"
 
 namespace vantrel::cli {
 
@@ -15,7 +15,7 @@ CancellationToken stopRequested{false};
 // removing the partial files: the clean-up the normal way out would have done.
 extern "C" void onStopSignal(int) {
     if (stopRequested.exchange(true)) {
-        media::removePartialFilesNow();
+        Exporter::removePartialFilesNow();
         _exit(130);
     }
 }

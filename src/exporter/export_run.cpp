@@ -71,12 +71,10 @@ struct Preparation {
     std::vector<std::string> warnings;
 };
 
-Preparation prepare(const std::filesystem::path& jobURL,
-                    const std::optional<std::filesystem::path>& lutOverrideURL,
-                    const std::filesystem::path& inputURL, const std::filesystem::path& outputURL,
-                    std::optional<std::int64_t> bitrateOverrideBps) {
-    auto job = Job::decode(media::readWholeFile(jobURL, maxJobFileBytes));
-    auto lutText = Exporter::resolveLutText(lutOverrideURL, job);
+Preparation prepare(const ExportRequest& request) {
+    const auto& inputURL = request.inputPath;
+    auto job = Job::decode(Exporter::readJobFile(request.jobPath));
+    auto lutText = Exporter::resolveLutText(request.lutOverridePath, job);
     auto lut = Exporter::parseCube(lutText.text);
     auto warnings = std::move(lutText.warnings);
     warnings.insert(warnings.end(), lut.warnings().begin(), lut.warnings().end());
@@ -99,11 +97,11 @@ Preparation prepare(const std::filesystem::path& jobURL,
 
     auto size = outputSize(orientedSize(track), output ? output->maxWidth() : std::nullopt);
     auto bitrate =
-        targetBitrate(bitrateOverrideBps, output ? output->targetBitrate() : std::nullopt,
+        targetBitrate(request.bitrateOverrideBps, output ? output->targetBitrate() : std::nullopt,
                       sourceAverage, size, fps);
     // HEVC 4:2:0 codes even sides only, so the encoder gets each odd side one smaller.
     auto encoded = encodedSize(size);
-    auto fileType = Exporter::chooseFileType(outputURL, job);
+    auto fileType = Exporter::chooseFileType(request.outputPath, job);
     auto settings = Exporter::makeMain10WriterSettings(encoded.width, encoded.height, fps, bitrate);
     return Preparation{std::move(job),
                        std::move(lut),
@@ -122,15 +120,13 @@ Preparation prepare(const std::filesystem::path& jobURL,
 // Everything that would cost the user a file, refused before anything is read: an
 // output that names one of the run's own inputs (by any spelling or link), or that
 // cannot safely be replaced by renaming a new file over it.
-void refuseUnsafeOutput(const std::filesystem::path& jobURL,
-                        const std::optional<std::filesystem::path>& lutOverrideURL,
-                        const std::filesystem::path& inputURL,
-                        const std::filesystem::path& outputURL) {
-    if (media::sameFile(inputURL, outputURL))
+void refuseUnsafeOutput(const ExportRequest& request) {
+    const auto& outputURL = request.outputPath;
+    if (media::sameFile(request.inputPath, outputURL))
         throw ExportError(8, "it is the input video");
-    if (media::sameFile(jobURL, outputURL))
+    if (media::sameFile(request.jobPath, outputURL))
         throw ExportError(8, "it is the job file");
-    if (lutOverrideURL && media::sameFile(*lutOverrideURL, outputURL))
+    if (request.lutOverridePath && media::sameFile(*request.lutOverridePath, outputURL))
         throw ExportError(8, "it is the LUT file");
     media::requireReplaceableOutput(outputURL);
 }
@@ -236,12 +232,24 @@ media::FileType Exporter::chooseFileType(const std::filesystem::path& outputURL,
     return media::FileType::quickTimeMovie;
 }
 
-ExportPlan Exporter::plan(const std::filesystem::path& jobURL,
-                          const std::optional<std::filesystem::path>& lutOverrideURL,
-                          const std::filesystem::path& inputURL,
-                          const std::filesystem::path& outputURL,
-                          std::optional<std::int64_t> bitrateOverrideBps) {
-    auto p = prepare(jobURL, lutOverrideURL, inputURL, outputURL, bitrateOverrideBps);
+std::string Exporter::readJobFile(const std::filesystem::path& path) {
+    // Job::decode refuses what is over the limit in its own terms.
+    return media::readWholeFile(path, maxJobFileBytes);
+}
+
+std::string Exporter::readLutFile(const std::filesystem::path& path) {
+    auto text = media::readWholeFile(path, maxLutFileBytes);
+    if (text.size() > maxLutFileBytes)
+        throw FileError(EFBIG, "read", path);
+    return text;
+}
+
+void Exporter::removePartialFilesNow() noexcept {
+    media::removePartialFilesNow();
+}
+
+ExportPlan Exporter::plan(const ExportRequest& request) {
+    auto p = prepare(request);
     return ExportPlan{.fps = p.fps,
                       .timebase = p.timebase,
                       .size = p.size,
@@ -254,17 +262,13 @@ ExportPlan Exporter::plan(const std::filesystem::path& jobURL,
                       .warnings = std::move(p.warnings)};
 }
 
-ExportResult Exporter::exportVideo(const std::filesystem::path& jobURL,
-                                   const std::optional<std::filesystem::path>& lutOverrideURL,
-                                   const std::filesystem::path& inputURL,
-                                   const std::filesystem::path& outputURL,
-                                   std::optional<std::int64_t> bitrateOverrideBps,
-                                   const ExportOptions& options) {
+ExportResult Exporter::exportVideo(const ExportRequest& request, const ExportOptions& options) {
+    const auto& outputURL = request.outputPath;
     // An existing output is replaced only when the new file is complete (the writer
     // renames it into place), so a failed run leaves the old file as it was. What
     // cannot be replaced that way is refused now rather than after encoding.
-    refuseUnsafeOutput(jobURL, lutOverrideURL, inputURL, outputURL);
-    auto p = prepare(jobURL, lutOverrideURL, inputURL, outputURL, bitrateOverrideBps);
+    refuseUnsafeOutput(request);
+    auto p = prepare(request);
 
     auto colourSpace = imaging::colourSpaceNamed("sRGB").value_or(imaging::ColourSpace::deviceRGB);
     imaging::RenderContext renderingContext(colourSpace, colourSpace, false);

@@ -1,7 +1,8 @@
 #pragma once
 // The export engine: one call turns one input video into one graded 10-bit HEVC
 // file. Exporter is a stateless namespace of static operations; every export
-// builds its own reader, writer, filter, rendering context, queue and semaphores.
+// builds its own decoder, grade, encoder and muxer, so exports may run
+// concurrently in one process.
 
 #include <atomic>
 #include <cstdint>
@@ -20,10 +21,10 @@
 namespace vantrel {
 
 struct ExportResult {
-    std::filesystem::path outputURL; // as passed to the run
-    double fps = 0;                  // the chosen frame rate
-    std::int64_t width = 0;          // encoded frame width
-    std::int64_t height = 0;         // encoded frame height
+    std::filesystem::path outputPath; // as passed to the run
+    double fps = 0;                   // the chosen frame rate
+    std::int64_t width = 0;           // encoded frame width
+    std::int64_t height = 0;          // encoded frame height
     // What the run read but could not apply as the files may have meant (see
     // CubeLUT::warnings and resolveLutText); the export went ahead regardless.
     std::vector<std::string> warnings;
@@ -47,8 +48,9 @@ public:
     ExportCancelled();
 };
 
-// Frames appended so far and the expected total (duration × rate; 0 when unknown).
-// Called on the export's queue after each appended frame: keep it quick.
+// Frames handed to the encoder so far and the expected total (duration × rate,
+// rounded; 0 when unknown). Called on the thread that called exportVideo after
+// each frame is handed over: keep it quick.
 using ProgressObserver = std::function<void(std::int64_t framesDone, std::int64_t framesExpected)>;
 
 // Set to true from any thread to stop a run; the run then throws ExportCancelled
@@ -60,6 +62,15 @@ struct ExportOptions {
     std::string preset = "medium"; // x265 preset
     const CancellationToken* cancellation = nullptr;
     ProgressObserver progress;
+};
+
+// What one export reads and writes. The output is replaced only by a finished file.
+struct ExportRequest {
+    std::filesystem::path jobPath;
+    std::optional<std::filesystem::path> lutOverridePath; // replaces the job's LUT
+    std::filesystem::path inputPath;
+    std::filesystem::path outputPath;
+    std::optional<std::int64_t> bitrateOverrideBps;
 };
 
 // Everything an export would do, decided without writing anything.
@@ -88,22 +99,25 @@ class Exporter {
 public:
     Exporter() = delete;
 
-    // The run. Blocks until the file is finished; throws Error on failure.
+    // The run. Blocks until the file is finished; throws ExportCancelled when
+    // stopped through options.cancellation, Error on failure.
     // (Named exportVideo because `export` is a C++ keyword.)
-    static ExportResult exportVideo(const std::filesystem::path& jobURL,
-                                    const std::optional<std::filesystem::path>& lutOverrideURL,
-                                    const std::filesystem::path& inputURL,
-                                    const std::filesystem::path& outputURL,
-                                    std::optional<std::int64_t> bitrateOverrideBps,
+    static ExportResult exportVideo(const ExportRequest& request,
                                     const ExportOptions& options = {});
 
     // The decisions of a run up to writing, for `vantrel-cli plan`. Reads the job, the
     // LUT and the input; writes nothing.
-    static ExportPlan plan(const std::filesystem::path& jobURL,
-                           const std::optional<std::filesystem::path>& lutOverrideURL,
-                           const std::filesystem::path& inputURL,
-                           const std::filesystem::path& outputURL,
-                           std::optional<std::int64_t> bitrateOverrideBps);
+    static ExportPlan plan(const ExportRequest& request);
+
+    // A job file's bytes, read no further than one byte past maxJobFileBytes
+    // (Job::decode refuses a longer one), and a LUT file's bytes, refused above
+    // maxLutFileBytes with FileError EFBIG. Throw FileError.
+    static std::string readJobFile(const std::filesystem::path& path);
+    static std::string readLutFile(const std::filesystem::path& path);
+
+    // Unlinks the partial files of every export running in this process.
+    // Async-signal-safe: for a signal handler that ends the process at once.
+    static void removePartialFilesNow() noexcept;
 
     static CubeLUT parseCube(std::string_view text);
 
@@ -115,14 +129,14 @@ public:
 
     // The override LUT text when it can be read as UTF-8 (within maxLutFileBytes),
     // else the job's with a warning saying why.
-    static LutText resolveLutText(const std::optional<std::filesystem::path>& lutOverrideURL,
+    static LutText resolveLutText(const std::optional<std::filesystem::path>& lutOverridePath,
                                   const Job& job);
-    static media::FileType chooseFileType(const std::filesystem::path& outputURL, const Job& job);
+    static media::FileType chooseFileType(const std::filesystem::path& outputPath, const Job& job);
 
     // Megabits per second as typed ("12,5") to bits per second; nothing for no override.
     static std::optional<std::int64_t> parseBitrateOverride(std::string_view text);
     // "<input base>_vantrel_10bit.<mov|mp4>", "vantrel" as base without an input.
-    static std::string defaultOutputName(const std::optional<std::filesystem::path>& inputURL);
+    static std::string defaultOutputName(const std::optional<std::filesystem::path>& inputPath);
 };
 
 } // namespace vantrel

@@ -3,11 +3,11 @@
 
 namespace vantrel {
 
-std::string Exporter::defaultOutputName(const std::optional<std::filesystem::path>& inputURL) {
+std::string Exporter::defaultOutputName(const std::optional<std::filesystem::path>& inputPath) {
     std::string base = "vantrel";
     std::string extension;
-    if (inputURL) {
-        std::filesystem::path input = *inputURL;
+    if (inputPath) {
+        std::filesystem::path input = *inputPath;
         // "/in/clip/" names the folder clip, as its last component.
         if (!input.has_filename() && input.has_relative_path())
             input = input.parent_path();

@@ -52,7 +52,7 @@ struct HeldExport {
             std::unique_lock lock(mutex);
             releasedChanged.wait(lock, [this] { return released; });
             ExportResult result;
-            result.outputURL = request.outputPath;
+            result.outputPath = request.outputPath;
             return result;
         };
     }

@@ -41,7 +41,7 @@ ExportFunction recordingExport(std::optional<ExportRequest>& seen) {
     return [&seen](const ExportRequest& request, const ExportOptions&) {
         seen = request;
         ExportResult result;
-        result.outputURL = request.outputPath;
+        result.outputPath = request.outputPath;
         return result;
     };
 }

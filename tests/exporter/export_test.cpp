@@ -147,14 +147,14 @@ protected:
     ExportResult exportTo(const fs::path& out, const fs::path& job, const fs::path& input,
                           std::optional<std::int64_t> bitrate = std::nullopt,
                           std::optional<fs::path> lut = std::nullopt) {
-        return Exporter::exportVideo(job, lut, input, out, bitrate, fast());
+        return Exporter::exportVideo({job, lut, input, out, bitrate}, fast());
     }
 };
 
 TEST_F(ExportTest, WritesTaggedMain10VideoOnlyAtConstantTimes) {
     auto out = dir / "out.mov";
     auto result = exportTo(out, identityJob, clipWithAudio());
-    EXPECT_EQ(result.outputURL, out);
+    EXPECT_EQ(result.outputPath, out);
     EXPECT_EQ(result.fps, 25.0);
     EXPECT_EQ(result.width, 64);
     EXPECT_EQ(result.height, 48);
@@ -314,7 +314,7 @@ TEST_F(ExportTest, SizesFollowTheRulesAndTheEncoderCodesEvenSides) {
                  dir / "in.mkv");
         auto job = writeJob(dir / "job.json", cubeText(2, identity), c.output);
         auto plan =
-            Exporter::plan(job, std::nullopt, dir / "in.mkv", dir / "out.mov", std::nullopt);
+            Exporter::plan({job, std::nullopt, dir / "in.mkv", dir / "out.mov", std::nullopt});
         EXPECT_EQ(plan.size, c.size) << c.source;
         EXPECT_EQ(plan.encodedSize, c.encoded) << c.source;
         auto result = exportTo(dir / "out.mov", job, dir / "in.mkv");
@@ -333,7 +333,7 @@ TEST_F(ExportTest, ReplacesAnEarlierOutputAndReportsProgress) {
     options.progress = [&](std::int64_t done, std::int64_t expected) {
         reports.emplace_back(done, expected);
     };
-    Exporter::exportVideo(identityJob, std::nullopt, clipWithAudio(), out, std::nullopt, options);
+    Exporter::exportVideo({identityJob, std::nullopt, clipWithAudio(), out, std::nullopt}, options);
     EXPECT_NE(readFile(out), "an earlier export");
     EXPECT_EQ(fs::status(out).permissions(), mode) << "the replaced file's permissions stay";
     ASSERT_EQ(reports.size(), 10u);
@@ -503,9 +503,9 @@ TEST_F(FailingExportTest, InputThatIsNotARegularFileIsRefused) {
     auto description = expectFailure(
         [&] { exportTo(dir / "out.mov", identityJob, dir / "input.mp4"); }, "file", EINVAL);
     EXPECT_THAT(description, testing::HasSubstr("a FIFO"));
-    EXPECT_THROW(
-        Exporter::plan(identityJob, std::nullopt, dir / "input.mp4", dir / "out.mov", std::nullopt),
-        FileError);
+    EXPECT_THROW(Exporter::plan(
+                     {identityJob, std::nullopt, dir / "input.mp4", dir / "out.mov", std::nullopt}),
+                 FileError);
 }
 
 // A cancellation is honoured until the finished file is renamed into place: while
@@ -530,7 +530,7 @@ TEST_F(FailingExportTest, CancelledRunLeavesNothing) {
         auto before = folderEntries(dir.path());
         // Cancelled is its own outcome, told apart by type, not by words.
         EXPECT_THROW(
-            Exporter::exportVideo(identityJob, std::nullopt, clip, out, std::nullopt, options),
+            Exporter::exportVideo({identityJob, std::nullopt, clip, out, std::nullopt}, options),
             ExportCancelled);
         media::onWritersFinishing({});
         EXPECT_EQ(lastDone, whileFinishing ? 10 : 3);
