@@ -24,6 +24,7 @@
 #include "exporter/exporter.hpp"
 
 class QLabel;
+class QLayout;
 class QLineEdit;
 class QMessageBox;
 class QPushButton;
@@ -101,9 +102,17 @@ private:
     struct Outcome;
 
     void buildLayout();
+    QLayout* buildHeader();
+    QWidget* buildDropZone();
+    QLayout* buildFileRow(QPushButton*& button, ElidedLabel*& caption, const char* name,
+                          void (ContentView::*pick)());
+    QLayout* buildBitrateRow();
+    QLayout* buildActions();
+    QWidget* buildStatusLine();
     void applyTextStyles();
     // Sets every widget from state_; the one place the window is drawn from.
     void refresh();
+    void refreshAlert();
     void setBitrateText(const QString& text);
     void setDropTarget(bool hovering);
     void dismissAlert();

@@ -143,8 +143,8 @@ QString progressText(std::int64_t framesDone, std::int64_t framesExpected, doubl
     const auto done = std::min(framesDone, framesExpected);
     QString text = QString("%1%").arg(100 * done / framesExpected);
     if (done > 0 && elapsedSeconds > 0) {
-        const double left = elapsedSeconds * static_cast<double>(framesExpected - done) /
-                            static_cast<double>(done);
+        const double left =
+            elapsedSeconds * static_cast<double>(framesExpected - done) / static_cast<double>(done);
         text += QCoreApplication::translate("ContentView", ", %1 left").arg(timeLeft(left));
     }
     return text;

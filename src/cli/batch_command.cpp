@@ -200,9 +200,8 @@ private:
         if (!force && now - lastShown_ < std::chrono::milliseconds(200))
             return;
         lastShown_ = now;
-        const auto line =
-            batchProgressLine({clips_.size(), done_, failed_, skipped_}, slots_,
-                              std::chrono::duration<double>(now - started_).count());
+        const auto line = batchProgressLine({clips_.size(), done_, failed_, skipped_}, slots_,
+                                            std::chrono::duration<double>(now - started_).count());
         fmt::print(stderr, "\r\033[K{}", line);
         std::fflush(stderr);
         lineShown_ = true;

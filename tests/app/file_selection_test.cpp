@@ -147,7 +147,7 @@ private slots:
     // Open panels ask for their types and a cancel changes nothing; the first input
     // fixes the output, later ones leave it; the save panel proposes the current name.
     void panelsAndTheOutputProposal() {
-        desktop.panelAnswers = {"/in/job.json", "/in/look.cube", "/a/one.mov",  std::nullopt,
+        desktop.panelAnswers = {"/in/job.json", "/in/look.cube", "/a/one.mov",   std::nullopt,
                                 std::nullopt,   std::nullopt,    "/c/three.mp4", std::nullopt};
         for (int round = 0; round < 2; ++round) {
             view->pickJob();
@@ -171,9 +171,9 @@ private slots:
                   {"job.json", "file:///in/look.cube", "sub/clip.M4V", "notes.txt",
                    "https://example.org/other.mov"},
                   "/work/dir");
-        QCOMPARE(fields(), (QStringList{"/work/dir/job.json", "/in/look.cube",
-                                        "/work/dir/sub/clip.M4V",
-                                        "/work/dir/sub/clip_vantrel_10bit.mp4"}));
+        QCOMPARE(fields(),
+                 (QStringList{"/work/dir/job.json", "/in/look.cube", "/work/dir/sub/clip.M4V",
+                              "/work/dir/sub/clip_vantrel_10bit.mp4"}));
     }
 };
 

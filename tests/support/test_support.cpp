@@ -2,11 +2,18 @@
 
 #include <algorithm>
 #include <array>
+#include <chrono>
 #include <cstdio>
 #include <fstream>
+#include <poll.h>
 #include <random>
+#include <regex>
+#include <signal.h>
+#include <spawn.h>
 #include <sstream>
+#include <sys/inotify.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -57,6 +64,57 @@ CommandResult run(const std::string& commandLine) {
     buffer << err.rdbuf();
     result.err = buffer.str();
     return result;
+}
+
+Background::Background(const std::string& commandLine) : dir_(std::make_unique<ScratchDir>()) {
+    const std::string full = "exec " + commandLine + " >" + shellQuote((*dir_ / "out").string()) +
+                             " 2>" + shellQuote((*dir_ / "err").string());
+    const char* argv[] = {"/bin/sh", "-c", full.c_str(), nullptr};
+    if (posix_spawn(&pid_, "/bin/sh", nullptr, nullptr, const_cast<char**>(argv), environ) != 0)
+        pid_ = -1;
+}
+
+Background::~Background() {
+    if (pid_ > 0) {
+        ::kill(pid_, SIGKILL);
+        wait();
+    }
+}
+
+CommandResult Background::wait() {
+    CommandResult result;
+    int status = 0;
+    if (pid_ <= 0 || waitpid(pid_, &status, 0) != pid_)
+        return result;
+    pid_ = -1;
+    result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    result.out = readFile(*dir_ / "out");
+    result.err = readFile(*dir_ / "err");
+    return result;
+}
+
+bool waitForChange(const std::filesystem::path& folder, const std::function<bool()>& ready,
+                   int seconds) {
+    const int fd = inotify_init1(IN_CLOEXEC);
+    inotify_add_watch(fd, folder.c_str(), IN_CREATE | IN_MODIFY | IN_MOVED_TO | IN_DELETE);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+    bool met = ready();
+    while (!met && std::chrono::steady_clock::now() < deadline) {
+        pollfd events{fd, POLLIN, 0};
+        if (poll(&events, 1, 1000) > 0) {
+            char buffer[4096];
+            [[maybe_unused]] auto n = ::read(fd, buffer, sizeof buffer);
+        }
+        met = ready();
+    }
+    ::close(fd);
+    return met;
+}
+
+bool reportsError(const std::string& text, const std::string& domain, int code) {
+    const std::regex pattern("Domain=" + domain + " Code=" + std::to_string(code) + "\\b|\\b" +
+                             domain + " error " + std::to_string(code) + "\\b");
+    return std::regex_search(text, pattern);
 }
 
 void writeFile(const std::filesystem::path& path, const std::string& bytes) {

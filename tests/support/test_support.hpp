@@ -3,7 +3,10 @@
 // tools that make and check test clips.
 
 #include <filesystem>
+#include <functional>
+#include <memory>
 #include <string>
+#include <sys/types.h>
 #include <vector>
 
 #include <nlohmann/json.hpp>
@@ -32,6 +35,29 @@ struct CommandResult {
 
 // Runs a shell command line, capturing both streams.
 CommandResult run(const std::string& commandLine);
+
+// A shell command line run in the background, its output kept for wait().
+class Background {
+public:
+    explicit Background(const std::string& commandLine);
+    ~Background();
+    pid_t pid() const { return pid_; }
+    // Waits for the end; the exit code is 128 + the signal for a killed program.
+    CommandResult wait();
+
+private:
+    std::unique_ptr<ScratchDir> dir_;
+    pid_t pid_ = -1;
+};
+
+// Waits until `ready()` holds, re-checking whenever an entry directly inside
+// `folder` is created, written or removed. False when it still does not hold after
+// `seconds`.
+bool waitForChange(const std::filesystem::path& folder, const std::function<bool()>& ready,
+                   int seconds = 120);
+
+// Whether `text` reports error `code` of `domain` (in the text a user reads).
+bool reportsError(const std::string& text, const std::string& domain, int code);
 
 // Quotes text for a POSIX shell.
 std::string shellQuote(const std::string& text);
