@@ -185,7 +185,7 @@ jq -e 'select(.status == "failed") | .input | endswith("day2/broken.mov")' \
   "$tmp/report.jsonl" >/dev/null || fail "the broken clip is not the failed one"
 grep -qx "Batch: 5 clips: 4 done, 1 failed, 0 skipped." "$tmp/summary.txt" ||
   fail "no summary line"
-grep -q "^Failed: $rushes/day2/broken.mov: Error Domain=" "$tmp/summary.txt" ||
+grep -Eq "^Failed: $rushes/day2/broken.mov: [a-z]+ error [0-9]+: " "$tmp/summary.txt" ||
   fail "the summary does not name the broken clip"
 
 # Resume across the cluster: finished outputs are skipped, the broken clip fails again.

@@ -166,7 +166,7 @@ if [ $interrupted -eq 1 ] || [ $stopped -eq 1 ]; then
 else
   echo "Batch: $clips: $done_count done, $failed_count failed, $skipped_count skipped."
 fi
-jq -r 'select(.status == "failed") | "Failed: \(.input): \(.error)"' "$merged"
+jq -r 'select(.status == "failed") | "Failed: \(.input): \(.error.description)"' "$merged"
 for shard in "${unfinished[@]}"; do
   echo "slurm-batch: task $shard did not finish; see $work/shard-$shard.log" >&2
 done

@@ -8,6 +8,7 @@
 #include <fstream>
 #include <iostream>
 #include <mutex>
+#include <optional>
 #include <thread>
 #include <unistd.h>
 
@@ -17,6 +18,7 @@
 #include "cli/batch_plan.hpp"
 #include "cli/batch_progress.hpp"
 #include "cli/commands.hpp"
+#include "cli/error_report.hpp"
 #include "cli/signals.hpp"
 #include "exporter/exporter.hpp"
 
@@ -47,7 +49,7 @@ enum class ClipStatus { done, failed, skipped, cancelled };
 
 struct ClipOutcome {
     ClipStatus status = ClipStatus::failed;
-    std::string error; // the full description, when failed
+    std::optional<Error> error; // when failed
     std::int64_t frames = 0;
     double seconds = 0;
 };
@@ -142,9 +144,10 @@ private:
         } catch (const ExportCancelled&) {
             return {ClipStatus::cancelled, {}, frames, seconds()};
         } catch (const Error& failure) {
-            return {ClipStatus::failed, failure.description(), frames, seconds()};
+            return {ClipStatus::failed, failure, frames, seconds()};
         } catch (const std::exception& failure) {
-            return {ClipStatus::failed, failure.what(), frames, seconds()};
+            return {ClipStatus::failed, Error(BatchCode::clipFailed, failure.what()), frames,
+                    seconds()};
         }
     }
 
@@ -161,7 +164,8 @@ private:
         case ClipStatus::failed:
             ++failed_;
             failures_.push_back({clip, outcome});
-            fmt::print(stderr, "Failed: {}: {}\n", clip.input.string(), outcome.error);
+            fmt::print(stderr, "Failed: {}: {}\n", clip.input.string(),
+                       outcome.error->description());
             break;
         case ClipStatus::skipped:
             ++skipped_;
@@ -184,7 +188,7 @@ private:
             {"status", statusName(outcome.status)},
         };
         if (outcome.status == ClipStatus::failed)
-            line["error"] = outcome.error;
+            line["error"] = errorJson(*outcome.error);
         line["frames"] = outcome.frames;
         line["seconds"] = outcome.seconds;
         // File names need not be UTF-8; JSON text must be.
@@ -223,7 +227,7 @@ private:
             fmt::print("Batch: {}: {}.\n", clipCount(clips_.size()), counts);
         }
         for (const auto& [clip, outcome] : failures_)
-            fmt::print("Failed: {}: {}\n", clip.input.string(), outcome.error);
+            fmt::print("Failed: {}: {}\n", clip.input.string(), outcome.error->description());
         std::fflush(stdout);
         bool reportLost = report_ && !report_->good();
         if (reportLost)
@@ -264,8 +268,8 @@ int runBatch(const BatchArguments& args) {
     std::vector<BatchClip> clips;
     try {
         clips = planBatch({args.inputs.begin(), args.inputs.end()}, args.outputDir);
-    } catch (const BatchPlanError& error) {
-        return usageError(error.what());
+    } catch (const Error& error) {
+        return usageError(error.description());
     }
     if (!args.shard.empty())
         clips = takeShard(clips, *parseShard(args.shard));

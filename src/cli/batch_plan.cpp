@@ -8,6 +8,7 @@
 
 #include <fmt/format.h>
 
+#include "core/error.hpp"
 #include "exporter/exporter.hpp"
 
 namespace vantrel::cli {
@@ -22,7 +23,7 @@ struct Found {
 };
 
 [[noreturn]] void cannotRead(const fs::path& path, const std::error_code& error) {
-    throw BatchPlanError(fmt::format("cannot read {}: {}", path.string(), error.message()));
+    throw Error(BatchCode::unreadableInput, {}, FileError(error.value(), "read", path));
 }
 
 fs::path identityOf(const fs::path& path) {
@@ -123,14 +124,12 @@ std::vector<BatchClip> planBatch(const std::vector<fs::path>& inputs, const fs::
     for (const auto& clip : clips) {
         auto [at, added] = byOutput.emplace(outputIdentityOf(clip.output), &clip);
         if (!added)
-            collisions +=
-                fmt::format("\n  {} and {} would both be written to {}", at->second->input.string(),
-                            clip.input.string(), clip.output.string());
+            collisions += fmt::format("{}{} and {} would both be written to {}",
+                                      collisions.empty() ? "" : "; ", at->second->input.string(),
+                                      clip.input.string(), clip.output.string());
     }
     if (!collisions.empty())
-        throw BatchPlanError("two clips share an output name; grade them in separate batches "
-                             "or rename one:" +
-                             collisions);
+        throw Error(BatchCode::sharedOutput, collisions);
     return clips;
 }
 

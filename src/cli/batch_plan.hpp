@@ -6,23 +6,17 @@
 #include <cstddef>
 #include <filesystem>
 #include <optional>
-#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "core/error.hpp"
 
 namespace vantrel::cli {
 
 struct BatchClip {
     std::filesystem::path input;  // as found: the argument, or the folder joined with the rest
     std::filesystem::path output; // under the output folder
-};
-
-// A batch that cannot be planned (an unreadable folder, two clips with one output).
-// Nothing has been written when it is thrown.
-class BatchPlanError : public std::runtime_error {
-public:
-    using std::runtime_error::runtime_error;
 };
 
 // "mp4", "mov" or "m4v" in any letter case: what a folder contributes.
@@ -37,8 +31,10 @@ bool isVideoName(const std::filesystem::path& path);
 //   first reached;
 // - a file that is another clip's output is no clip (a batch written into, or below,
 //   its own input folder must not grade its results on the next run).
-// The list is sorted by input path, byte by byte. Throws BatchPlanError when an
-// input is missing or unreadable, or when two clips would be written to one output.
+// The list is sorted by input path, byte by byte. Throws an Error of domain "batch"
+// (nothing written) when an input is missing or unreadable (BatchCode::unreadableInput,
+// the file system's failure as the cause), or when two clips would be written to one
+// output (BatchCode::sharedOutput, the detail naming them).
 std::vector<BatchClip> planBatch(const std::vector<std::filesystem::path>& inputs,
                                  const std::filesystem::path& outputDir);
 

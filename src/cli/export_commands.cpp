@@ -9,6 +9,7 @@
 #include <nlohmann/json.hpp>
 
 #include "cli/commands.hpp"
+#include "cli/error_report.hpp"
 #include "cli/signals.hpp"
 #include "exporter/exporter.hpp"
 
@@ -159,7 +160,7 @@ int runExport(const ExportArguments& args) {
         return 130;
     } catch (const Error& error) {
         progress.clear();
-        fmt::print(stderr, "{}\n", error.description());
+        printError(error);
         return 1;
     }
 }
@@ -226,7 +227,7 @@ void addExportCommands(CLI::App& app, int& exitCode) {
         try {
             exitCode = runPlan(planArgs);
         } catch (const Error& error) {
-            fmt::print(stderr, "{}\n", error.description());
+            printError(error);
             exitCode = 1;
         }
     });

@@ -9,6 +9,7 @@
 #include <fmt/format.h>
 
 #include "cli/commands.hpp"
+#include "cli/error_report.hpp"
 #include "core/error.hpp"
 
 int main(int argc, char** argv) {
@@ -31,7 +32,7 @@ int main(int argc, char** argv) {
         // usage error, whatever code CLI11 gives it.
         return app.exit(e) == 0 ? 0 : 2;
     } catch (const vantrel::Error& e) {
-        fmt::print(stderr, "{}\n", e.description());
+        vantrel::cli::printError(e);
         return 1;
     } catch (const std::exception& e) {
         fmt::print(stderr, "vantrel-cli: {}\n", e.what());

@@ -17,17 +17,6 @@ namespace vantrel {
 
 namespace {
 
-std::string cubeReason(int code) {
-    switch (code) {
-    case 1:
-        return "The LUT has no usable size: LUT_3D_SIZE (and LUT_1D_SIZE, when given) must be 2 or "
-               "more.";
-    case 2:
-        return "The LUT has fewer entries than its size needs.";
-    }
-    return "The LUT could not be read.";
-}
-
 // 33³ entries of four floats: the usual cube size needs no growth.
 constexpr std::size_t reservedFloats = 143748;
 // From this edge size on N³ no longer fits a signed 64-bit integer.
@@ -177,16 +166,17 @@ public:
 
     CubeLUT finish() {
         if (!cubeSize_.value || *cubeSize_.value < 2)
-            throw CubeError(1, shaperSize_.given ? "a 1D LUT without a 3D cube cannot be applied"
-                                                 : std::string());
+            throw CubeError(CubeCode::noSize, shaperSize_.given
+                                                  ? "a 1D LUT without a 3D cube cannot be applied"
+                                                  : std::string());
         const std::int64_t n = *cubeSize_.value;
         if (n >= firstOverflowingSize)
-            throw CubeError(2);
+            throw CubeError(CubeCode::tooFewEntries);
         const auto entries = static_cast<std::uint64_t>(n * n * n);
         const std::uint64_t rows = floats_.size() / 4;
         if (!shaperSize_.given) {
             if (rows < entries)
-                throw CubeError(2);
+                throw CubeError(CubeCode::tooFewEntries);
             if (cubeRange_.given && !(cubeRange_.value && isUnit(*cubeRange_.value)))
                 warn("The LUT's LUT_3D_INPUT_RANGE is ignored without a LUT_1D_SIZE shaper: the "
                      "LUT is read as covering 0 to 1.");
@@ -198,12 +188,14 @@ public:
         }
 
         if (!shaperSize_.value || *shaperSize_.value < 2)
-            throw CubeError(1, "the LUT_1D_SIZE line does not give a size of 2 or more");
+            throw CubeError(CubeCode::noSize,
+                            "the LUT_1D_SIZE line does not give a size of 2 or more");
         const auto shaperRows = static_cast<std::uint64_t>(*shaperSize_.value);
         if (rows < shaperRows || rows - shaperRows < entries)
-            throw CubeError(2, fmt::format("a {}-entry shaper and a {}-point cube need {} "
-                                           "entries",
-                                           shaperRows, n, shaperRows + entries));
+            throw CubeError(CubeCode::tooFewEntries,
+                            fmt::format("a {}-entry shaper and a {}-point cube need {} "
+                                        "entries",
+                                        shaperRows, n, shaperRows + entries));
         warnSurplus(rows - shaperRows - entries,
                     fmt::format("LUT_1D_SIZE {} and LUT_3D_SIZE {} need", shaperRows, n));
         const std::span<const float> all(floats_);
@@ -308,9 +300,6 @@ private:
 };
 
 } // namespace
-
-CubeError::CubeError(int code, std::string cause)
-    : Error("cube", code, cubeReason(code), std::move(cause)) {}
 
 CubeLUT Exporter::parseCube(std::string_view text) {
     // A byte-order mark would otherwise make the first line (often the size) unreadable.

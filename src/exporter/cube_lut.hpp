@@ -37,10 +37,10 @@ private:
 // The most bytes of LUT text read from a file: more than a 129-point cube needs.
 inline constexpr std::size_t maxLutFileBytes = std::size_t{64} << 20;
 
-// Domain "cube". Code 1: no usable size. Code 2: fewer entries than the size needs.
+// Domain "cube"; the codes are CubeCode's.
 class CubeError : public Error {
 public:
-    explicit CubeError(int code, std::string cause = {});
+    explicit CubeError(CubeCode code, std::string detail = {}) : Error(code, std::move(detail)) {}
 };
 
 } // namespace vantrel

@@ -21,39 +21,8 @@ namespace vantrel {
 
 namespace {
 
-constexpr int inputEndedEarly = 10;
-constexpr int lutTooLarge = 12;
-
-const char* exportReason(int code) {
-    switch (code) {
-    case 1:
-        return "The input has no video track.";
-    case 2:
-        return "The input's video track cannot be decoded.";
-    case 3:
-        return "The encoder does not accept the video settings.";
-    case 4:
-        return "The output file could not be started.";
-    case 5:
-        return "The input could not be read.";
-    case 6:
-        return "Encoding stopped before all frames were written.";
-    case 7:
-        return "The output file could not be finished.";
-    case 8:
-        return "The output file is one of the files the export reads; choose another output file.";
-    case 9:
-        return "No colour-cube filter is available.";
-    case inputEndedEarly:
-        return "The input ended before its last frame.";
-    case lutTooLarge:
-        return "The LUT is larger than the colour-cube filter can hold.";
-    case ExportCancelled::code:
-        return "The export was cancelled.";
-    default:
-        return "The export failed.";
-    }
-}
+constexpr int inputEndedEarly = static_cast<int>(ExportCode::inputEndedEarly);
+constexpr int lutTooLarge = static_cast<int>(ExportCode::lutTooLarge);
 
 // Everything the run settles before it touches the output location.
 struct Preparation {
@@ -172,10 +141,11 @@ void runPipeline(FramePipelineContext& context) {
     if (reader.status() == media::ReaderStatus::failed) {
         writer.cancelWriting();
         const auto& error = reader.error();
-        if (error && error->domain() == "media" &&
-            error->code() == static_cast<int>(MediaFailure::endedEarly))
-            throw ExportError(inputEndedEarly, error->cause());
-        throw ExportError(5, error ? error->description() : std::string());
+        if (error && error->is(MediaCode::endedEarly))
+            throw ExportError(inputEndedEarly, error->detail());
+        if (error)
+            throw ExportError(ExportCode::inputUnreadable, {}, *error);
+        throw ExportError(ExportCode::inputUnreadable);
     }
 
     context.writerInput.markAsFinished();
@@ -195,11 +165,6 @@ std::int64_t expectedFrames(double durationSeconds, double fps) {
 
 } // namespace
 
-ExportError::ExportError(int code, std::string cause)
-    : Error("export", code, exportReason(code), std::move(cause)) {}
-
-ExportCancelled::ExportCancelled() : ExportError(code) {}
-
 LutText Exporter::resolveLutText(const std::optional<std::filesystem::path>& lutOverrideURL,
                                  const Job& job) {
     if (!lutOverrideURL)
@@ -216,7 +181,7 @@ LutText Exporter::resolveLutText(const std::optional<std::filesystem::path>& lut
         else
             return {std::move(text), {}};
     } catch (const Error& error) {
-        why = fmt::format("cannot be read ({})", error.cause());
+        why = fmt::format("cannot be read ({})", error.detail());
     }
     return {job.grade().lutCube(),
             {fmt::format("The LUT file \"{}\" {}; the job's own LUT is used instead.",
@@ -305,11 +270,13 @@ ExportResult Exporter::exportVideo(const ExportRequest& request, const ExportOpt
     writer.addInput(writerInput);
 
     if (!writer.startWriting())
-        throw ExportError(4, writer.error() ? writer.error()->description() : std::string());
+        throw writer.error() ? ExportError(ExportCode::outputNotStarted, {}, *writer.error())
+                             : ExportError(ExportCode::outputNotStarted);
     writer.startSession(media::MediaTime{0, p.timebase.timescale});
     if (!reader.startReading()) {
         writer.cancelWriting();
-        throw ExportError(5, reader.error() ? reader.error()->description() : std::string());
+        throw reader.error() ? ExportError(ExportCode::inputUnreadable, {}, *reader.error())
+                             : ExportError(ExportCode::inputUnreadable);
     }
 
     media::PictureFitter fitter(static_cast<int>(p.encoded.width),

@@ -16,6 +16,7 @@
 #include "core/error.hpp"
 #include "exporter/cube_lut.hpp"
 #include "exporter/encoding_rules.hpp"
+#include "exporter/export_error.hpp"
 #include "exporter/job.hpp"
 
 namespace vantrel {
@@ -28,24 +29,6 @@ struct ExportResult {
     // What the run read but could not apply as the files may have meant (see
     // CubeLUT::warnings and resolveLutText); the export went ahead regardless.
     std::vector<std::string> warnings;
-};
-
-// Domain "export". Codes 1 to 7 follow the steps of the run; 8: the output names
-// one of the run's inputs (video, job or LUT file); 9: no colour-cube filter; 10:
-// the input ended before the last frame its index lists (the cause gives the
-// count); 11: cancelled (ExportCancelled); 12: the LUT is larger than the filter's
-// cube.
-class ExportError : public Error {
-public:
-    explicit ExportError(int code, std::string cause = {});
-};
-
-// The run was stopped through its cancellation token: not a failure. Domain
-// "export", code ExportCancelled::code; callers catch it by type before Error.
-class ExportCancelled : public ExportError {
-public:
-    static constexpr int code = 11;
-    ExportCancelled();
 };
 
 // Frames handed to the encoder so far and the expected total (duration × rate,

@@ -27,21 +27,6 @@ std::string kindName(Kind kind) {
     return "unknown";
 }
 
-std::string kindReason(Kind kind) {
-    switch (kind) {
-    case Kind::dataCorrupted:
-        return "The job file is not well-formed JSON, is too large or too deeply nested, or holds "
-               "a number that cannot be used.";
-    case Kind::typeMismatch:
-        return "A value in the job file has the wrong type.";
-    case Kind::keyNotFound:
-        return "The job file lacks a required key.";
-    case Kind::valueNotFound:
-        return "A required value in the job file is null.";
-    }
-    return "The job file could not be read.";
-}
-
 std::string makeSummary(Kind kind, const std::string& path, const std::string& key,
                         const std::string& detail) {
     std::string summary = kindName(kind);
@@ -351,8 +336,8 @@ Job::Output decodeOutput(const Json& output) {
 } // namespace
 
 JobDecodingError::JobDecodingError(Kind kind, std::string path, std::string key, std::string detail)
-    : Error("job", static_cast<int>(kind), kindReason(kind), makeSummary(kind, path, key, detail)),
-      kind_(kind), path_(std::move(path)), key_(std::move(key)), summary_(cause()) {}
+    : Error(kind, makeSummary(kind, path, key, detail)), kind_(kind), path_(std::move(path)),
+      key_(std::move(key)) {}
 
 Job Job::decode(std::string_view bytes) {
     const Json document = parseDocument(bytes);

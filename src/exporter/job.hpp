@@ -63,10 +63,11 @@ private:
     Grade grade_;
 };
 
-// Why a job file could not be decoded. Domain "job", code the kind's number.
+// Why a job file could not be decoded. Domain "job", code the kind (JobCode); the
+// detail says what and where, e.g. `keyNotFound: "lutCube" at grade`.
 class JobDecodingError : public Error {
 public:
-    enum class Kind { dataCorrupted = 1, typeMismatch = 2, keyNotFound = 3, valueNotFound = 4 };
+    using Kind = JobCode;
 
     // `path` is where it happened ("" for the top level, "output", "grade"); `key`
     // the key concerned, or empty; `detail` more words, e.g. where the JSON broke.
@@ -75,14 +76,11 @@ public:
     Kind kind() const { return kind_; }
     const std::string& path() const { return path_; }
     const std::string& key() const { return key_; }
-    // E.g. `keyNotFound: "lutCube" at grade`.
-    const std::string& summary() const { return summary_; }
 
 private:
     Kind kind_;
     std::string path_;
     std::string key_;
-    std::string summary_;
 };
 
 } // namespace vantrel

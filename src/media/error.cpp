@@ -145,14 +145,20 @@ void captureLibraryLog() {
 }
 
 MediaError::MediaError(int averror, std::string_view action, LibraryLog* log)
-    : Error("media", averror, fmt::format("Could not {}.", action), averrorText(averror, log)) {}
+    : Error("media", static_cast<int>(MediaCode::library), fmt::format("could not {}", action),
+            averrorText(averror, log), averror) {}
 
-MediaError::MediaError(MediaFailure failure, std::string_view action, std::string_view detail)
-    : Error("media", static_cast<int>(failure), fmt::format("Could not {}.", action),
+MediaError::MediaError(MediaCode code, std::string_view action, std::string_view detail)
+    : Error("media", static_cast<int>(code), fmt::format("could not {}", action),
             std::string(detail)) {}
 
+MediaError::MediaError(MediaCode code, std::string_view action, std::string_view detail,
+                       const Error& cause)
+    : Error("media", static_cast<int>(code), fmt::format("could not {}", action),
+            std::string(detail), 0, &cause) {}
+
 MediaError::MediaError(std::string_view action, std::string_view detail)
-    : MediaError(MediaFailure::unsupported, action, detail) {}
+    : MediaError(MediaCode::unsupported, action, detail) {}
 
 int check(int rc, std::string_view action, LibraryLog* log) {
     if (rc < 0)

@@ -12,15 +12,8 @@ struct AVFormatContext;
 
 namespace vantrel {
 
-// Media failures that carry no FFmpeg return code. Their codes are positive, so
-// they never meet an AVERROR value (always negative).
-enum class MediaFailure {
-    unsupported = 1,  // the libraries cannot do this with these parameters
-    misuse = 2,       // an object was used out of order (no input, never started)
-    noVideo = 3,      // finishing would leave a movie without pictures
-    wrongPicture = 4, // a picture does not match what the encoder was opened for
-    endedEarly = 5    // the file ended before the last sample its index lists
-};
+// The media failures of our own, by their old name.
+using MediaFailure = MediaCode;
 
 // Collects the error-level lines FFmpeg logs for one object (a decoder with its
 // frame threads, an encoder with its own threads, a muxer) on whichever thread
@@ -69,15 +62,18 @@ private:
 // before they use the libraries.
 void captureLibraryLog();
 
-// A negative FFmpeg return code, with what we were doing when it came, or a
-// media failure of our own. Domain "media".
+// A failure of the media layer: domain "media", reason "could not <action>".
 class MediaError : public Error {
 public:
-    // Code the AVERROR value; the cause adds what `log` (or, without one, the
-    // log of this thread's current Scope) kept.
+    // MediaCode::library, libraryCode the AVERROR value; the detail is av_strerror's
+    // text and the last line `log` (or, without one, the log of this thread's
+    // current Scope) kept.
     MediaError(int averror, std::string_view action, LibraryLog* log = nullptr);
-    MediaError(MediaFailure failure, std::string_view action, std::string_view detail);
-    // A request the libraries cannot carry out: MediaFailure::unsupported.
+    MediaError(MediaCode code, std::string_view action, std::string_view detail);
+    // With the error that made this step fail.
+    MediaError(MediaCode code, std::string_view action, std::string_view detail,
+               const Error& cause);
+    // A request the libraries cannot carry out: MediaCode::unsupported.
     MediaError(std::string_view action, std::string_view detail);
 };
 

@@ -83,7 +83,8 @@ TEST(BatchPlanTest, TwoClipsForOneOutputAreRefusedBeforeAnythingIsWritten) {
         try {
             plan({names, {fs::path(names[0]).parent_path(), fs::path(names[1]).parent_path()}, {}});
             ADD_FAILURE() << "no collision found for " << names[0] << " and " << names[1];
-        } catch (const BatchPlanError& error) {
+        } catch (const Error& error) {
+            EXPECT_TRUE(error.is(BatchCode::sharedOutput)) << error.what();
             for (const auto& name : names)
                 EXPECT_NE(std::string(error.what()).find(name), std::string::npos) << error.what();
         }
