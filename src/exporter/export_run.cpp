@@ -13,6 +13,7 @@
 #include "media/dispatch.hpp"
 #include "media/error.hpp"
 #include "media/files.hpp"
+#include "media/partial_files.hpp"
 #include "media/picture_fitter.hpp"
 #include "media/reader.hpp"
 #include "media/writer.hpp"
