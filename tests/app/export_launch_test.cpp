@@ -1,6 +1,6 @@
 // Exports started from the window: a real export to "Done: " and the reveal, a real
-// failure to the alert, the save panel when no output is set, the busy state, and
-// closing or destroying a window while its export runs.
+// failure to the alert, the busy state, and closing or destroying a window while its
+// export runs.
 
 #include <atomic>
 #include <condition_variable>
@@ -127,32 +127,6 @@ private slots:
         QVERIFY(!view.state().showError);
         QTRY_VERIFY(!view.findChild<QMessageBox*>("alert"));
         QVERIFY(!QFile::exists(folder.filePath("never.mov")));
-    }
-
-    // Without a job nothing happens; without an output the save panel asks, and a
-    // cancel leaves everything as it was.
-    void startNeedsJobInputAndOutput() {
-        std::optional<ExportRequest> seen;
-        ScriptedDesktop desktop;
-        WindowState noJob = readyState();
-        noJob.jobURL.reset();
-        ContentView view(desktop, recordingExport(seen), noJob);
-        view.startExport();
-        view.applyDroppedFile(toLocation(job));
-        desktop.panelAnswers = {std::nullopt, folder.filePath("chosen.mp4")};
-        view.startExport();
-        QCoreApplication::processEvents();
-        QVERIFY(!seen);
-        QCOMPARE(view.state().statusText, QString("Ready"));
-        QCOMPARE(view.state().outputURL, std::nullopt);
-
-        QTest::mouseClick(part<QPushButton>(view, "exportButton"), Qt::LeftButton);
-        QTRY_VERIFY(!view.state().isExporting);
-        QCOMPARE(desktop.panelsShown.size(), 2);
-        QCOMPARE(desktop.panelsShown[1].proposedName, QString("clip_vantrel_10bit.mov"));
-        QVERIFY(seen);
-        QCOMPARE(toQString(seen->outputPath), folder.filePath("chosen.mp4"));
-        QCOMPARE(view.state().statusText, "Done: " + folder.filePath("chosen.mp4"));
     }
 
     // Busy look while running, progress beside the spinner, the rest still usable, and

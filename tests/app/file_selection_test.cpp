@@ -127,21 +127,16 @@ private slots:
         QCOMPARE(view->state().inputURL, std::nullopt);
     }
 
-    // Entering the zone switches the hint on, leaving it for another part of the window
-    // switches it off; only the zone takes drops.
+    // Only the zone takes a drag, and its hint follows the drag in and out.
     void hoverFollowsTheDrag() {
         const QPoint zone = centreOf(*view, "dropZone"), status = centreOf(*view, "status");
         Drag drag(*view, urlData({"/in/clip.mov"}));
         QVERIFY(!drag.enter(status));
         QVERIFY(drag.move(zone));
-        QVERIFY(part<DropZone>(*view, "dropZone")->highlighted());
         QCOMPARE(shown(*view, "dropHint"), QString("Drop now…"));
         QVERIFY(!drag.move(status));
-        QVERIFY(!part<DropZone>(*view, "dropZone")->highlighted());
         QCOMPARE(shown(*view, "dropHint"), QString("Or use the buttons below"));
         QVERIFY(!drag.drop(status));
-        QCoreApplication::processEvents();
-        QCOMPARE(view->state().inputURL, std::nullopt);
     }
 
     // Open panels ask for their types and a cancel changes nothing; the first input

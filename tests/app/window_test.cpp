@@ -1,5 +1,5 @@
 // The window as a function of its state: when the export button is enabled, the
-// progress and version lines, the bitrate read through the window, long texts.
+// progress and version lines, what starting an export asks for, long texts.
 
 #include <QApplication>
 #include <QLabel>
@@ -43,7 +43,7 @@ private slots:
         } cases[] = {{0, 10, 1, "0%"},
                      {5, 10, 2, "50%, 0:02 left"},
                      {1, 3, 44.75, "33%, 1:30 left"},
-                     {7, 0, 1, "7 frames"},
+                     {7, 0, 1, "7 frame(s)"},
                      // More frames than the index listed: done, with nothing left.
                      {30, 10, 6, "100%, 0:00 left"}};
         for (const auto& c : cases)
@@ -52,24 +52,33 @@ private slots:
         QCOMPARE(ContentView::versionLine("1.2.3", ""), QString("v1.2.3 (?)"));
     }
 
-    // Typed into the field, read when the export starts (the engine's own tests
-    // cover the reading of the text).
-    void bitrateIsReadWhenTheExportStarts() {
-        for (const auto& [typed, bps] : {std::pair{QString(" 12,5 "), qint64(12'500'000)},
-                                         std::pair{QString("12 Mbps"), qint64(-1)}}) {
-            std::optional<ExportRequest> seen;
-            WindowState state;
-            state.jobURL = "/in/job.json";
-            state.inputURL = "/in/clip.mov";
-            state.outputURL = "/in/out.mov";
-            ContentView view(desktop, recordingExport(seen), state);
-            QTest::keyClicks(part<QLineEdit>(view, "bitrateField"), typed);
-            QCOMPARE(view.state().bitrateMbps, typed);
-            view.startExport();
-            QTRY_VERIFY(!view.state().isExporting);
-            QVERIFY(seen);
-            QCOMPARE(seen->bitrateOverrideBps.value_or(-1), bps);
-        }
+    // Without a job nothing happens; without an output the save panel asks, and a
+    // cancel leaves everything as it was. The bitrate typed is read when it starts
+    // (the engine's own tests cover the reading of the text).
+    void startNeedsJobAndOutputAndReadsTheBitrate() {
+        std::optional<ExportRequest> seen;
+        WindowState state;
+        state.inputURL = "/in/clip.mov";
+        ContentView view(desktop, recordingExport(seen), state);
+        view.startExport();
+        view.applyDroppedFile("/in/job.json");
+        desktop.panelAnswers = {std::nullopt, "/out/chosen.mp4"};
+        view.startExport();
+        QCoreApplication::processEvents();
+        QVERIFY(!seen);
+        QCOMPARE(view.state().statusText, QString("Ready"));
+        QCOMPARE(view.state().outputURL, std::nullopt);
+
+        QTest::keyClicks(part<QLineEdit>(view, "bitrateField"), " 12,5 ");
+        QCOMPARE(view.state().bitrateMbps, QString(" 12,5 "));
+        QTest::mouseClick(part<QPushButton>(view, "exportButton"), Qt::LeftButton);
+        QTRY_VERIFY(!view.state().isExporting);
+        QCOMPARE(desktop.panelsShown.size(), 2);
+        QCOMPARE(desktop.panelsShown[1].proposedName, QString("clip_vantrel_10bit.mov"));
+        QVERIFY(seen);
+        QCOMPARE(seen->outputPath, Location("/out/chosen.mp4"));
+        QCOMPARE(seen->bitrateOverrideBps, 12'500'000);
+        QCOMPARE(view.state().statusText, QString("Done: /out/chosen.mp4"));
     }
 
     // A long file name is cut at its end; a long status wraps, taller but no wider, and
