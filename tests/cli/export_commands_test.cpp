@@ -2,7 +2,6 @@
 // the signals that stop a run.
 
 #include <csignal>
-#include <fstream>
 #include <string>
 #include <unistd.h>
 
@@ -14,70 +13,57 @@
 namespace vantrel {
 namespace {
 
-using test::identityCube;
-using test::makeClip;
 using test::shellQuote;
 namespace fs = std::filesystem;
-
-const std::string cli = VANTREL_CLI_PATH;
 
 class ExportCommandTest : public ::testing::Test {
 protected:
     test::ScratchDir dir;
-    fs::path job = dir / "job.json";
     fs::path clip = dir / "clip.mp4";
     fs::path out = dir / "out.mov";
 
     void SetUp() override {
-        std::ofstream(job)
-            << nlohmann::json{{"version", 1}, {"grade", {{"lutCube", identityCube}}}}.dump();
-        makeClip("-f lavfi -i testsrc2=size=64x48:rate=25:duration=0.2 -c:v libx264 -preset "
-                 "ultrafast -pix_fmt yuv420p",
-                 clip);
+        test::writeIdentityJob(dir / "job.json");
+        test::makeClip(
+            "-f lavfi -i testsrc2=size=64x48:rate=25:duration=0.2 -c:v libx264 -pix_fmt yuv420p",
+            clip);
     }
-    std::string command(const std::string& verb, const std::string& rest = "") const {
-        return shellQuote(cli) + " " + verb + " --job " + shellQuote(job.string()) + " --input " +
-               shellQuote(clip.string()) + " " + rest;
-    }
-    std::string option(const std::string& name, const fs::path& path) const {
-        return " " + name + " " + shellQuote(path.string());
+    // `vantrel-cli <verb> --job … --input … <rest>`; "{out}" in `rest` is the output.
+    std::string cli(const std::string& verb, std::string rest = "") const {
+        if (auto at = rest.find("{out}"); at != std::string::npos)
+            rest.replace(at, 5, "--output " + shellQuote(out.string()));
+        return shellQuote(VANTREL_CLI_PATH) + " " + verb + " --job " +
+               shellQuote((dir / "job.json").string()) + " --input " + shellQuote(clip.string()) +
+               " " + rest;
     }
     std::string lut(const std::string& name, const std::string& text) const {
         test::writeFile(dir / name, text);
-        return option("--lut", dir / name);
-    }
-    std::vector<std::string> partials() const {
-        std::vector<std::string> found;
-        for (const auto& name : test::folderEntries(dir.path()))
-            if (name.find(".vantrel-partial-") != std::string::npos)
-                found.push_back(name);
-        return found;
+        return " --lut " + shellQuote((dir / name).string());
     }
 };
 
 TEST_F(ExportCommandTest, ExportsNextToTheInputOrFailsWithTheReasonOnStderr) {
-    auto result = test::run(command("export", "--preset ultrafast"));
-    const auto expected = dir / "clip_vantrel_10bit.mp4";
+    auto result = test::run(cli("export", "--preset ultrafast"));
     EXPECT_EQ(result.exitCode, 0) << result.err;
-    EXPECT_EQ(result.out, "Done: " + expected.string() + "\n");
+    EXPECT_EQ(result.out, "Done: " + (dir / "clip_vantrel_10bit.mp4").string() + "\n");
     EXPECT_EQ(result.err, "") << "no progress line when stderr is not a terminal";
-    EXPECT_TRUE(fs::exists(expected));
+    EXPECT_TRUE(fs::exists(dir / "clip_vantrel_10bit.mp4"));
 
-    auto badLut = test::run(
-        command("export", lut("bad.cube", "LUT_3D_SIZE 2\n0 0 0\n") + option("--output", out)));
+    auto badLut = test::run(cli("export", "{out}" + lut("bad.cube", "LUT_3D_SIZE 2\n0 0 0\n")));
     EXPECT_EQ(badLut.exitCode, 1);
     EXPECT_EQ(badLut.out, "");
     EXPECT_TRUE(test::reportsError(badLut.err, "cube", 2)) << badLut.err;
     EXPECT_FALSE(fs::exists(out));
-    auto ontoInput = test::run(command("export", option("--output", clip)));
+    auto ontoInput = test::run(cli("export", "--output " + shellQuote(clip.string())));
     EXPECT_EQ(ontoInput.exitCode, 1);
     EXPECT_TRUE(test::reportsError(ontoInput.err, "export", 8)) << ontoInput.err;
 }
 
 TEST_F(ExportCommandTest, UsageErrorsExitTwo) {
-    for (const std::string& args : {shellQuote(cli) + " export --input x.mp4",
-                                    command("export", "--preset warp"), shellQuote(cli) + " frob",
-                                    shellQuote(cli) + " plan --job /none.json --input /none.mp4"}) {
+    const std::string bare = shellQuote(VANTREL_CLI_PATH);
+    for (const std::string& args :
+         {bare + " export --input x.mp4", cli("export", "--preset warp"), bare + " frob",
+          bare + " plan --job /no.json --input /no.mp4"}) {
         auto result = test::run(args);
         EXPECT_EQ(result.exitCode, 2) << args << "\n" << result.err;
         EXPECT_FALSE(result.err.empty()) << args;
@@ -85,20 +71,19 @@ TEST_F(ExportCommandTest, UsageErrorsExitTwo) {
 }
 
 // What a LUT did not apply is said on stderr, once, by plan and by export; the run
-// goes on. The plan is JSON on stdout, with the bitrate as typed and the source's
-// colour beside the output's, and writes nothing.
+// goes on. The plan is JSON on stdout, with the bitrate as typed, and writes nothing.
 TEST_F(ExportCommandTest, PlanAndWarnings) {
-    auto plan = test::run(command("plan", "--bitrate-mbps 12,5" + option("--output", out) +
-                                              lut("surplus.cube", identityCube + "0.5 0.5 0.5\n")));
+    auto plan =
+        test::run(cli("plan", "--bitrate-mbps 12,5 {out}" +
+                                  lut("surplus.cube", test::identityCube + "0.5 0.5 0.5\n")));
     ASSERT_EQ(plan.exitCode, 0) << plan.err;
     EXPECT_FALSE(fs::exists(out));
     auto json = nlohmann::json::parse(plan.out);
     EXPECT_EQ(json["width"], 64);
     EXPECT_EQ(json["targetBitrate"], 12500000);
-    EXPECT_EQ(json["outputColour"]["range"], "pc");
     auto exported =
-        test::run(command("export", "--preset ultrafast" + option("--output", out) +
-                                        lut("domain.cube", "DOMAIN_MAX 2 2 2\n" + identityCube)));
+        test::run(cli("export", "--preset ultrafast {out}" +
+                                    lut("domain.cube", "DOMAIN_MAX 2 2 2\n" + test::identityCube)));
     EXPECT_EQ(exported.exitCode, 0) << exported.err;
     EXPECT_TRUE(fs::exists(out));
     for (const auto& [result, warning] :
@@ -114,51 +99,51 @@ TEST_F(ExportCommandTest, PlanAndWarnings) {
 TEST_F(ExportCommandTest, AnotherUsersFileInAStickyFolderIsRefusedUpFront) {
     if (::geteuid() != 0 || test::run("command -v setpriv").exitCode != 0)
         GTEST_SKIP() << "needs root to act as another user";
-    auto shared = dir / "shared";
-    fs::create_directory(shared);
-    fs::permissions(shared, fs::perms::all | fs::perms::sticky_bit);
+    out = dir / "shared/out.mov";
+    fs::create_directory(dir / "shared");
+    fs::permissions(dir / "shared", fs::perms::all | fs::perms::sticky_bit);
     fs::permissions(dir.path(), fs::perms::all);
-    std::ofstream(shared / "out.mov") << "root's file";
-    fs::permissions(shared / "out.mov", fs::perms::all);
-    auto result = test::run("setpriv --reuid=65534 --regid=65534 --clear-groups " +
-                            command("export", option("--output", shared / "out.mov")));
+    test::writeFile(out, "root's file");
+    fs::permissions(out, fs::perms::all);
+    auto result =
+        test::run("setpriv --reuid=65534 --regid=65534 --clear-groups " + cli("export", "{out}"));
     EXPECT_EQ(result.exitCode, 1) << result.err;
     EXPECT_TRUE(test::reportsError(result.err, "file", 1)) << result.err;
     EXPECT_NE(result.err.find("another user"), std::string::npos) << "refused before encoding";
-    EXPECT_EQ(test::folderEntries(shared), std::vector<std::string>{"out.mov"});
+    EXPECT_EQ(test::folderEntries(dir / "shared"), std::vector<std::string>{"out.mov"});
 }
 
 // However the run is stopped it exits 130, with the earlier output as it was and no
 // partial file: SIGHUP is a stop like SIGTERM, and a second signal while the first
 // is still unwinding leaves at once but still removes the partial file. (Stopped,
 // the process holds both signals until it goes on, so the second one certainly
-// lands during the first one's unwinding.)
+// lands during the first one's unwinding.) A file-size limit makes the write fail
+// (EFBIG, exit 1) instead of killing the process.
 TEST_F(ExportCommandTest, SignalsStopCleanly) {
-    makeClip("-f lavfi -i testsrc2=size=640x360:rate=25:duration=20 -c:v libx264 -preset "
-             "ultrafast",
-             clip);
+    test::makeClip(
+        "-f lavfi -i testsrc2=size=640x360:rate=25:duration=20 -c:v libx264 -preset ultrafast",
+        clip);
     const std::vector<std::vector<int>> cases = {
         {SIGINT}, {SIGTERM}, {SIGHUP}, {SIGSTOP, SIGINT, SIGTERM, SIGCONT}};
     for (const auto& signals : cases) {
         SCOPED_TRACE(::testing::PrintToString(signals));
-        std::ofstream(out) << "an earlier export";
-        test::Background run(command("export", "--preset slow" + option("--output", out)));
-        ASSERT_TRUE(test::waitForChange(dir.path(), [&] { return !partials().empty(); }));
+        test::writeFile(out, "an earlier export");
+        test::Background run("exec " + cli("export", "--preset slow {out}"));
+        ASSERT_TRUE(test::waitForChange(dir.path(),
+                                        [&] { return !test::partialFiles(dir.path()).empty(); }));
         for (int signal : signals)
             ::kill(run.pid(), signal);
         auto result = run.wait();
         EXPECT_EQ(result.exitCode, 130) << result.err;
         EXPECT_EQ(test::readFile(out), "an earlier export");
-        EXPECT_EQ(partials(), std::vector<std::string>{});
+        EXPECT_EQ(test::partialFiles(dir.path()), std::vector<std::string>{});
     }
-    // A file-size limit makes the write fail (EFBIG) instead of killing the process.
     fs::remove(out);
-    auto limited = test::run("ulimit -f 64; " +
-                             command("export", "--preset ultrafast" + option("--output", out)));
+    auto limited = test::run("ulimit -f 64; " + cli("export", "--preset ultrafast {out}"));
     EXPECT_EQ(limited.exitCode, 1) << limited.err;
     EXPECT_NE(limited.err.find("File too large"), std::string::npos) << limited.err;
     EXPECT_FALSE(fs::exists(out));
-    EXPECT_EQ(partials(), std::vector<std::string>{});
+    EXPECT_EQ(test::partialFiles(dir.path()), std::vector<std::string>{});
 }
 
 } // namespace

@@ -29,7 +29,7 @@ TEST(CommandLine, PrintsOrFails) {
     const struct {
         std::string args;
         int exitCode;
-        std::string out, err, domain;
+        std::string out, err, domain = "";
         int code = 0;
     } cases[] = {{"--version", 0, "vantrel-cli 0.1.0\n", ""},
                  {"lut look.cube --frobnicate", 2, "", "--help"},

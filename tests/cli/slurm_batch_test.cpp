@@ -5,7 +5,6 @@
 #include <fstream>
 
 #include <gtest/gtest.h>
-#include <nlohmann/json.hpp>
 
 #include "support/test_support.hpp"
 
@@ -25,9 +24,7 @@ protected:
 
     void SetUp() override {
         fs::create_directories(rushes);
-        test::writeFile(
-            dir / "job.json",
-            nlohmann::json{{"version", 1}, {"grade", {{"lutCube", test::identityCube}}}}.dump());
+        test::writeIdentityJob(dir / "job.json");
         for (const auto& [name, seconds] : {std::pair{"a.mp4", "0.2"}, std::pair{"b.mp4", "20"}})
             test::makeClip(std::string("-f lavfi -i testsrc2=size=64x48:rate=25:duration=") +
                                seconds + " -c:v libx264 -preset ultrafast",
@@ -49,13 +46,10 @@ protected:
 
 // Cancelled from outside (an operator's scancel): stopped, exit 130.
 TEST_F(SlurmBatchTest, AnOutsideCancelIsAStop) {
-    test::Background batch(tool(slurmBatch()));
+    test::Background batch("exec " + tool(slurmBatch()));
     ASSERT_TRUE(test::waitForChange(dir.path(), [&] { return fs::exists(out); }));
     ASSERT_TRUE(test::waitForChange(out, [&] {
-        for (const auto& name : test::folderEntries(out))
-            if (name.rfind(".b_vantrel_10bit.mp4.vantrel-partial-", 0) == 0)
-                return true;
-        return false;
+        return fs::exists(out / "a_vantrel_10bit.mp4") && !test::partialFiles(out).empty();
     }));
     EXPECT_EQ(test::run(tool("scancel 4242")).exitCode, 0);
     auto result = batch.wait();

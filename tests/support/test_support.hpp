@@ -36,7 +36,8 @@ struct CommandResult {
 // Runs a shell command line, capturing both streams.
 CommandResult run(const std::string& commandLine);
 
-// A shell command line run in the background, its output kept for wait().
+// A shell command line run in the background, its output kept for wait(). Start
+// it with `exec` for pid() to be the program's own. Killed if never waited for.
 class Background {
 public:
     explicit Background(const std::string& commandLine);
@@ -67,6 +68,9 @@ std::string readFile(const std::filesystem::path& path);
 // The names in a folder, sorted: what a run left behind.
 std::vector<std::string> folderEntries(const std::filesystem::path& folder);
 
+// The export's hidden partial files in a folder.
+std::vector<std::string> partialFiles(const std::filesystem::path& folder);
+
 // Makes a clip with ffmpeg; `args` go between "ffmpeg -y -loglevel error" and the
 // output path. Fails the calling test (ADD_FAILURE) when ffmpeg fails.
 void makeClip(const std::string& args, const std::filesystem::path& output);
@@ -77,5 +81,7 @@ nlohmann::json probe(const std::filesystem::path& file, const std::string& extra
 // The smallest identity LUT: each colour comes out as it went in.
 inline const std::string identityCube =
     "LUT_3D_SIZE 2\n0 0 0\n1 0 0\n0 1 0\n1 1 0\n0 0 1\n1 0 1\n0 1 1\n1 1 1\n";
+// A job file that grades through identityCube.
+void writeIdentityJob(const std::filesystem::path& path);
 
 } // namespace vantrel::test
