@@ -65,6 +65,7 @@ class ExportLaunchTest : public QObject {
 
     QTemporaryDir folder;
     QString job, clip;
+    ScriptedDesktop desktop;
 
     WindowState readyState(const QString& output = {}) const {
         WindowState state;
@@ -82,9 +83,9 @@ private slots:
         writeIdentityJob(job);
         QVERIFY(makeClip(clip));
     }
+    void init() { desktop = ScriptedDesktop(); }
 
     void realExportEndsAtDoneAndCanBeRevealed() {
-        ScriptedDesktop desktop;
         ContentView view(desktop);
         view.show();
         QVERIFY(QTest::qWaitForWindowExposed(&view));
@@ -110,7 +111,6 @@ private slots:
         QVERIFY(makeMedia("-f lavfi -i sine=duration=0.2 -c:a aac", silent));
         WindowState state = readyState(folder.filePath("never.mov"));
         state.inputURL = toLocation(silent);
-        ScriptedDesktop desktop;
         ContentView view(desktop, runExporter, state);
         view.show();
         QVERIFY(QTest::qWaitForWindowExposed(&view));
@@ -118,8 +118,7 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(!view.state().isExporting, 60000);
         QCOMPARE(view.state().statusText, QString("Failed."));
         QVERIFY2(view.state().errorText.contains("export"), qPrintable(view.state().errorText));
-        auto* alert = view.findChild<QMessageBox*>("alert");
-        QVERIFY(alert);
+        auto* alert = part<QMessageBox>(view, "alert");
         QTRY_VERIFY(alert->isVisible());
         QCOMPARE(alert->informativeText(), view.state().errorText);
         QCOMPARE(alert->buttons().size(), 1);
@@ -134,7 +133,6 @@ private slots:
     void busyWhileExporting() {
         HeldExport held;
         held.untilStopped = false;
-        ScriptedDesktop desktop;
         ContentView view(desktop, held.function(), readyState(folder.filePath("busy.mov")));
         view.show();
         QVERIFY(QTest::qWaitForWindowExposed(&view));
@@ -170,12 +168,10 @@ private slots:
     void closingDuringAnExport() {
         QFETCH(bool, quit);
         QFETCH(bool, confirm);
-        HeldExport held;
-        held.untilStopped = confirm;
         QFETCH(bool, failOnStop);
+        HeldExport held;
+        held.untilStopped = desktop.confirmAnswer = confirm;
         held.failOnStop = failOnStop;
-        ScriptedDesktop desktop;
-        desktop.confirmAnswer = confirm;
         const QString output = folder.filePath("held.mov");
         ContentView view(desktop, held.function(), readyState(output));
         view.show();
@@ -211,7 +207,6 @@ private slots:
     // the export and waits for it; the outcome, arriving later, touches nothing.
     void destroyingTheWindowDuringAnExport() {
         HeldExport held;
-        ScriptedDesktop desktop;
         auto* view = new ContentView(desktop, held.function(), readyState("/nowhere/x.mov"));
         view->startExport();
         QTRY_VERIFY(held.started);

@@ -4,7 +4,6 @@
 #include <QFile>
 #include <QLabel>
 #include <QProcess>
-#include <QTimer>
 
 namespace vantrel::app::test {
 
@@ -19,8 +18,6 @@ std::optional<QString> ScriptedDesktop::runPanel(QWidget*, const PanelRequest& r
 
 bool ScriptedDesktop::confirm(QWidget*, const QString& question) {
     questionsAsked << question;
-    if (afterConfirm)
-        QTimer::singleShot(0, afterConfirm);
     return confirmAnswer;
 }
 

@@ -3,7 +3,6 @@
 // tiny media made with ffmpeg, and access to the window's parts by name.
 
 #include <deque>
-#include <functional>
 #include <optional>
 
 #include <QString>
@@ -24,8 +23,6 @@ public:
     bool confirmAnswer = true;
     QStringList questionsAsked;
     QStringList revealed;
-    // Run by the event loop once the question has been answered and acted on.
-    std::function<void()> afterConfirm;
 
     std::optional<QString> runPanel(QWidget*, const PanelRequest& request) override;
     bool confirm(QWidget*, const QString& question) override;
