@@ -1,18 +1,16 @@
-#Builds the.deb from the finished build tree and checks what it would install : both
-#programs, the desktop entry, the icon and the.cube type, nothing else, and the
-#libraries it depends on, as dpkg - shlibdeps found them.
+# Builds the .deb from the finished build tree and checks what it would install: both
+# programs, the desktop entry, the icon and the .cube type, nothing else, and the
+# libraries it depends on, as dpkg-shlibdeps found them.
 
 get_filename_component(cmake_dir ${CMAKE_COMMAND} DIRECTORY)
 set(out ${BINARY_DIR}/package-test)
 file(REMOVE_RECURSE ${out})
-execute_process(COMMAND ${cmake_dir}/cpack -G DEB -B ${
-    out} --config ${BINARY_DIR}/CPackConfig.cmake
+execute_process(COMMAND ${cmake_dir}/cpack -G DEB -B ${out} --config ${BINARY_DIR}/CPackConfig.cmake
                 RESULT_VARIABLE rc OUTPUT_VARIABLE log ERROR_VARIABLE log)
 if(NOT rc EQUAL 0)
   message(FATAL_ERROR "cpack failed:\n${log}")
 endif()
-file(GLOB debs ${
-    out}/*.deb)
+file(GLOB debs ${out}/*.deb)
 list(LENGTH debs count)
 if(NOT count EQUAL 1)
   message(FATAL_ERROR "expected one package, found: ${debs}")
