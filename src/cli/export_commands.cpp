@@ -61,28 +61,22 @@ ExportRequest requestOf(const ExportArguments& args) {
     return {args.job, lutPath(args), args.input, outputPath(args), bitrateOverride(args)};
 }
 
-nlohmann::json settingsJson(const media::VideoSettings& s) {
-    const auto& c = s.compressionProperties;
-    nlohmann::json compression = {
-        {"profileLevel", c.profileLevel},
-        {"expectedSourceFrameRate", c.expectedSourceFrameRate},
-        {"allowFrameReordering", c.allowFrameReordering},
-        {"maxKeyFrameInterval", c.maxKeyFrameInterval},
-    };
-    if (c.averageBitRate)
-        compression["averageBitRate"] = *c.averageBitRate;
-    if (c.dataRateLimits)
-        compression["dataRateLimits"] = {(*c.dataRateLimits)[0], (*c.dataRateLimits)[1]};
-    return {
-        {"codec", s.codec},
+nlohmann::json settingsJson(const media::EncoderSettings& s) {
+    nlohmann::json json = {
+        {"codec", "hevc"},
+        {"profile", "main10"},
         {"width", s.width},
         {"height", s.height},
-        {"colorProperties",
-         {{"colorPrimaries", media::nameOf(s.colourProperties.colourPrimaries)},
-          {"transferFunction", media::nameOf(s.colourProperties.transferFunction)},
-          {"yCbCrMatrix", media::nameOf(s.colourProperties.yCbCrMatrix)}}},
-        {"compressionProperties", compression},
+        {"timescale", s.timescale},
+        {"frameStep", s.frameStep},
+        {"keyFrameInterval", s.keyFrameInterval},
+        {"allowFrameReordering", s.allowFrameReordering},
     };
+    if (s.targetBitrate)
+        json["targetBitrate"] = *s.targetBitrate;
+    if (s.maxBitrate)
+        json["maxBitrate"] = *s.maxBitrate;
+    return json;
 }
 
 nlohmann::json colourJson(const media::SourceColour& c) {
@@ -171,7 +165,7 @@ int runPlan(const ExportArguments& args) {
     nlohmann::json json = {
         {"fps", plan.fps},
         {"timescale", plan.timebase.timescale},
-        {"step", plan.timebase.step},
+        {"frameStep", plan.timebase.frameStep},
         {"width", plan.size.width},
         {"height", plan.size.height},
         {"encodedWidth", plan.encodedSize.width},
@@ -180,7 +174,7 @@ int runPlan(const ExportArguments& args) {
         {"fileType", media::fileTypeName(plan.fileType)},
         {"lutSize", plan.lutSize},
         {"output", outputPath(args).string()},
-        {"writerSettings", settingsJson(plan.writerSettings)},
+        {"encoderSettings", settingsJson(plan.encoderSettings)},
         {"sourceColour", colourJson(plan.sourceColour)},
         // What the render writes: BT.709 tags, full range, chroma averaged back to the
         // left siting that HEVC assumes when none is tagged. The LUT sees the source's

@@ -19,8 +19,8 @@ constexpr double twoTo63 = 9223372036854775808.0;
 
 constexpr double fallbackFps = 30.0;
 
-constexpr std::int64_t minAverageBitRate = 1'000'000;
-constexpr std::int64_t maxAverageBitRate = 400'000'000;
+constexpr std::int64_t minTargetBitrate = 1'000'000;
+constexpr std::int64_t maxTargetBitrate = 400'000'000;
 
 // The reference point of the resolution-based bitrate: 120 Mbit/s for 3840×2160 at
 // 59.94 frames per second, kept within 20 to 200 Mbit/s.
@@ -57,8 +57,8 @@ std::int64_t roundHalfAwayLimited(double x) {
     return truncateLimited(std::round(x));
 }
 
-OutputSize orientedSize(const media::VideoTrack& track) {
-    const media::Size turned = track.preferredTransform.applyToSize(track.naturalSize);
+OutputSize orientedSize(const media::VideoStream& stream) {
+    const media::Size turned = stream.displayMatrix.applyToSize(stream.size);
     return {absLimited(roundHalfAwayLimited(turned.width)),
             absLimited(roundHalfAwayLimited(turned.height))};
 }
@@ -75,6 +75,13 @@ OutputSize encodedSize(OutputSize size) {
     // Clearing the low bit takes an odd positive side one down.
     return {std::max<std::int64_t>(size.width & ~std::int64_t{1}, 2),
             std::max<std::int64_t>(size.height & ~std::int64_t{1}, 2)};
+}
+
+std::int64_t expectedFrameCount(double durationSeconds, double fps) {
+    const double frames = durationSeconds * fps;
+    if (!std::isfinite(frames) || frames < 1)
+        return 0;
+    return roundHalfAwayLimited(frames);
 }
 
 std::optional<std::int64_t> sourceAverageBitrate(std::optional<std::int64_t> fileSizeBytes,
@@ -125,13 +132,13 @@ std::optional<std::int64_t> Exporter::parseBitrateOverride(std::string_view text
     return truncateLimited(mbps * 1e6);
 }
 
-double Exporter::chooseFps(const media::AssetQueries& asset, std::optional<double> jobFps) {
+double Exporter::chooseFps(const media::SourceQueries& source, std::optional<double> jobFps) {
     if (jobFps && *jobFps > 0)
         return *jobFps;
-    const auto tracks = asset.videoTracks();
-    if (tracks.empty())
+    const auto streams = source.videoStreams();
+    if (streams.empty())
         return fallbackFps;
-    const float nominal = tracks.front().nominalFrameRate;
+    const float nominal = streams.front().frameRate;
     if (!std::isfinite(nominal) || nominal <= 0)
         return fallbackFps;
     // The bounds apply to the single-precision rate widened, not to its decimal
@@ -160,27 +167,22 @@ Timebase Exporter::fpsToTimebase(double fps) {
     return {static_cast<std::int32_t>(rounded), 1};
 }
 
-media::VideoSettings Exporter::makeMain10WriterSettings(std::int64_t width, std::int64_t height,
-                                                        double fps,
-                                                        std::optional<std::int64_t> targetBitrate) {
-    media::VideoSettings settings;
-    settings.codec = "hevc";
+media::EncoderSettings
+Exporter::makeMain10WriterSettings(std::int64_t width, std::int64_t height, double fps,
+                                   std::optional<std::int64_t> targetBitrate) {
+    const Timebase timebase = fpsToTimebase(fps);
+    media::EncoderSettings settings;
     settings.width = width;
     settings.height = height;
-    settings.colourProperties = {media::ColourPrimaries::itu709, media::TransferFunction::itu709,
-                                 media::MatrixTag::itu709};
-
-    auto& compression = settings.compressionProperties;
-    compression.profileLevel = "HEVC_Main10_AutoLevel";
-    compression.expectedSourceFrameRate = roundHalfAwayLimited(fps);
-    compression.allowFrameReordering = false;
+    settings.timescale = timebase.timescale;
+    settings.frameStep = timebase.frameStep;
+    settings.allowFrameReordering = false;
     // Key frames at most about two seconds apart; an infinite rate saturates.
-    compression.maxKeyFrameInterval = std::max<std::int64_t>(roundHalfAwayLimited(2 * fps), 1);
+    settings.keyFrameInterval = std::max<std::int64_t>(roundHalfAwayLimited(2 * fps), 1);
     if (targetBitrate) {
-        const std::int64_t limited =
-            std::clamp(*targetBitrate, minAverageBitRate, maxAverageBitRate);
-        compression.averageBitRate = limited;
-        compression.dataRateLimits = std::array<std::int64_t, 2>{limited / 8, 1};
+        const std::int64_t limited = std::clamp(*targetBitrate, minTargetBitrate, maxTargetBitrate);
+        settings.targetBitrate = limited;
+        settings.maxBitrate = limited;
     }
     return settings;
 }

@@ -1,13 +1,13 @@
 #pragma once
 // The numbers that shape an output file, fixed before any frame is read: frame
 // rate, time base, output size, target bitrate and the encoder's settings.
-// Pure functions of their arguments and of the asset's answers; none throws.
+// Pure functions of their arguments and of the source's answers; none throws.
 
 #include <cstdint>
 #include <optional>
 
-#include "media/asset.hpp"
-#include "media/video_settings.hpp"
+#include "media/encoder_settings.hpp"
+#include "media/source.hpp"
 
 namespace vantrel {
 
@@ -15,7 +15,7 @@ class Job;
 
 struct Timebase {
     std::int32_t timescale = 1;
-    std::int64_t step = 1; // one frame lasts step/timescale seconds
+    std::int64_t frameStep = 1; // one frame lasts frameStep/timescale seconds
     friend bool operator==(const Timebase&, const Timebase&) = default;
 };
 
@@ -29,14 +29,19 @@ struct OutputSize {
 // 64-bit range (NaN gives 0).
 std::int64_t roundHalfAwayLimited(double x);
 
-// The oriented source size: the first track's natural size turned by its
-// transform, each side rounded and made positive.
-OutputSize orientedSize(const media::VideoTrack& track);
+// The oriented source size: the stream's size turned by its display matrix, each
+// side rounded and made positive.
+OutputSize orientedSize(const media::VideoStream& stream);
 // The oriented size reduced by the job's maxWidth, rounded down to even sides of
 // at least 2; the oriented size itself when no reduction applies.
 OutputSize outputSize(OutputSize oriented, std::optional<std::int64_t> maxWidth);
 // HEVC 4:2:0 codes even sides only: each odd side one pixel smaller (never below 2).
 OutputSize encodedSize(OutputSize size);
+
+// Frames an export of `durationSeconds` at `fps` is expected to write: the
+// product rounded (a duration a hair short of whole frames is common); 0 when
+// unknown or below one.
+std::int64_t expectedFrameCount(double durationSeconds, double fps);
 
 // size·8/duration in bits per second, or nothing when either is unusable.
 std::optional<std::int64_t> sourceAverageBitrate(std::optional<std::int64_t> fileSizeBytes,

@@ -41,10 +41,25 @@ using ProgressObserver = std::function<void(std::int64_t framesDone, std::int64_
 // place: a cancelled run never replaces an earlier output.
 using CancellationToken = std::atomic<bool>;
 
+// Seams through which a test makes a run fail or stop at a chosen moment; a
+// run without hooks calls nothing. Both are called from the run's threads, as
+// said, while the run waits for them.
+class ExportHooks {
+public:
+    virtual ~ExportHooks() = default;
+    // On the encoder thread, before frame `index` (from 0) goes to the encoder.
+    // An Error thrown here is the encoder's failure.
+    virtual void beforeEncoding(std::int64_t index) { (void)index; }
+    // On the calling thread, once the file is finished, just before it is
+    // renamed into place.
+    virtual void beforeRename() {}
+};
+
 struct ExportOptions {
     std::string preset = "medium"; // x265 preset
     const CancellationToken* cancellation = nullptr;
     ProgressObserver progress;
+    ExportHooks* hooks = nullptr;
 };
 
 // What one export reads and writes. The output is replaced only by a finished file.
@@ -63,11 +78,11 @@ struct ExportPlan {
     OutputSize size;        // by the output size rule
     OutputSize encodedSize; // what the encoder codes
     std::int64_t targetBitrate = 0;
-    media::FileType fileType = media::FileType::quickTimeMovie;
+    media::FileType fileType = media::FileType::mov;
     std::int64_t lutSize = 0;
-    media::VideoSettings writerSettings;
-    // What goes into the grade: the LUT sees these values as decoded (see
-    // imaging/colour_cube.hpp); the output is BT.709 full range whatever they are.
+    media::EncoderSettings encoderSettings;
+    // What goes into the grade: the LUT sees these values as decoded; the output is BT.709 full
+    // range whatever they are.
     media::SourceColour sourceColour;
     std::vector<std::string> warnings; // as ExportResult's
 };
@@ -104,11 +119,13 @@ public:
 
     static CubeLUT parseCube(std::string_view text);
 
-    static double chooseFps(const media::AssetQueries& asset, std::optional<double> jobFps);
+    static double chooseFps(const media::SourceQueries& source, std::optional<double> jobFps);
     static Timebase fpsToTimebase(double fps);
-    static media::VideoSettings makeMain10WriterSettings(std::int64_t width, std::int64_t height,
-                                                         double fps,
-                                                         std::optional<std::int64_t> targetBitrate);
+    // The encoder's settings for an output of width × height at `fps` (time base
+    // from fpsToTimebase) and the target bitrate, when there is one.
+    static media::EncoderSettings
+    makeMain10WriterSettings(std::int64_t width, std::int64_t height, double fps,
+                             std::optional<std::int64_t> targetBitrate);
 
     // The override LUT text when it can be read as UTF-8 (within maxLutFileBytes),
     // else the job's with a warning saying why.

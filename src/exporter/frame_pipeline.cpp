@@ -1,102 +1,121 @@
 #include "exporter/frame_pipeline.hpp"
 
+#include <exception>
+#include <pthread.h>
+#include <thread>
+
 #include <fmt/format.h>
+
+#include "exporter/hand_off.hpp"
 
 namespace vantrel {
 
 namespace {
 
-void end(FramePipelineContext& c, PipelineOutcome outcome) {
-    c.outcome = std::move(outcome);
-    c.drainSemaphore.release();
+// Two frames in flight: the encoder works on one while the next waits, and the
+// producer grades a third. Every waiting frame pins a pool frame (25 MB at 2160p).
+constexpr std::size_t handOffCapacity = 2;
+
+struct StampedFrame {
+    media::Frame picture;
+    std::int64_t index;
+};
+
+// Throws ExportCancelled when the token is set.
+void checkCancellation(const CancellationToken* token) {
+    if (token && token->load())
+        throw ExportCancelled();
 }
 
-void fail(FramePipelineContext& c, const std::optional<Error>& cause) {
-    end(c, PipelineFailed{cause ? cause->description() : std::string()});
-}
-
-bool writerStopped(const media::AssetWriter& writer) {
-    switch (writer.status()) {
-    case media::WriterStatus::failed:
-    case media::WriterStatus::cancelled:
-        return true;
-    case media::WriterStatus::unknown:
-    case media::WriterStatus::writing:
-    case media::WriterStatus::completed:
-        return false;
-    }
-    return false;
-}
-
-// Grades one decoded picture into a pool buffer and appends it. False when the
-// append was refused; a frame that cannot be made is dropped and counts as done.
-bool appendFrame(FramePipelineContext& c, const media::DecodedPicture& picture) {
-    auto fitted = c.fitter.fit(picture);
-    c.filter.setInputImage(imaging::Image::fromPicture(fitted));
-    auto graded = c.filter.outputImage();
-    if (!graded)
-        return true;
-    auto* pool = c.adaptor.pixelBufferPool();
-    if (!pool)
-        return true;
-    auto buffer = pool->createPixelBuffer();
-    if (!buffer)
-        return true;
-    c.renderingContext.render(
-        *graded, buffer->view(),
-        imaging::Rect{0, 0, static_cast<int>(c.width), static_cast<int>(c.height)}, c.colourSpace);
-    media::MediaTime time{c.frameCounter * c.frameStep, c.timescale};
-    if (!c.adaptor.appendPixelBuffer(std::move(*buffer), time))
-        return false;
-    ++c.frameCounter;
-    if (c.progress && *c.progress)
-        (*c.progress)(c.frameCounter, c.framesExpected);
-    return true;
-}
-
-void pull(FramePipelineContext& c) {
-    // A writer that failed (or was cancelled) while we waited for room calls us
-    // once more; without this check the run would wait forever.
-    if (writerStopped(c.writer)) {
-        fail(c, c.writer.error());
+// The encoder thread's whole life: encode what arrives, then flush and finish.
+// Every failure is left in the hand-off for the producer to see.
+void encodeAll(const PipelineStages& stages, const ExportOptions& options,
+               HandOff<StampedFrame>& handOff, std::exception_ptr& finishFailure) {
+    pthread_setname_np(pthread_self(), "vantrel.encoder");
+    try {
+        while (auto frame = handOff.pop()) {
+            if (options.hooks)
+                options.hooks->beforeEncoding(frame->index);
+            stages.encoder.encode(frame->picture, frame->index * stages.frameStep, stages.muxer);
+        }
+    } catch (const ExportCancelled&) {
+        handOff.fail(std::current_exception());
+        return;
+    } catch (const Error& error) {
+        handOff.fail(std::make_exception_ptr(ExportError(ExportCode::encodingStopped, {}, error)));
+        return;
+    } catch (...) {
+        handOff.fail(std::current_exception());
         return;
     }
-    if (!c.writerInput.isReadyForMoreMediaData())
-        return;
+    // The producer has closed the hand-off and waits in join(): what fails from
+    // here on is reported through finishFailure.
+    try {
+        stages.encoder.flush(stages.muxer, [&] { checkCancellation(options.cancellation); });
+        stages.muxer.finish();
+    } catch (const ExportCancelled&) {
+        finishFailure = std::current_exception();
+    } catch (const Error& error) {
+        finishFailure =
+            std::make_exception_ptr(ExportError(ExportCode::outputNotFinished, {}, error));
+    } catch (...) {
+        finishFailure = std::current_exception();
+    }
+}
+
+// Decodes, fits and grades every picture into a pool frame and hands it over.
+std::int64_t produce(const PipelineStages& stages, const ExportOptions& options,
+                     std::int64_t framesExpected, HandOff<StampedFrame>& handOff) {
+    media::FramePool pool(stages.width, stages.height);
+    std::int64_t count = 0;
     for (;;) {
-        if (c.cancellation && c.cancellation->load()) {
-            end(c, PipelineCancelled{});
-            return;
+        std::optional<media::Frame> picture;
+        try {
+            picture = stages.decoder.next();
+        } catch (const Error& error) {
+            if (error.is(MediaCode::endedEarly))
+                throw ExportError(ExportCode::inputEndedEarly, error.detail());
+            throw ExportError(ExportCode::inputUnreadable, {}, error);
         }
-        if (c.reader.status() != media::ReaderStatus::reading)
-            break;
-        auto picture = c.trackOutput.nextPicture();
         if (!picture)
-            break;
-        if (!appendFrame(c, *picture)) {
-            // The writer's own error, when it has one, says why.
-            fail(c, c.writer.error());
-            return;
+            return count;
+        auto frame = pool.acquire();
+        if (!frame)
+            throw ExportError(ExportCode::encodingStopped, "out of memory for a graded frame");
+        try {
+            stages.grade.render(stages.fitter.fit(*picture), frame->view());
+        } catch (const Error& error) {
+            throw ExportError(ExportCode::encodingStopped, {}, error);
         }
-        if (!c.writerInput.isReadyForMoreMediaData())
-            return;
+        handOff.push({std::move(*frame), count});
+        ++count;
+        if (options.progress)
+            options.progress(count, framesExpected);
     }
-    c.writerInput.markAsFinished();
-    end(c, PipelineDrained{});
 }
 
 } // namespace
 
-void runFramePipeline(FramePipelineContext& c) {
-    if (!std::holds_alternative<std::monostate>(c.outcome))
-        return;
+std::int64_t runFramePipeline(const PipelineStages& stages, const ExportOptions& options,
+                              std::int64_t framesExpected) {
+    HandOff<StampedFrame> handOff(handOffCapacity, options.cancellation);
+    std::exception_ptr finishFailure;
+    std::thread encoderThread([&] { encodeAll(stages, options, handOff, finishFailure); });
+    std::int64_t frames = 0;
     try {
-        pull(c);
-    } catch (const Error& error) {
-        fail(c, error);
-    } catch (const std::exception& error) {
-        end(c, PipelineFailed{fmt::format("grading a frame: {}", error.what())});
+        frames = produce(stages, options, framesExpected, handOff);
+        handOff.close();
+    } catch (...) {
+        // Whatever stopped the producer stops the encoder thread too; its own
+        // failure, when it came first, is what the producer rethrows.
+        handOff.fail(std::current_exception());
+        encoderThread.join();
+        throw;
     }
+    encoderThread.join();
+    if (finishFailure)
+        std::rethrow_exception(finishFailure);
+    return frames;
 }
 
 } // namespace vantrel

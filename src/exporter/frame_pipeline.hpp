@@ -1,69 +1,51 @@
 #pragma once
-// The frame pipeline: moves the pictures of one export from the reader to the
-// writer. The run registers runFramePipeline() with the writer input on its serial
-// queue; every call pulls, grades, renders and appends frames for as long as the
-// input takes more, and wakes the run (drain semaphore) once, when the source has
-// run out or the frames can no longer be delivered.
+// The frames of one export, from the decoder to the muxer, on two threads:
+//
+// - The calling thread decodes, fits and grades one picture at a time into a
+//   pool frame and hands it over, stamped n·frameStep (in 1/timescale seconds)
+//   from a counter, so a variable-rate source comes out at the chosen constant
+//   rate. It stops for good when the decoder runs out or a hand-off fails.
+// - The encoder thread takes frames off the hand-off, encodes them and writes
+//   the packets; once the hand-off is closed and empty it flushes the encoder
+//   (checking the cancellation between packets) and finishes the file.
+//
+// At most two graded frames wait between them, so memory does not grow with the
+// picture size beyond the pool's few frames. A failure on either side fails the
+// hand-off, which the other side sees at its next push or pop; the encoder
+// thread is always joined before run() returns or throws. The progress observer
+// is called on the calling thread after each frame is handed over.
+//
+// Internal to the exporter.
 
 #include <cstdint>
-#include <string>
-#include <variant>
 
 #include "exporter/exporter.hpp"
-#include "imaging/colour_cube.hpp"
-#include "media/dispatch.hpp"
-#include "media/picture_fitter.hpp"
-#include "media/reader.hpp"
-#include "media/writer.hpp"
+#include "imaging/fitter.hpp"
+#include "imaging/grade.hpp"
+#include "media/decoder.hpp"
+#include "media/encoder.hpp"
+#include "media/muxer.hpp"
 
 namespace vantrel {
 
-// How a pipeline ended. Still running: std::monostate.
-struct PipelineDrained {};   // the source ran out; every picture was appended
-struct PipelineCancelled {}; // the cancellation token was set
-struct PipelineFailed {
-    // Why: the writer's or the grading's own description; empty when the writer
-    // refused a frame without saying why.
-    std::string cause;
-};
-using PipelineOutcome =
-    std::variant<std::monostate, PipelineDrained, PipelineCancelled, PipelineFailed>;
-
-// What the run shares with the pipeline. Created by the run after the reader has
-// started and kept alive until the run returns. The pipeline runs only on the
-// run's serial queue; the run reads frameCounter and outcome only after the drain
-// semaphore was signalled, which orders the pipeline's writes before the run's
-// reads.
-struct FramePipelineContext {
-    media::AssetWriterInput& writerInput;
-    media::AssetReader& reader;
-    media::Semaphore& drainSemaphore;
-    media::AssetReaderTrackOutput& trackOutput;
-    imaging::Filter& filter;
-    media::AssetWriterInputPixelBufferAdaptor& adaptor;
-    const imaging::RenderContext& renderingContext;
-    std::int64_t width;
-    std::int64_t height;
-    // Passed to render() as the run's steps do; see colour_cube.hpp for what it changes.
-    imaging::ColourSpace colourSpace;
+// What one run reads from and writes to; owned by the caller of runFramePipeline.
+struct PipelineStages {
+    media::Decoder& decoder;
+    imaging::Fitter& fitter;
+    const imaging::Grade& grade;
+    media::Encoder& encoder;
+    media::Muxer& muxer;
+    int width; // the encoded size
+    int height;
     std::int64_t frameStep;
-    std::int32_t timescale;
-
-    // Ours beyond the run's objects: the writer (to notice it failing while its
-    // input was not ready), the geometry step, cancellation and progress.
-    media::AssetWriter& writer;
-    media::PictureFitter& fitter;
-    const CancellationToken* cancellation = nullptr;
-    const ProgressObserver* progress = nullptr;
-    std::int64_t framesExpected = 0;
-
-    // Shared cells.
-    std::int64_t frameCounter = 0;
-    // Set once, when the run is woken; later calls return at once.
-    PipelineOutcome outcome{};
 };
 
-// One call of the pipeline; see the header comment. Never throws.
-void runFramePipeline(FramePipelineContext& context);
+// Runs the frames through, flushes the encoder and finishes the file (not the
+// rename). Returns the number of frames written. Throws ExportCancelled, and
+// ExportError: inputUnreadable or inputEndedEarly for the decoder's failures,
+// encodingStopped for the grade's and the encoder thread's, outputNotFinished
+// when the file cannot be finished (also when no frame was written).
+std::int64_t runFramePipeline(const PipelineStages& stages, const ExportOptions& options,
+                              std::int64_t framesExpected);
 
 } // namespace vantrel

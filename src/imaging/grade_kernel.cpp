@@ -3,45 +3,30 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
+#include <string>
 #include <system_error>
 #include <thread>
 #include <vector>
 
 #include <fmt/format.h>
 
-#include "media/chroma_siting.hpp"
-#include "media/error.hpp"
+#include "core/error.hpp"
+#include "imaging/chroma.hpp"
 
 namespace vantrel::imaging::kernel {
 
 namespace {
 
-struct Coefficients {
-    double kr;
-    double kb;
-};
-
-Coefficients coefficientsOf(media::YCbCrMatrix matrix) {
-    switch (matrix) {
-    case media::YCbCrMatrix::bt709:
-        return {0.2126, 0.0722};
-    case media::YCbCrMatrix::bt601:
-        return {0.299, 0.114};
-    case media::YCbCrMatrix::bt2020:
-        return {0.2627, 0.0593};
-    }
-    return {0.2126, 0.0722};
-}
-
-template <typename Sample> Sample sampleAt(const media::Plane& plane, int x, int y) {
+template <typename Sample> Sample sampleAt(const Plane& plane, int x, int y) {
     Sample value;
     std::memcpy(&value, plane.data + y * plane.stride + x * std::ptrdiff_t{sizeof(Sample)},
                 sizeof value);
     return value;
 }
 
-void storeCode(const media::Plane& plane, int x, int y, std::uint16_t code) {
+void storeCode(const Plane& plane, int x, int y, std::uint16_t code) {
     std::memcpy(plane.data + y * plane.stride + 2 * std::ptrdiff_t{x}, &code, sizeof code);
 }
 
@@ -98,11 +83,11 @@ std::uint16_t toCode(float v) {
 // Rebuilt, normalised chroma of `plane` at pixel (x, y): vertical taps first,
 // as the vector kernel does.
 template <typename Sample> float chromaAt(const GradeJob& job, int plane, int x, int y) {
-    const media::PictureView& src = job.source;
-    const media::ChromaTaps across =
-        media::chromaTaps(x, src.chromaShiftX, src.siting, false, job.chromaWidth);
-    const media::ChromaTaps down =
-        media::chromaTaps(y, src.chromaShiftY, src.siting, true, job.chromaHeight);
+    const PictureView& src = job.source;
+    const ChromaTaps across =
+        chromaTaps(x, src.chromaShiftX, src.colour.siting, false, job.chromaWidth);
+    const ChromaTaps down =
+        chromaTaps(y, src.chromaShiftY, src.colour.siting, true, job.chromaHeight);
     const auto column = [&](int cx) {
         const float top = sampleAt<Sample>(src.planes[plane], cx, down.first);
         const float bottom = sampleAt<Sample>(src.planes[plane], cx, down.second);
@@ -114,8 +99,8 @@ template <typename Sample> float chromaAt(const GradeJob& job, int plane, int x,
 }
 
 template <typename Sample> void gradeRowsScalar(const GradeJob& job, int rowBegin, int rowEnd) {
-    const media::PictureView& src = job.source;
-    const media::PictureView& dst = job.target;
+    const PictureView& src = job.source;
+    const PictureView& dst = job.target;
     // B′ − Y′ and R′ − Y′ of each column, summed over the row pair.
     std::vector<float> columnB(static_cast<std::size_t>(job.width));
     std::vector<float> columnR(static_cast<std::size_t>(job.width));
@@ -160,39 +145,48 @@ void gradeRowsScalar(const GradeJob& job, int rowBegin, int rowEnd) {
         gradeRowsScalar<std::uint16_t>(job, rowBegin, rowEnd);
 }
 
-bool cpuRunsAvx2() {
+#if defined(__x86_64__)
+// The instruction sets each vector kernel needs that this CPU lacks, or none.
+std::string missingFor(Kind kind) {
     __builtin_cpu_init();
-    return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
+    std::string missing;
+    const auto need = [&](bool has, const char* name) {
+        if (!has)
+            missing += missing.empty() ? name : std::string(", ") + name;
+    };
+    need(__builtin_cpu_supports("avx2"), "AVX2");
+    need(__builtin_cpu_supports("fma"), "FMA");
+    if (kind == Kind::avx512) {
+        need(__builtin_cpu_supports("avx512f"), "AVX-512F");
+        need(__builtin_cpu_supports("avx512bw"), "AVX-512BW");
+        need(__builtin_cpu_supports("avx512dq"), "AVX-512DQ");
+        need(__builtin_cpu_supports("avx512vl"), "AVX-512VL");
+    }
+    return missing;
 }
-
-bool cpuRunsAvx512() {
-    return cpuRunsAvx2() && __builtin_cpu_supports("avx512f") &&
-           __builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512dq") &&
-           __builtin_cpu_supports("avx512vl");
+#else
+std::string missingFor(Kind) {
+    return "vector kernels for x86-64 (this build targets another processor)";
 }
+#endif
 
 [[noreturn]] void refuse(const std::string& detail) {
     throw Error("imaging", 1, "The picture cannot be rendered into that buffer.", detail);
 }
 
-void checkRender(const media::PictureView& source, const media::PictureView& target, Rect bounds) {
-    if (bounds.x != 0 || bounds.y != 0)
-        refuse(fmt::format("bounds start at ({}, {}), not at the origin", bounds.x, bounds.y));
-    if (bounds.width < 0 || bounds.height < 0 || bounds.width % 2 != 0 || bounds.height % 2 != 0)
-        refuse(fmt::format("bounds of {}x{} do not have even sides", bounds.width, bounds.height));
+void checkRender(const PictureView& source, const PictureView& target) {
+    if (target.width < 0 || target.height < 0 || target.width % 2 != 0 || target.height % 2 != 0)
+        refuse(fmt::format("a {}x{} buffer does not have even sides", target.width, target.height));
     if (target.bitDepth != 10 || target.chromaShiftX != 1 || target.chromaShiftY != 1)
         refuse("the buffer is not 10-bit 4:2:0");
-    if (target.width < bounds.width || target.height < bounds.height)
-        refuse(fmt::format("a {}x{} buffer is smaller than the {}x{} bounds", target.width,
-                           target.height, bounds.width, bounds.height));
     if (source.bitDepth < 8 || source.bitDepth > 16)
         refuse(fmt::format("{}-bit samples are not supported", source.bitDepth));
     const auto shiftOk = [](int shift) { return shift == 0 || shift == 1; };
     if (!shiftOk(source.chromaShiftX) || !shiftOk(source.chromaShiftY))
         refuse("the picture's chroma subsampling is not supported");
-    if (source.width < bounds.width || source.height < bounds.height)
-        refuse(fmt::format("a {}x{} picture does not cover the {}x{} bounds", source.width,
-                           source.height, bounds.width, bounds.height));
+    if (source.width < target.width || source.height < target.height)
+        refuse(fmt::format("a {}x{} picture does not cover the {}x{} buffer", source.width,
+                           source.height, target.width, target.height));
     for (int p = 0; p < 3; ++p) {
         if (!source.planes[p].data || !target.planes[p].data)
             refuse("a plane has no samples");
@@ -201,46 +195,24 @@ void checkRender(const media::PictureView& source, const media::PictureView& tar
 
 } // namespace
 
-GradeJob makeGradeJob(const media::PictureView& source, const media::PictureView& target, int width,
-                      const Cube* cube) {
+GradeJob makeGradeJob(const PictureView& source, const PictureView& target, const Cube* cube) {
     GradeJob job;
     job.source = source;
     job.target = target;
-    job.width = width;
+    job.width = target.width;
     job.cube = cube;
     job.chromaWidth = (source.width + (1 << source.chromaShiftX) - 1) >> source.chromaShiftX;
     job.chromaHeight = (source.height + (1 << source.chromaShiftY) - 1) >> source.chromaShiftY;
 
-    const int bits = source.bitDepth;
-    double lumaScale = 0;
-    double lumaZero = 0;
-    double chromaScale = 0;
-    double chromaZero = 0;
-    switch (source.range) {
-    case media::ColourRange::limited: {
-        const double unit = std::ldexp(1.0, bits - 8);
-        lumaScale = 1.0 / (219.0 * unit);
-        lumaZero = 16.0 * unit;
-        chromaScale = 1.0 / (224.0 * unit);
-        chromaZero = 128.0 * unit;
-        break;
-    }
-    case media::ColourRange::full: {
-        const double maxCode = std::ldexp(1.0, bits) - 1.0;
-        lumaScale = 1.0 / maxCode;
-        chromaScale = 1.0 / maxCode;
-        chromaZero = std::ldexp(1.0, bits - 1);
-        break;
-    }
-    }
+    const CodeRange codes = codeRange(resolvedRange(source.colour.range), source.bitDepth);
     // The zero codes are powers of two, so the rounded offset is exactly −zero·scale
     // and they decode to exactly 0: greys stay grey all the way through.
-    job.lumaScale = static_cast<float>(lumaScale);
-    job.lumaOffset = static_cast<float>(-lumaZero * lumaScale);
-    job.chromaScale = static_cast<float>(chromaScale);
-    job.chromaOffset = static_cast<float>(-chromaZero * chromaScale);
+    job.lumaScale = static_cast<float>(1.0 / codes.lumaSpan);
+    job.lumaOffset = static_cast<float>(-codes.lumaZero / codes.lumaSpan);
+    job.chromaScale = static_cast<float>(1.0 / codes.chromaSpan);
+    job.chromaOffset = static_cast<float>(-codes.chromaZero / codes.chromaSpan);
 
-    const auto [kr, kb] = coefficientsOf(source.matrix);
+    const auto [kr, kb] = lumaCoefficients(resolvedMatrix(source.colour.matrix, source.height));
     const double kg = 1.0 - kr - kb;
     job.crToR = static_cast<float>(2.0 * (1.0 - kr));
     job.cbToB = static_cast<float>(2.0 * (1.0 - kb));
@@ -249,36 +221,62 @@ GradeJob makeGradeJob(const media::PictureView& source, const media::PictureView
     return job;
 }
 
-GradeRows kernel(Kind kind) {
+std::string_view nameOf(Kind kind) {
     switch (kind) {
     case Kind::scalar:
-        return &gradeRowsScalar;
+        return "scalar";
     case Kind::avx2:
-        return cpuRunsAvx2() ? &gradeRowsAvx2 : nullptr;
+        return "avx2";
     case Kind::avx512:
-        return cpuRunsAvx512() ? &gradeRowsAvx512 : nullptr;
+        return "avx512";
     }
-    return nullptr;
+    return "scalar";
 }
 
-GradeRows bestKernel() {
-    static const GradeRows best = [] {
+GradeRows kernel(Kind kind) {
+    if (kind == Kind::scalar)
+        return &gradeRowsScalar;
+    if (!missingFor(kind).empty())
+        return nullptr;
+#if defined(__x86_64__)
+    return kind == Kind::avx2 ? &gradeRowsAvx2 : &gradeRowsAvx512;
+#else
+    return nullptr;
+#endif
+}
+
+GradeRows kernelNamed(const char* name) {
+    if (!name || !*name) {
         for (const Kind kind : {Kind::avx512, Kind::avx2})
             if (const GradeRows fast = kernel(kind))
                 return fast;
         return kernel(Kind::scalar);
-    }();
-    return best;
+    }
+    const char* const reason = "The grading kernel that VANTREL_KERNEL names cannot run here.";
+    for (const Kind kind : {Kind::scalar, Kind::avx2, Kind::avx512}) {
+        if (nameOf(kind) != name)
+            continue;
+        if (const GradeRows named = kernel(kind))
+            return named;
+        throw Error("imaging", 2, reason, fmt::format("{} needs {}", name, missingFor(kind)));
+    }
+    throw Error("imaging", 2, reason,
+                fmt::format("no kernel is called \"{}\"; choose scalar, avx2 or avx512", name));
 }
 
-void renderWith(GradeRows kernel, const Image& image, const media::PictureView& target, Rect bounds,
-                int maxBands) {
-    checkRender(image.picture(), target, bounds);
-    if (bounds.width == 0 || bounds.height == 0)
+GradeRows chosenKernel() {
+    static const GradeRows chosen = kernelNamed(std::getenv("VANTREL_KERNEL"));
+    return chosen;
+}
+
+void renderWith(GradeRows kernel, const Cube* cube, const PictureView& source,
+                const PictureView& target, int maxBands) {
+    checkRender(source, target);
+    if (target.width == 0 || target.height == 0)
         return;
 
-    const GradeJob job = makeGradeJob(image.picture(), target, bounds.width, image.cube().get());
-    const int rowPairs = bounds.height / 2;
+    const GradeJob job = makeGradeJob(source, target, cube);
+    const int rowPairs = target.height / 2;
     const int bands = std::clamp(maxBands, 1, rowPairs);
     const auto firstRow = [&](int band) { return 2 * (rowPairs * band / bands); };
 

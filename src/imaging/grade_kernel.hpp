@@ -1,14 +1,16 @@
 #pragma once
-// The grading kernels behind RenderContext::render: read Y′CbCr samples, turn
-// them into R′G′B′, look them up in the cube and write BT.709 full-range 10-bit
-// 4:2:0. Internal to the imaging layer (and its tests and bench).
+// The grading kernels behind Grade::render: read Y′CbCr samples, turn them into
+// R′G′B′, look them up in the cube and write BT.709 full-range 10-bit 4:2:0.
+// Internal to the imaging layer (and its tests and bench).
 //
 // Every kernel computes the same formula:
-// - source codes are normalised with the picture's range (limited: nominal black
-//   and white at 16·2^(b−8) and 235·2^(b−8), chroma zero at 128·2^(b−8) with
-//   excursion 224·2^(b−8); full: code / (2^b − 1), chroma zero at 2^(b−1));
+// - source codes are normalised with the picture's resolved range (codeRange in
+//   core/colour.hpp; limited: nominal black and white at 16·2^(b−8) and
+//   235·2^(b−8), chroma zero at 128·2^(b−8) with excursion 224·2^(b−8); full:
+//   code / (2^b − 1), chroma zero at 2^(b−1)) and turned into R′G′B′ with the
+//   resolved matrix's coefficients (lumaCoefficients);
 // - subsampled chroma is rebuilt at every pixel by linear interpolation at the
-//   picture's chroma siting (media/chroma_siting.hpp), edges replicated;
+//   picture's chroma siting (imaging/chroma.hpp), edges replicated;
 // - with a cube, R′G′B′ is limited to [0, 1] and interpolated trilinearly between
 //   the cube's (finite, see Cube) entries, in the order blue, green, red;
 // - output codes follow the full-range convention that mirrors the decode: luma
@@ -19,25 +21,26 @@
 //   2j + 1 with weights 1/4, 1/2, 1/4 (column −1 reads as column 0), rounded once.
 // The kernels may differ by one code where float rounding lands on a tie.
 
-#include "imaging/colour_cube.hpp"
-#include "media/pixel_buffer.hpp"
+#include <string_view>
+
+#include "core/picture.hpp"
+#include "imaging/cube.hpp"
 
 namespace vantrel::imaging::kernel {
 
 // BT.709 output, full range 10-bit.
-inline constexpr float outKr = 0.2126f;
-inline constexpr float outKb = 0.0722f;
+inline constexpr float outKr = static_cast<float>(lumaCoefficients(Matrix::bt709).kr);
+inline constexpr float outKb = static_cast<float>(lumaCoefficients(Matrix::bt709).kb);
 inline constexpr float outLumaScale = 1023.0f;
 inline constexpr float outChromaZero = 512.0f;
 inline constexpr float outCbScale = 1023.0f / (2.0f * (1.0f - outKb)); // per unit of B′ − Y′
 inline constexpr float outCrScale = 1023.0f / (2.0f * (1.0f - outKr)); // per unit of R′ − Y′
 inline constexpr float outMaxCode = 1023.0f;
 
-// One render, fixed before its rows are shared out. Rows are those of the
-// bounds, which start at (0, 0).
+// One render, fixed before its rows are shared out.
 struct GradeJob {
-    media::PictureView source;
-    media::PictureView target;
+    PictureView source;
+    PictureView target;
     int width = 0; // even
     // Chroma samples in a row and rows of chroma, counted from the source's size.
     int chromaWidth = 0;
@@ -55,10 +58,9 @@ struct GradeJob {
     const Cube* cube = nullptr; // null: no lookup
 };
 
-// The job for `width` columns of `source` (8 to 16 bits, shifts 0 or 1) into
-// `target` (10-bit 4:2:0); the caller has checked both.
-GradeJob makeGradeJob(const media::PictureView& source, const media::PictureView& target, int width,
-                      const Cube* cube);
+// The job for the columns of `target` (10-bit 4:2:0) from `source` (8 to 16
+// bits, shifts 0 or 1); the caller has checked both.
+GradeJob makeGradeJob(const PictureView& source, const PictureView& target, const Cube* cube);
 
 // Grades rows [rowBegin, rowEnd) of the job; both even. Different row ranges of
 // one job may run at the same time.
@@ -66,18 +68,28 @@ using GradeRows = void (*)(const GradeJob& job, int rowBegin, int rowEnd);
 
 enum class Kind { scalar, avx2, avx512 };
 
-// The kernel of that kind, or null when this CPU cannot run it.
+std::string_view nameOf(Kind kind);
+
+// The kernel of that kind, or null when this CPU (or this build's target)
+// cannot run it.
 GradeRows kernel(Kind kind);
-// The fastest kernel this CPU runs, chosen on first use.
-GradeRows bestKernel();
+// The kernel called `name` ("scalar", "avx2", "avx512"); with no name or an
+// empty one, the fastest this CPU runs. Throws Error (domain "imaging") for a
+// name of no kernel, or of one this CPU cannot run (saying which instruction
+// sets are missing).
+GradeRows kernelNamed(const char* name);
+// The kernel Grade::render uses: kernelNamed(VANTREL_KERNEL), chosen at first
+// use. When it throws, the next call tries again.
+GradeRows chosenKernel();
 
-// Renders as RenderContext::render does, with the given kernel and at most
-// `maxBands` row bands run in parallel. Throws Error (domain "imaging") when the
-// picture, target and bounds do not fit together.
-void renderWith(GradeRows kernel, const Image& image, const media::PictureView& target, Rect bounds,
-                int maxBands);
+// Renders as Grade::render does, with the given kernel and at most `maxBands`
+// row bands run in parallel; without a cube, the conversion alone. Throws
+// Error (domain "imaging") when the pictures do not fit together.
+void renderWith(GradeRows kernel, const Cube* cube, const PictureView& source,
+                const PictureView& target, int maxBands);
 
-// Defined in the instruction-set files; only called after the CPU check.
+// Defined in the instruction-set files (x86-64 only); only called after the
+// CPU check.
 void gradeRowsAvx2(const GradeJob& job, int rowBegin, int rowEnd);
 void gradeRowsAvx512(const GradeJob& job, int rowBegin, int rowEnd);
 

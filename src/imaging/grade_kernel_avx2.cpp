@@ -1,6 +1,9 @@
 // The grading kernel for AVX2 + FMA: eight pixels of two rows per step, the same
 // arithmetic as the scalar reference in grade_kernel.cpp.
 
+// x86-64 only: elsewhere the build has the scalar kernel alone.
+#if defined(__x86_64__)
+
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
@@ -125,7 +128,7 @@ __m256i cellOf(const Constants& k, __m256 v, __m256& high) {
 
 // The horizontal chroma taps of eight pixels as vectors.
 struct AcrossTaps {
-    explicit AcrossTaps(media::ChromaSiting siting) {
+    explicit AcrossTaps(ChromaSiting siting) {
         const TapTable<8> table(siting);
         first = _mm256_load_si256(reinterpret_cast<const __m256i*>(table.first.data()));
         second = _mm256_load_si256(reinterpret_cast<const __m256i*>(table.second.data()));
@@ -200,7 +203,7 @@ struct Strip {
     static constexpr int lanes = 8;
     using Carry = __m256;
     struct Context {
-        explicit Context(const GradeJob& job) : k(job), taps(job.source.siting) {}
+        explicit Context(const GradeJob& job) : k(job), taps(job.source.colour.siting) {}
         Constants k;
         AcrossTaps taps;
     };
@@ -229,3 +232,5 @@ void gradeRowsAvx2(const GradeJob& job, int rowBegin, int rowEnd) {
 }
 
 } // namespace vantrel::imaging::kernel
+
+#endif // defined(__x86_64__)

@@ -9,6 +9,9 @@
 #pragma GCC diagnostic ignored "-Wuninitialized"
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
 
+// x86-64 only: elsewhere the build has the scalar kernel alone.
+#if defined(__x86_64__)
+
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
@@ -153,7 +156,7 @@ __m512 pairSums(__m512 a, __m512 b) {
 }
 
 struct AcrossTaps {
-    explicit AcrossTaps(media::ChromaSiting siting) {
+    explicit AcrossTaps(ChromaSiting siting) {
         const TapTable<16> table(siting);
         first = _mm512_load_si512(table.first.data());
         second = _mm512_load_si512(table.second.data());
@@ -232,7 +235,7 @@ struct Strip {
     static constexpr int lanes = 16;
     using Carry = __m512;
     struct Context {
-        explicit Context(const GradeJob& job) : k(job), taps(job.source.siting) {}
+        explicit Context(const GradeJob& job) : k(job), taps(job.source.colour.siting) {}
         Constants k;
         AcrossTaps taps;
     };
@@ -266,3 +269,5 @@ void gradeRowsAvx512(const GradeJob& job, int rowBegin, int rowEnd) {
 }
 
 } // namespace vantrel::imaging::kernel
+
+#endif // defined(__x86_64__)

@@ -12,8 +12,8 @@
 
 #include <cstring>
 
+#include "imaging/chroma.hpp"
 #include "imaging/grade_kernel.hpp"
-#include "media/chroma_siting.hpp"
 
 namespace vantrel::imaging::kernel {
 namespace {
@@ -70,11 +70,11 @@ private:
 // of 2:1 subsampled chroma: which lanes of a load from chroma sample
 // (column/2 − 1) each pixel blends, and the weight of the second.
 template <int lanes> struct TapTable {
-    explicit TapTable(media::ChromaSiting siting) {
+    explicit TapTable(ChromaSiting siting) {
         // Taken well away from the left edge, where they repeat every two columns.
         constexpr int far = 8;
         for (int lane = 0; lane < lanes; ++lane) {
-            const media::ChromaTaps t = media::chromaTaps(far + lane, 1, siting, false, 1 << 20);
+            const ChromaTaps t = chromaTaps(far + lane, 1, siting, false, 1 << 20);
             first[lane] = t.first - far / 2 + 1;
             second[lane] = t.second - far / 2 + 1;
             weight[lane] = t.weight;
@@ -85,11 +85,11 @@ template <int lanes> struct TapTable {
     alignas(64) std::array<float, lanes> weight;
 };
 
-template <typename Sample> const Sample* row(const media::Plane& plane, int y) {
+template <typename Sample> const Sample* row(const Plane& plane, int y) {
     return reinterpret_cast<const Sample*>(plane.data + y * plane.stride);
 }
 
-std::uint16_t* outRow(const media::Plane& plane, int y) {
+std::uint16_t* outRow(const Plane& plane, int y) {
     return reinterpret_cast<std::uint16_t*>(plane.data + y * plane.stride);
 }
 
@@ -106,16 +106,16 @@ template <typename Strip, typename Sample, int shiftX>
 void gradeRowPairs(const GradeJob& job, int rowBegin, int rowEnd) {
     constexpr int lanes = Strip::lanes;
     const typename Strip::Context context(job);
-    const media::PictureView& src = job.source;
-    const media::PictureView& dst = job.target;
+    const PictureView& src = job.source;
+    const PictureView& dst = job.target;
     ChromaRow chroma[2][2] = {{ChromaRow(job.chromaWidth), ChromaRow(job.chromaWidth)},
                               {ChromaRow(job.chromaWidth), ChromaRow(job.chromaWidth)}};
     for (int y = rowBegin; y < rowEnd; y += 2) {
         const Sample* luma[2];
         std::uint16_t* outLuma[2];
         for (int r = 0; r < 2; ++r) {
-            const media::ChromaTaps down =
-                media::chromaTaps(y + r, src.chromaShiftY, src.siting, true, job.chromaHeight);
+            const ChromaTaps down =
+                chromaTaps(y + r, src.chromaShiftY, src.colour.siting, true, job.chromaHeight);
             for (int p = 0; p < 2; ++p)
                 chroma[p][r].fill(job.chromaScale, job.chromaOffset,
                                   row<Sample>(src.planes[1 + p], down.first),

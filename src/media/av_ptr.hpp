@@ -13,9 +13,6 @@ struct AVPacket;
 
 namespace vantrel::media {
 
-class DecodedPicture;
-class PixelBuffer;
-
 struct FrameDeleter {
     void operator()(AVFrame* frame) const noexcept;
 };
@@ -48,9 +45,5 @@ using InputContextPtr = std::unique_ptr<AVFormatContext, InputContextDeleter>;
 using OutputContextPtr = std::unique_ptr<AVFormatContext, OutputContextDeleter>;
 using DictionaryPtr = std::unique_ptr<AVDictionary, DictionaryDeleter>;
 using BufferPoolPtr = std::unique_ptr<AVBufferPool, BufferPoolDeleter>;
-
-// The frames behind the media layer's picture types, for media code only.
-const AVFrame& frameOf(const DecodedPicture& picture);
-AVFrame& frameOf(const PixelBuffer& buffer);
 
 } // namespace vantrel::media

@@ -1,24 +1,28 @@
 #pragma once
-// How a decoded picture's colour tags read in our terms. Pictures that carry no
-// tag get the usual guesses: BT.709 above standard definition, BT.601 at or
-// below it, limited range.
+// One mapping between FFmpeg's colour enums and ColourDescription, used by
+// whoever reads a stream and by the encoder's tags. Media-internal.
 
 extern "C" {
+#include <libavcodec/codec_par.h>
+#include <libavutil/frame.h>
 #include <libavutil/pixfmt.h>
 }
 
-#include "media/pixel_buffer.hpp"
+#include "core/colour.hpp"
 
 namespace vantrel::media {
 
-// The Y′CbCr matrix of a picture `height` rows tall tagged `colourSpace`.
-YCbCrMatrix matrixOf(AVColorSpace colourSpace, int height);
+// What the stream's parameters say.
+ColourDescription describe(const AVCodecParameters& codec);
+// What the frame says; the full-range ("J") pixel formats are full range
+// whatever the tag says.
+ColourDescription describe(const AVFrame& frame);
 
-// The range of a picture tagged `range`; the full-range ("J") pixel formats are
-// full whatever the tag says.
-ColourRange rangeOf(AVColorRange range, AVPixelFormat format);
-
-// swscale's coefficient table for a matrix (sws_getCoefficients).
-const int* swscaleCoefficients(YCbCrMatrix matrix);
+// The tags to set on an encoder and its frames.
+AVColorPrimaries toFFmpeg(Primaries primaries);
+AVColorTransferCharacteristic toFFmpeg(Transfer transfer);
+AVColorSpace toFFmpeg(Matrix matrix);
+AVColorRange toFFmpeg(Range range);
+AVChromaLocation toFFmpeg(ChromaSiting siting);
 
 } // namespace vantrel::media

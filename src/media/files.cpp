@@ -128,4 +128,18 @@ void requireReplaceableOutput(const std::filesystem::path& path) {
                         "their files");
 }
 
+void requireWritableFolder(const std::filesystem::path& path) {
+    auto folder = path.parent_path();
+    if (folder.empty())
+        folder = ".";
+    std::error_code ec;
+    const auto status = std::filesystem::status(folder, ec);
+    if (!std::filesystem::exists(status))
+        throw FileError(ENOENT, "write into the folder", folder);
+    if (!std::filesystem::is_directory(status))
+        throw FileError(ENOTDIR, "write into the folder", folder);
+    if (::access(folder.c_str(), W_OK | X_OK) != 0)
+        throw FileError(errno, "write into the folder", folder);
+}
+
 } // namespace vantrel::media

@@ -27,6 +27,9 @@ bool sameFile(const std::filesystem::path& a, const std::filesystem::path& b);
 // Throws FileError unless `path` is missing or a regular file (after links): a
 // FIFO, device or socket would block a reader or could not be read twice.
 void requireRegularFile(const std::filesystem::path& path, std::string_view action);
+// Throws FileError unless the folder `path` would be created in exists, is a
+// folder and is writable by the caller.
+void requireWritableFolder(const std::filesystem::path& path);
 // Throws FileError when the file at `path`, if there is one, must not be replaced
 // by renaming a new file over it: not a regular file (a folder, device, FIFO or
 // socket), read-only (no write permission for the caller, or no write bit at

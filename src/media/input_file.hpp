@@ -1,5 +1,5 @@
 #pragma once
-// Opening a media file with libavformat, shared by Asset and AssetReader.
+// Opening a media file with libavformat, shared by Source and Decoder.
 
 #include <filesystem>
 #include <memory>

@@ -1,6 +1,5 @@
 #include "media/partial_files.hpp"
 
-#include <array>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -19,6 +18,16 @@
 #include "core/error.hpp"
 
 namespace vantrel::media {
+
+// The partial files of this process, for a signal handler: a list that only
+// grows, of slots that are reused and never freed, so that the handler can walk it
+// without a lock while other threads add to it. States change atomically. It holds
+// as many slots as partial files were ever alive at once (a batch's --jobs).
+struct PartialFileSlot {
+    std::atomic<int> state{0}; // 0 free, 1 being filled, 2 listed
+    char path[PATH_MAX];
+    std::atomic<PartialFileSlot*> next{nullptr};
+};
 
 namespace {
 
@@ -57,32 +66,36 @@ std::string prefixFor(const std::filesystem::path& output) {
     return "." + name.substr(0, keep) + tail;
 }
 
-// The partial files of this process, for a signal handler: fixed slots, no
-// allocation, states changed atomically.
-struct Slot {
-    std::atomic<int> state{0}; // 0 free, 1 being filled, 2 listed
-    char path[PATH_MAX];
-};
-std::array<Slot, 64> slots;
+std::atomic<PartialFileSlot*> slots{nullptr};
 
-int list(const std::filesystem::path& path) {
-    const std::string& text = path.native();
-    if (text.size() >= PATH_MAX)
-        return -1;
-    for (int i = 0; i < static_cast<int>(slots.size()); ++i) {
+PartialFileSlot* takeSlot() {
+    for (PartialFileSlot* slot = slots.load(); slot; slot = slot->next.load()) {
         int expected = 0;
-        if (slots[i].state.compare_exchange_strong(expected, 1)) {
-            std::memcpy(slots[i].path, text.c_str(), text.size() + 1);
-            slots[i].state = 2;
-            return i;
-        }
+        if (slot->state.compare_exchange_strong(expected, 1))
+            return slot;
     }
-    return -1;
+    auto* slot = new PartialFileSlot;
+    slot->state = 1;
+    PartialFileSlot* head = slots.load();
+    do
+        slot->next = head;
+    while (!slots.compare_exchange_weak(head, slot));
+    return slot;
 }
 
-void unlist(int slot) {
-    if (slot >= 0)
-        slots[slot].state = 0;
+PartialFileSlot* list(const std::filesystem::path& path) {
+    const std::string& text = path.native();
+    if (text.size() >= PATH_MAX)
+        return nullptr;
+    PartialFileSlot* slot = takeSlot();
+    std::memcpy(slot->path, text.c_str(), text.size() + 1);
+    slot->state = 2;
+    return slot;
+}
+
+void unlist(PartialFileSlot* slot) {
+    if (slot)
+        slot->state = 0;
 }
 
 } // namespace
@@ -143,9 +156,9 @@ void removeStalePartialFiles(const std::filesystem::path& output) {
 }
 
 void removePartialFilesNow() noexcept {
-    for (auto& slot : slots)
-        if (slot.state.load() == 2)
-            ::unlink(slot.path);
+    for (PartialFileSlot* slot = slots.load(); slot; slot = slot->next.load())
+        if (slot->state.load() == 2)
+            ::unlink(slot->path);
 }
 
 } // namespace vantrel::media

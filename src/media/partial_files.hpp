@@ -9,6 +9,8 @@
 
 namespace vantrel::media {
 
+struct PartialFileSlot;
+
 // A partial file created beside `output`, named
 //   .<output name, shortened if need be>.vantrel-partial-<output tag>-<random>
 // within the folder's name-length limit, and held under an exclusive lock until
@@ -28,7 +30,7 @@ public:
 private:
     std::filesystem::path path_;
     int lock_ = -1;
-    int slot_ = -1;
+    PartialFileSlot* slot_ = nullptr; // this file's entry in the list removePartialFilesNow() walks
     bool kept_ = false;
 };
 

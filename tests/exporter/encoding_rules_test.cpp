@@ -1,4 +1,5 @@
-// The numbers that shape an output: frame rate, time base, sizes, bitrates, writer settings.
+// The numbers that shape an output: frame rate, time base, sizes, bitrates, frame
+// count and the encoder settings.
 
 #include <cmath>
 #include <limits>
@@ -14,18 +15,18 @@ namespace {
 constexpr auto int64Max = std::numeric_limits<std::int64_t>::max();
 constexpr auto int32Max = std::numeric_limits<std::int32_t>::max();
 
-// The rules are pure: a plain stand-in answers the asset's questions.
-struct FakeAsset : media::AssetQueries {
-    std::vector<media::VideoTrack> tracks;
-    std::vector<media::VideoTrack> videoTracks() const override { return tracks; }
+// The rules are pure: a plain stand-in answers the source's questions.
+struct FakeSource : media::SourceQueries {
+    std::vector<media::VideoStream> streams;
+    std::vector<media::VideoStream> videoStreams() const override { return streams; }
     double durationSeconds() const override { return NAN; }
 };
 
 double chooseFps(std::optional<double> jobFps, std::optional<float> nominal) {
-    FakeAsset asset;
+    FakeSource source;
     if (nominal)
-        asset.tracks.push_back({0, *nominal, {64, 48}, {}, {}});
-    return Exporter::chooseFps(asset, jobFps);
+        source.streams.push_back({.frameRate = *nominal});
+    return Exporter::chooseFps(source, jobFps);
 }
 
 TEST(FrameRate, ChoosesRateAndTimebase) {
@@ -49,8 +50,8 @@ TEST(FrameRate, ChoosesRateAndTimebase) {
 }
 
 TEST(OutputSizeRule, OrientsReducesAndEvens) {
-    media::VideoTrack track{0, 25, {1920.5, 1080.4}, {0, 1, -1, 0, 1080, 0}, {}}; // a quarter turn
-    EXPECT_EQ(orientedSize(track), (OutputSize{1080, 1921}));
+    const media::VideoStream turned{.size = {1920.5, 1080.4}, .displayMatrix = {0, 1, -1, 0, 0, 0}};
+    EXPECT_EQ(orientedSize(turned), (OutputSize{1080, 1921}));
     EXPECT_EQ(outputSize({3840, 2160}, 1920), (OutputSize{1920, 1080}));
     EXPECT_EQ(outputSize({1920, 1080}, 1001), (OutputSize{1000, 562}));
     EXPECT_EQ(outputSize({4000, 10}, 3), (OutputSize{2, 2}));
@@ -79,24 +80,33 @@ TEST(BitrateRule, SourceAverageResolutionBasedAndPrecedence) {
     EXPECT_EQ(targetBitrate({}, {}, {}, {3840, 2160}, 59.94), 120'000'000);
 }
 
-TEST(WriterSettings, Main10Rec709WithLimitedBitrate) {
-    const media::VideoSettings expected{
-        "hevc", 1920, 1080, {}, {"HEVC_Main10_AutoLevel", 30, false, 60, {}, {}}};
-    EXPECT_EQ(Exporter::makeMain10WriterSettings(1920, 1080, 29.97, std::nullopt), expected);
+// Rounded, not truncated: 0.4 s at 29.97 is 11.988 frames.
+TEST(FrameCount, IsTheRoundedProduct) {
+    EXPECT_EQ(expectedFrameCount(0.4, 29.97), 12);
+    EXPECT_EQ(expectedFrameCount(0.4, 25), 10);
+    for (double unknown : {double(NAN), double(INFINITY), 0.01})
+        EXPECT_EQ(expectedFrameCount(unknown, 25), 0) << unknown;
+}
+
+TEST(EncoderSettings, KeyFramesTimeBaseAndLimitedBitrate) {
+    const auto ntsc = Exporter::makeMain10WriterSettings(1920, 1080, 29.97, std::nullopt);
+    EXPECT_EQ(ntsc, (media::EncoderSettings{.width = 1920,
+                                            .height = 1080,
+                                            .timescale = 30000,
+                                            .frameStep = 1001,
+                                            .keyFrameInterval = 60}));
     const auto with = [](double fps, std::optional<std::int64_t> target) {
-        return Exporter::makeMain10WriterSettings(64, 48, fps, target).compressionProperties;
+        return Exporter::makeMain10WriterSettings(64, 48, fps, target);
     };
-    EXPECT_EQ(with(0.49999999999999994, {}).expectedSourceFrameRate, 0);
-    EXPECT_EQ(with(0.3, {}).maxKeyFrameInterval, 1);
-    EXPECT_EQ(with(1e12, {}).maxKeyFrameInterval, 2'000'000'000'000);
-    EXPECT_EQ(with(INFINITY, {}).expectedSourceFrameRate, int64Max);
-    EXPECT_EQ(with(INFINITY, {}).maxKeyFrameInterval, int64Max);
-    using Limit = std::array<std::int64_t, 3>; // target, average bit/s, byte/s
-    for (auto [target, average, bytes] :
-         {Limit{0, 1'000'000, 125'000}, Limit{-9, 1'000'000, 125'000},
-          Limit{20'000'007, 20'000'007, 2'500'000}, Limit{500'000'000, 400'000'000, 50'000'000}}) {
-        EXPECT_EQ(with(25, target).averageBitRate, average) << target;
-        EXPECT_EQ(with(25, target).dataRateLimits, (std::array<std::int64_t, 2>{bytes, 1}));
+    EXPECT_EQ(with(0.3, {}).keyFrameInterval, 1);
+    EXPECT_EQ(with(1e12, {}).keyFrameInterval, 2'000'000'000'000);
+    EXPECT_EQ(with(INFINITY, {}).keyFrameInterval, int64Max);
+    using Limit = std::pair<std::int64_t, std::int64_t>; // asked, given
+    for (auto [target, limited] :
+         {Limit{0, 1'000'000}, Limit{-9, 1'000'000}, Limit{20'000'007, 20'000'007},
+          Limit{500'000'000, 400'000'000}}) {
+        EXPECT_EQ(with(25, target).targetBitrate, limited) << target;
+        EXPECT_EQ(with(25, target).maxBitrate, limited) << target;
     }
 }
 

@@ -12,8 +12,7 @@
 
 #include <gtest/gtest.h>
 
-#include "media/picture_fitter.hpp"
-#include "media/pixel_buffer.hpp"
+#include "core/picture.hpp"
 
 namespace vantrel::test {
 
@@ -32,9 +31,9 @@ struct YCbCrFormat {
     int bitDepth = 8;
     int shiftX = 1;
     int shiftY = 1;
-    media::ColourRange range = media::ColourRange::limited;
-    media::YCbCrMatrix matrix = media::YCbCrMatrix::bt709;
-    media::ChromaSiting siting = media::ChromaSiting::left;
+    Range range = Range::limited;
+    Matrix matrix = Matrix::bt709; // bt709, smpte170m or bt2020ncl
+    ChromaSiting siting = ChromaSiting::left;
 };
 
 // Chroma of one plane at luma (x, y): the chroma samples sit at luma positions
@@ -42,7 +41,7 @@ struct YCbCrFormat {
 // ones it is the outer sample's.
 inline double rebuiltChroma(const YCbCrFormat& f, const Codes& code, int plane, int width,
                             int height, int x, int y) {
-    using S = media::ChromaSiting;
+    using S = ChromaSiting;
     const auto position = [](int at, int shift, double offset) {
         return (at - offset * ((1 << shift) - 1)) / (1 << shift);
     };
@@ -64,10 +63,11 @@ inline double rebuiltChroma(const YCbCrFormat& f, const Codes& code, int plane, 
 }
 
 inline RgbPicture decodeYCbCr(const YCbCrFormat& f, int width, int height, const Codes& code) {
-    const auto [kr, kb] = std::array<std::pair<double, double>, 3>{
-        {{0.2126, 0.0722}, {0.299, 0.114}, {0.2627, 0.0593}}}[static_cast<int>(f.matrix)];
+    const auto [kr, kb] = f.matrix == Matrix::smpte170m   ? std::pair{0.299, 0.114}
+                          : f.matrix == Matrix::bt2020ncl ? std::pair{0.2627, 0.0593}
+                                                          : std::pair{0.2126, 0.0722};
     const double unit = std::ldexp(1.0, f.bitDepth - 8), top = std::ldexp(1.0, f.bitDepth) - 1;
-    const bool limited = f.range == media::ColourRange::limited;
+    const bool limited = f.range == Range::limited;
     RgbPicture out{width, height, std::vector<Rgb>(std::size_t(width) * height)};
     for (int y = 0; y < height; ++y)
         for (int x = 0; x < width; ++x) {
@@ -83,10 +83,10 @@ inline RgbPicture decodeYCbCr(const YCbCrFormat& f, int width, int height, const
     return out;
 }
 
-// Trilinear interpolation of an n³ RGBA cube (red fastest) at a colour limited
+// Trilinear interpolation of an n³ RGB cube (red fastest) at a colour limited
 // to [0, 1]. Entries read as documented: NaN as 0, magnitudes beyond 2^16 as ±2^16.
 inline Rgb lookup(const std::vector<float>& cube, Rgb c) {
-    const int n = static_cast<int>(std::lround(std::cbrt(cube.size() / 4)));
+    const int n = static_cast<int>(std::lround(std::cbrt(cube.size() / 3)));
     Rgb out{};
     for (int corner = 0; corner < 8; ++corner) {
         double weight = 1;
@@ -98,11 +98,21 @@ inline Rgb lookup(const std::vector<float>& cube, Rgb c) {
             at = at * n + cell;
         }
         for (int k = 0; k < 3; ++k) {
-            const double entry = std::isnan(cube[4 * at + k]) ? 0 : cube[4 * at + k];
+            const double entry = std::isnan(cube[3 * at + k]) ? 0 : cube[3 * at + k];
             out[k] += weight * std::clamp(entry, -65536.0, 65536.0);
         }
     }
     return out;
+}
+
+inline // n³ RGB entries, red fastest: the identity, or scattered values in [-0.2, 1.2].
+    std::vector<float>
+    cube(int n, bool identity) {
+    std::vector<float> rgb(3 * n * n * n);
+    for (int i = 0; i < 3 * n * n * n; ++i)
+        rgb[i] = identity ? i / 3 / std::array{1, n, n * n}[i % 3] % n / (n - 1.0f)
+                          : 0.5f + 0.7f * std::sin(i * 12.9898f);
+    return rgb;
 }
 
 // Output code values before rounding and limiting.
@@ -149,49 +159,34 @@ inline Expected encode(const RgbPicture& in, const std::vector<float>* cube) {
 }
 
 // The picture turned: where each source pixel goes, from the orientation's
-// description (an "up" picture's top edge faces the named side).
-inline RgbPicture turn(const RgbPicture& in, media::Orientation o) {
-    using O = media::Orientation;
-    const int w = in.width, h = in.height;
-    const bool swap = media::swapsSides(o);
-    RgbPicture out{swap ? h : w, swap ? w : h, in.pixels};
+// description (an "up" picture's top edge faces the named side). Per
+// orientation, the target's x and y: ±1 the source x, ±2 the source y,
+// negative when counted from the far edge.
+inline RgbPicture turn(const RgbPicture& in, Orientation o) {
+    static constexpr int axes[8][2] = {{1, 2},  {-1, 2}, {-1, -2}, {1, -2},
+                                       {2, -1}, {2, 1},  {-2, 1},  {-2, -1}};
+    const int w = in.width, h = in.height, k = static_cast<int>(o);
+    RgbPicture out{k >= 4 ? h : w, k >= 4 ? w : h, in.pixels};
     for (int y = 0; y < h; ++y)
         for (int x = 0; x < w; ++x) {
-            const auto [tx, ty] = [&]() -> std::pair<int, int> {
-                switch (o) {
-                case O::up:
-                    return {x, y};
-                case O::upMirrored:
-                    return {w - 1 - x, y};
-                case O::down:
-                    return {w - 1 - x, h - 1 - y};
-                case O::downMirrored:
-                    return {x, h - 1 - y};
-                case O::left:
-                    return {y, w - 1 - x};
-                case O::leftMirrored:
-                    return {y, x};
-                case O::right:
-                    return {h - 1 - y, x};
-                case O::rightMirrored:
-                    return {h - 1 - y, w - 1 - x};
-                }
-                return {x, y};
-            }();
-            out.at(tx, ty) = in.at(x, y);
+            const auto axis = [&](int m) {
+                const int v = std::abs(m) == 1 ? x : y, n = std::abs(m) == 1 ? w : h;
+                return m > 0 ? v : n - 1 - v;
+            };
+            out.at(axis(axes[k][0]), axis(axes[k][1])) = in.at(x, y);
         }
     return out;
 }
 
-inline int codeAt(const media::PictureView& view, int p, int x, int y) {
+inline int codeAt(const PictureView& view, int p, int x, int y) {
     const std::uint8_t* at = view.planes[p].data + y * view.planes[p].stride + 2 * x;
     return at[0] | at[1] << 8;
 }
 
 // Every output code within `tolerance` of the expected value, limited to the
 // code range; reports the first miss with its place.
-inline ::testing::AssertionResult matches(const Expected& expected,
-                                          const media::PictureView& actual, double tolerance) {
+inline ::testing::AssertionResult matches(const Expected& expected, const PictureView& actual,
+                                          double tolerance) {
     for (int p = 0; p < 3; ++p)
         for (int y = 0; y < (p ? expected.height / 2 : expected.height); ++y)
             for (int x = 0; x < (p ? expected.width / 2 : expected.width); ++x) {
@@ -203,23 +198,6 @@ inline ::testing::AssertionResult matches(const Expected& expected,
                            << " where " << want << " was expected";
             }
     return ::testing::AssertionSuccess();
-}
-
-// Peak signal-to-noise ratio of each plane in dB against the expected codes.
-inline std::array<double, 3> psnr(const Expected& expected, const media::PictureView& actual) {
-    std::array<double, 3> out{};
-    for (int p = 0; p < 3; ++p) {
-        double sum = 0;
-        int count = 0;
-        for (int y = 0; y < (p ? expected.height / 2 : expected.height); ++y)
-            for (int x = 0; x < (p ? expected.width / 2 : expected.width); ++x, ++count) {
-                const double d =
-                    codeAt(actual, p, x, y) - std::clamp(expected.at(p, x, y), 0.0, 1023.0);
-                sum += d * d;
-            }
-        out[p] = 10 * std::log10(1023.0 * 1023.0 / std::max(sum / count, 1e-12));
-    }
-    return out;
 }
 
 } // namespace vantrel::test

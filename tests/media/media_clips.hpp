@@ -10,7 +10,8 @@
 
 #include <gmock/gmock.h>
 
-#include "media/pixel_buffer.hpp"
+#include "core/picture.hpp"
+#include "media/av_ptr.hpp"
 #include "support/test_support.hpp"
 
 extern "C" {
@@ -29,12 +30,12 @@ inline int sampleAt(const AVFrame& frame, int plane, int x, int y) {
     const auto* desc = av_pix_fmt_desc_get(static_cast<AVPixelFormat>(frame.format));
     return sampleAt(frame.data[plane], frame.linesize[plane], desc->comp[plane].depth > 8, x, y);
 }
-inline int sampleAt(const media::PictureView& view, int plane, int x, int y) {
+inline int sampleAt(const PictureView& view, int plane, int x, int y) {
     return sampleAt(view.planes[plane].data, view.planes[plane].stride, view.bitDepth > 8, x, y);
 }
 
 // Sets every sample of a 16-bit view, odd chroma edges included.
-inline void fill(const media::PictureView& view, std::array<std::uint16_t, 3> yCbCr) {
+inline void fill(const PictureView& view, std::array<std::uint16_t, 3> yCbCr) {
     for (int p = 0; p < 3; ++p)
         for (int row = 0; row < (p ? (view.height + 1) >> view.chromaShiftY : view.height); ++row) {
             auto* at =

@@ -1,8 +1,11 @@
 #include "media/partial_files.hpp"
 
 #include <chrono>
+#include <memory>
+#include <string>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -69,6 +72,36 @@ TEST(PartialFiles, OnlyDebrisOfTheSameOutputIsRemoved) {
     fs::last_write_time(held, old);
     removeStalePartialFiles(output);
     EXPECT_FALSE(fs::exists(held)) << "its holder is gone";
+}
+
+// More partial files than any fixed table would hold (a batch runs up to 256
+// exports) are all listed for the signal handler's clean-up.
+TEST(PartialFiles, EveryListedFileIsRemovedNow) {
+    test::ScratchDir dir;
+    std::vector<std::unique_ptr<PartialFile>> partials;
+    for (int i = 0; i < 300; ++i)
+        partials.push_back(std::make_unique<PartialFile>(dir / ("out" + std::to_string(i))));
+    partials.erase(partials.begin() + 10); // a freed slot is reused, not leaked
+    partials.push_back(std::make_unique<PartialFile>(dir / "again"));
+    removePartialFilesNow();
+    EXPECT_TRUE(folderEntries(dir.path()).empty());
+}
+
+// A long name is cut to fit the folder's limit, never inside a UTF-8 character:
+// here 3-byte ones, so a cut one byte off a boundary would split one.
+TEST(PartialFiles, LongNamesAreCutAtCharacterBoundaries) {
+    test::ScratchDir dir;
+    for (int extra = 0; extra < 3; ++extra) {
+        std::string name(extra, 'x');
+        for (int i = 0; i < 84; ++i)
+            name += "\xE2\x82\xAC"; // the euro sign
+        PartialFile partial(dir / name);
+        const std::string made = partial.path().filename().string();
+        EXPECT_LE(made.size(), 255u);
+        const auto kept = made.substr(1 + extra, made.find(".vantrel-partial-") - 1 - extra);
+        EXPECT_EQ(kept.size() % 3, 0u) << made;
+        EXPECT_EQ(kept, name.substr(extra, kept.size()));
+    }
 }
 
 } // namespace

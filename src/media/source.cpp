@@ -1,4 +1,4 @@
-#include "media/asset.hpp"
+#include "media/source.hpp"
 
 #include <cmath>
 #include <cstring>
@@ -10,6 +10,7 @@
 #include "media/input_file.hpp"
 
 extern "C" {
+#include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
 #include <libavutil/display.h>
 #include <libavutil/pixdesc.h>
@@ -30,9 +31,9 @@ float frameRateOf(const AVStream& stream) {
     return std::isfinite(fps) && fps > 0 ? fps : 0;
 }
 
-// Non-square pixels widen (or narrow) the picture: the natural width is the coded
-// width times the sample aspect ratio, the height stays as coded.
-Size naturalSizeOf(AVFormatContext& format, AVStream& stream) {
+// Non-square pixels widen (or narrow) the picture: the width is the coded width
+// times the sample aspect ratio, the height stays as coded.
+Size sizeOf(AVFormatContext& format, AVStream& stream) {
     const AVCodecParameters& codec = *stream.codecpar;
     Size size{static_cast<double>(codec.width), static_cast<double>(codec.height)};
     const AVRational sar = av_guess_sample_aspect_ratio(&format, &stream, nullptr);
@@ -44,7 +45,7 @@ Size naturalSizeOf(AVFormatContext& format, AVStream& stream) {
 // The display matrix is [a b u; c d v; x y w] with a, b, c, d, x, y in 16.16
 // fixed point and maps a point as (p, q, 1)·M, which is our row-vector
 // convention. u, v, w (perspective) are not used by any file we read.
-AffineTransform transformOf(const AVStream& stream) {
+AffineTransform displayMatrixOf(const AVStream& stream) {
     size_t size = 0;
     const std::uint8_t* data = av_stream_get_side_data(&stream, AV_PKT_DATA_DISPLAYMATRIX, &size);
     if (!data || size < 9 * sizeof(std::int32_t))
@@ -67,7 +68,7 @@ SourceColour colourOf(const AVCodecParameters& codec) {
             nameOr(av_chroma_location_name(codec.chroma_location))};
 }
 
-double durationOf(const AVFormatContext& format, const std::vector<VideoTrack>& tracks) {
+double durationOf(const AVFormatContext& format, const std::vector<VideoStream>& streams) {
     if (format.duration != AV_NOPTS_VALUE && format.duration >= 0)
         return static_cast<double>(format.duration) / AV_TIME_BASE;
     auto streamDuration = [&](const AVStream& stream) {
@@ -75,8 +76,8 @@ double durationOf(const AVFormatContext& format, const std::vector<VideoTrack>& 
             return std::numeric_limits<double>::quiet_NaN();
         return static_cast<double>(stream.duration) * av_q2d(stream.time_base);
     };
-    if (!tracks.empty()) {
-        const double video = streamDuration(*format.streams[tracks.front().streamIndex]);
+    if (!streams.empty()) {
+        const double video = streamDuration(*format.streams[streams.front().index]);
         if (!std::isnan(video))
             return video;
     }
@@ -90,7 +91,7 @@ double durationOf(const AVFormatContext& format, const std::vector<VideoTrack>& 
 
 } // namespace
 
-Asset::Asset(std::filesystem::path path) : path_(std::move(path)) {
+Source::Source(std::filesystem::path path) : path_(std::move(path)) {
     LibraryLog log;
     InputContextPtr format =
         openInputFile(path_, fmt::format("open \"{}\" as a video", path_.string()), log);
@@ -99,20 +100,11 @@ Asset::Asset(std::filesystem::path path) : path_(std::move(path)) {
         if (stream.codecpar->codec_type != AVMEDIA_TYPE_VIDEO ||
             (stream.disposition & AV_DISPOSITION_ATTACHED_PIC))
             continue;
-        tracks_.push_back({static_cast<int>(i), frameRateOf(stream), naturalSizeOf(*format, stream),
-                           transformOf(stream), colourOf(*stream.codecpar)});
+        streams_.push_back({static_cast<int>(i), frameRateOf(stream), sizeOf(*format, stream),
+                            displayMatrixOf(stream), colourOf(*stream.codecpar),
+                            avcodec_find_decoder(stream.codecpar->codec_id) != nullptr});
     }
-    duration_ = durationOf(*format, tracks_);
-}
-
-Asset::~Asset() = default;
-
-std::vector<VideoTrack> Asset::videoTracks() const {
-    return tracks_;
-}
-
-double Asset::durationSeconds() const {
-    return duration_;
+    duration_ = durationOf(*format, streams_);
 }
 
 } // namespace vantrel::media

@@ -1,4 +1,4 @@
-#include "media/asset.hpp"
+#include "media/source.hpp"
 
 #include <cmath>
 #include <sstream>
@@ -15,13 +15,12 @@ namespace {
 const std::string x264 = " -c:v libx264 -preset ultrafast ";
 const std::string base = "-f lavfi -i testsrc2=s=64x48:r=25 -frames:v 5" + x264;
 
-// "stream fps widthxheight [turn a b c d];" per video track.
-std::string describeTracks(const Asset& asset) {
+// "stream fps widthxheight [turn a b c d];" per video stream.
+std::string describeStreams(const Source& source) {
     std::ostringstream out;
-    for (const VideoTrack& t : asset.videoTracks()) {
-        const AffineTransform& m = t.preferredTransform;
-        out << t.streamIndex << ' ' << t.nominalFrameRate << ' ' << t.naturalSize.width << 'x'
-            << t.naturalSize.height;
+    for (const VideoStream& s : source.videoStreams()) {
+        const AffineTransform& m = s.displayMatrix;
+        out << s.index << ' ' << s.frameRate << ' ' << s.size.width << 'x' << s.size.height;
         if (!m.isIdentity())
             out << " turn " << m.a << ' ' << m.b << ' ' << m.c << ' ' << m.d;
         out << ';';
@@ -31,7 +30,7 @@ std::string describeTracks(const Asset& asset) {
 
 // Clips are made and opened inside the scratch folder, by relative paths; a file
 // that is no media throws, naming itself.
-TEST(Asset, AnswersFromTheFile) {
+TEST(Source, AnswersFromTheFile) {
     test::ScratchDir dir;
     const auto cwd = std::filesystem::current_path();
     std::filesystem::current_path(dir.path());
@@ -39,12 +38,12 @@ TEST(Asset, AnswersFromTheFile) {
     test::makeClip("-f lavfi -i color=red:s=32x32 -frames:v 1", "cover.png");
     const std::string v = "-f lavfi -i testsrc2=s=";
     struct {
-        std::string args, output, tracks;
+        std::string args, output, streams;
         double duration; // NaN: unknown
     } const cases[] = {
         {v + "64x48:r=30:d=0.2 -f lavfi -i sine=d=0.3 -map 1:a -map 0:v -c:a aac" + x264, "av.mp4",
          "1 30 64x48;", 0.3},
-        // Cover art is no track.
+        // Cover art is no stream.
         {"-i a.mp4 -i cover.png -map 0 -map 1 -c copy -disposition:v:1 attached_pic", "c.mp4",
          "0 25 64x48;", 0.2},
         {v + "64x48:r=25 " + v + "32x16:r=10 -map 1 -map 0 -frames:v 3" + x264, "two.mkv",
@@ -65,14 +64,14 @@ TEST(Asset, AnswersFromTheFile) {
     };
     for (const auto& c : cases) {
         test::makeClip(c.args, dir / c.output);
-        const Asset asset(c.output);
-        EXPECT_EQ(describeTracks(asset), c.tracks) << c.output;
-        EXPECT_THAT(asset.durationSeconds(), testing::NanSensitiveDoubleNear(c.duration, 0.05))
+        const Source source(c.output);
+        EXPECT_EQ(describeStreams(source), c.streams) << c.output;
+        EXPECT_THAT(source.durationSeconds(), testing::NanSensitiveDoubleNear(c.duration, 0.05))
             << c.output;
     }
     test::writeFile("notes.mp4", "these are words, not pictures\n");
-    EXPECT_THAT([] { Asset("notes.mp4"); }, testing::ThrowsMessage<MediaError>(testing::HasSubstr(
-                                                "open \"notes.mp4\" as a video")));
+    EXPECT_THAT([] { Source("notes.mp4"); }, testing::ThrowsMessage<MediaError>(testing::HasSubstr(
+                                                 "open \"notes.mp4\" as a video")));
     std::filesystem::current_path(cwd);
 }
 

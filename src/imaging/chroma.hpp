@@ -9,9 +9,9 @@
 
 #include <algorithm>
 
-#include "media/pixel_buffer.hpp"
+#include "core/colour.hpp"
 
-namespace vantrel::media {
+namespace vantrel::imaging {
 
 // Chroma at a luma position along one axis: (1 − weight)·c[first] + weight·c[second].
 struct ChromaTaps {
@@ -28,6 +28,7 @@ inline int sitingOffsetX2(ChromaSiting siting, bool vertical) {
         case ChromaSiting::topLeft:
         case ChromaSiting::top:
             return 0;
+        case ChromaSiting::unspecified:
         case ChromaSiting::left:
         case ChromaSiting::centre:
             return 1;
@@ -38,6 +39,7 @@ inline int sitingOffsetX2(ChromaSiting siting, bool vertical) {
         return 1;
     }
     switch (siting) {
+    case ChromaSiting::unspecified:
     case ChromaSiting::left:
     case ChromaSiting::topLeft:
     case ChromaSiting::bottomLeft:
@@ -68,4 +70,4 @@ inline ChromaTaps chromaTaps(int at, int shift, ChromaSiting siting, bool vertic
     return {clamp(first), clamp(first + 1), weight};
 }
 
-} // namespace vantrel::media
+} // namespace vantrel::imaging

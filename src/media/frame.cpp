@@ -1,12 +1,12 @@
-#include "media/pixel_buffer.hpp"
+#include "media/frame.hpp"
 
 #include <climits>
 
 #include "media/colour_tags.hpp"
+#include "media/frame_internal.hpp"
 
 extern "C" {
 #include <libavutil/buffer.h>
-#include <libavutil/frame.h>
 #include <libavutil/pixdesc.h>
 }
 
@@ -23,43 +23,45 @@ int alignUp(long long value) {
 
 } // namespace
 
-const AVFrame& frameOf(const DecodedPicture& picture) {
-    return *picture.frame_;
+void FrameDataDeleter::operator()(FrameData* data) const noexcept {
+    delete data;
 }
 
-AVFrame& frameOf(const PixelBuffer& buffer) {
-    return *buffer.frame_;
+Frame::Frame(std::unique_ptr<FrameData, FrameDataDeleter> data) : data_(std::move(data)) {}
+
+int Frame::width() const {
+    return data_->frame->width;
 }
 
-PixelBuffer::PixelBuffer(FramePtr frame) : frame_(std::move(frame)) {}
-
-int PixelBuffer::width() const {
-    return frame_->width;
-}
-int PixelBuffer::height() const {
-    return frame_->height;
+int Frame::height() const {
+    return data_->frame->height;
 }
 
-PictureView PixelBuffer::view() const {
-    const AVFrame& frame = *frame_;
-    const AVPixFmtDescriptor* descriptor =
-        av_pix_fmt_desc_get(static_cast<AVPixelFormat>(frame.format));
+PictureView Frame::view() const {
+    const AVFrame& frame = *data_->frame;
     PictureView view;
     view.width = frame.width;
     view.height = frame.height;
-    if (descriptor) {
+    if (const AVPixFmtDescriptor* descriptor =
+            av_pix_fmt_desc_get(static_cast<AVPixelFormat>(frame.format))) {
         view.bitDepth = descriptor->comp[0].depth;
         view.chromaShiftX = descriptor->log2_chroma_w;
         view.chromaShiftY = descriptor->log2_chroma_h;
     }
     for (int i = 0; i < 3; ++i)
         view.planes[i] = {frame.data[i], frame.linesize[i]};
-    view.matrix = matrixOf(frame.colorspace, frame.height);
-    view.range = rangeOf(frame.color_range, static_cast<AVPixelFormat>(frame.format));
+    view.colour = describe(frame);
     return view;
 }
 
-PixelBufferPool::PixelBufferPool(int width, int height) : width_(width), height_(height) {
+struct FramePool::Planes {
+    BufferPoolPtr pools[3];
+    int sizes[3] = {};
+    int strides[3] = {};
+};
+
+FramePool::FramePool(int width, int height)
+    : width_(width), height_(height), planes_(std::make_unique<Planes>()) {
     // A size beyond libavutil's picture limit leaves the pool without planes: it then
     // hands out nothing.
     if (width <= 0 || height <= 0 || (width + 128LL) * (height + 128LL) >= INT_MAX / 8)
@@ -69,38 +71,38 @@ PixelBufferPool::PixelBufferPool(int width, int height) : width_(width), height_
     const long long heights[3] = {height, (height + 1) / 2, (height + 1) / 2};
     for (int i = 0; i < 3; ++i) {
         const long long stride = alignUp(widths[i] * sampleBytes);
-        strides_[i] = static_cast<int>(stride);
-        planeSizes_[i] = static_cast<int>(stride * heights[i]);
+        planes_->strides[i] = static_cast<int>(stride);
+        planes_->sizes[i] = static_cast<int>(stride * heights[i]);
+        planes_->pools[i].reset(
+            av_buffer_pool_init(static_cast<size_t>(planes_->sizes[i]), nullptr));
     }
-    for (int i = 0; i < 3; ++i)
-        planes_[i].reset(av_buffer_pool_init(static_cast<size_t>(planeSizes_[i]), nullptr));
 }
 
-PixelBufferPool::~PixelBufferPool() = default;
+FramePool::~FramePool() = default;
 
-std::optional<PixelBuffer> PixelBufferPool::createPixelBuffer() {
+std::optional<Frame> FramePool::acquire() {
     FramePtr frame(av_frame_alloc());
     if (!frame)
         return std::nullopt;
     for (int i = 0; i < 3; ++i) {
-        if (!planes_[i])
+        if (!planes_->pools[i])
             return std::nullopt;
         // Owned by the frame from here on: freeing the frame returns it to the pool.
-        frame->buf[i] = av_buffer_pool_get(planes_[i].get());
+        frame->buf[i] = av_buffer_pool_get(planes_->pools[i].get());
         if (!frame->buf[i])
             return std::nullopt;
         frame->data[i] = frame->buf[i]->data;
-        frame->linesize[i] = strides_[i];
+        frame->linesize[i] = planes_->strides[i];
     }
     frame->format = poolFormat;
     frame->width = width_;
     frame->height = height_;
-    frame->color_range = AVCOL_RANGE_JPEG;
-    frame->colorspace = AVCOL_SPC_BT709;
-    frame->color_primaries = AVCOL_PRI_BT709;
-    frame->color_trc = AVCOL_TRC_BT709;
+    frame->color_range = toFFmpeg(bt709Full.range);
+    frame->colorspace = toFFmpeg(bt709Full.matrix);
+    frame->color_primaries = toFFmpeg(bt709Full.primaries);
+    frame->color_trc = toFFmpeg(bt709Full.transfer);
     frame->sample_aspect_ratio = {1, 1};
-    return PixelBuffer(std::move(frame));
+    return wrap(std::move(frame));
 }
 
 } // namespace vantrel::media

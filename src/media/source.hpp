@@ -1,16 +1,13 @@
 #pragma once
-// An opened media file and the questions the encoding rules ask of it.
-// AssetQueries is the narrow view the rules read through, so tests can answer
-// with any values; Asset answers from the file with libavformat.
+// What probing a media file learns: its video streams and its duration.
+// SourceQueries is the narrow view the encoding rules read through, so tests can
+// answer with any values; Source answers from the file with libavformat.
 
 #include <cstdint>
 #include <filesystem>
-#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
-
-struct AVFormatContext;
 
 namespace vantrel::media {
 
@@ -45,41 +42,43 @@ struct SourceColour {
     friend bool operator==(const SourceColour&, const SourceColour&) = default;
 };
 
-struct VideoTrack {
-    int streamIndex = -1;
-    // Frames per second as the container states it; 0 when absent or unusable.
-    float nominalFrameRate = 0;
-    // Coded picture size (after sample aspect ratio), before the transform.
-    Size naturalSize;
-    // From the display matrix; identity when the file has none.
-    AffineTransform preferredTransform;
+struct VideoStream {
+    int index = -1; // in the file
+    // Frames per second as the container states it, in single precision (the
+    // rate rules bound this value widened); 0 when absent or unusable.
+    float frameRate = 0;
+    // Coded picture size widened by the sample aspect ratio, before the display
+    // matrix turns it.
+    Size size;
+    // From the stream's display matrix; identity when the file has none.
+    AffineTransform displayMatrix;
     SourceColour colour;
+    // A decoder for the stream's codec exists.
+    bool decodable = false;
 };
 
-class AssetQueries {
+class SourceQueries {
 public:
-    virtual ~AssetQueries() = default;
-    // Video tracks in stream order; attached pictures (cover art) are not tracks.
-    virtual std::vector<VideoTrack> videoTracks() const = 0;
+    virtual ~SourceQueries() = default;
+    // Video streams in file order; attached pictures (cover art) are not streams.
+    virtual std::vector<VideoStream> videoStreams() const = 0;
     // Seconds; NaN when unknown.
     virtual double durationSeconds() const = 0;
 };
 
-// Opens the file on construction (throws MediaError when it cannot be read as media).
-class Asset final : public AssetQueries {
+// Probes the file on construction and closes it again: throws FileError for what
+// is not a regular file, MediaError when it cannot be read as media.
+class Source final : public SourceQueries {
 public:
-    explicit Asset(std::filesystem::path path);
-    ~Asset() override;
-    Asset(const Asset&) = delete;
-    Asset& operator=(const Asset&) = delete;
+    explicit Source(std::filesystem::path path);
 
     const std::filesystem::path& path() const { return path_; }
-    std::vector<VideoTrack> videoTracks() const override;
-    double durationSeconds() const override;
+    std::vector<VideoStream> videoStreams() const override { return streams_; }
+    double durationSeconds() const override { return duration_; }
 
 private:
     std::filesystem::path path_;
-    std::vector<VideoTrack> tracks_;
+    std::vector<VideoStream> streams_;
     double duration_;
 };
 

@@ -1,0 +1,61 @@
+// The files an export reads besides the video, and what it writes beside its output.
+
+#include <fmt/format.h>
+
+#include "exporter/containers.hpp"
+#include "exporter/exporter.hpp"
+#include "exporter/text_scan.hpp"
+#include "media/files.hpp"
+#include "media/partial_files.hpp"
+
+namespace vantrel {
+
+LutText Exporter::resolveLutText(const std::optional<std::filesystem::path>& lutOverridePath,
+                                 const Job& job) {
+    if (!lutOverridePath)
+        return {job.grade().lutCube(), {}};
+    // An override that cannot be used falls back to the job's own LUT, but never
+    // silently: the grade would not be the one the user chose.
+    std::string why;
+    try {
+        auto text = media::readWholeFile(*lutOverridePath, maxLutFileBytes);
+        if (text.size() > maxLutFileBytes)
+            why = fmt::format("is larger than {} MiB", maxLutFileBytes >> 20);
+        else if (!text::isValidUtf8(text))
+            why = "is not UTF-8 text";
+        else
+            return {std::move(text), {}};
+    } catch (const Error& error) {
+        why = fmt::format("cannot be read ({})", error.detail());
+    }
+    return {job.grade().lutCube(),
+            {fmt::format("The LUT file \"{}\" {}; the job's own LUT is used instead.",
+                         lutOverridePath->string(), why)}};
+}
+
+media::FileType Exporter::chooseFileType(const std::filesystem::path& outputPath, const Job& job) {
+    if (namesMpeg4(extensionOf(outputPath)))
+        return media::FileType::mp4;
+    const auto& output = job.output();
+    if (output && output->container() && namesMpeg4(*output->container()))
+        return media::FileType::mp4;
+    return media::FileType::mov;
+}
+
+std::string Exporter::readJobFile(const std::filesystem::path& path) {
+    // Job::decode refuses what is over the limit in its own terms.
+    return media::readWholeFile(path, maxJobFileBytes);
+}
+
+std::string Exporter::readLutFile(const std::filesystem::path& path) {
+    auto text = media::readWholeFile(path, maxLutFileBytes);
+    if (text.size() > maxLutFileBytes)
+        throw FileError(EFBIG, "read", path);
+    return text;
+}
+
+void Exporter::removePartialFilesNow() noexcept {
+    media::removePartialFilesNow();
+}
+
+} // namespace vantrel

@@ -1,0 +1,103 @@
+#include "media/decoder.hpp"
+
+#include <algorithm>
+#include <string_view>
+
+#include <fmt/format.h>
+
+#include "media/frame_internal.hpp"
+#include "media/input_file.hpp"
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+#include <libavutil/cpu.h>
+}
+
+namespace vantrel::media {
+
+namespace {
+
+// The QuickTime and MPEG-4 sample tables count every sample of a stream exactly;
+// other containers' counts are estimates or absent.
+std::int64_t samplesListed(const AVFormatContext& format, const AVStream& stream) {
+    const bool sampleTable = std::string_view(format.iformat->name).starts_with("mov,");
+    return sampleTable && stream.nb_frames > 0 ? stream.nb_frames : 0;
+}
+
+} // namespace
+
+Decoder::Decoder(const std::filesystem::path& path, int streamIndex) : streamIndex_(streamIndex) {
+    format_ = openInputFile(path, fmt::format("open \"{}\" for reading", path.string()), log_);
+    if (streamIndex < 0 || static_cast<unsigned>(streamIndex) >= format_->nb_streams)
+        throw MediaError(MediaFailure::misuse, "decode the video stream",
+                         fmt::format("the file has no stream {}", streamIndex));
+    AVStream& stream = *format_->streams[streamIndex];
+    const AVCodecParameters& parameters = *stream.codecpar;
+    const AVCodec* codec = avcodec_find_decoder(parameters.codec_id);
+    const std::string action = fmt::format("open the {} decoder for \"{}\"",
+                                           avcodec_get_name(parameters.codec_id), path.string());
+    if (!codec)
+        throw MediaError(AVERROR_DECODER_NOT_FOUND, action);
+    decoder_.reset(avcodec_alloc_context3(codec));
+    packet_.reset(av_packet_alloc());
+    if (!decoder_ || !packet_)
+        throw MediaError(AVERROR(ENOMEM), action);
+    log_.attach(*decoder_);
+    check(avcodec_parameters_to_context(decoder_.get(), &parameters), action, &log_);
+    decoder_->pkt_timebase = stream.time_base;
+    // One decoding thread per core: the encoder keeps every core busy anyway,
+    // and FFmpeg's own choice (one more) only holds another frame in memory.
+    decoder_->thread_count = std::max(1, av_cpu_count());
+    decoder_->thread_type = FF_THREAD_FRAME | FF_THREAD_SLICE;
+    check(avcodec_open2(decoder_.get(), codec, nullptr), action, &log_);
+    samplesListed_ = samplesListed(*format_, stream);
+    for (unsigned i = 0; i < format_->nb_streams; ++i)
+        format_->streams[i]->discard =
+            static_cast<int>(i) == streamIndex ? AVDISCARD_DEFAULT : AVDISCARD_ALL;
+}
+
+Decoder::~Decoder() = default;
+
+std::optional<Frame> Decoder::next() {
+    if (ended_)
+        return std::nullopt;
+    FramePtr frame(av_frame_alloc());
+    if (!frame)
+        throw MediaError(AVERROR(ENOMEM), "allocate a frame");
+    for (;;) {
+        int rc = avcodec_receive_frame(decoder_.get(), frame.get());
+        if (rc == 0)
+            return wrap(std::move(frame));
+        // Once flushed, the decoder has no input left to want.
+        if (rc == AVERROR_EOF || (rc == AVERROR(EAGAIN) && flushing_)) {
+            ended_ = true;
+            return std::nullopt;
+        }
+        if (rc != AVERROR(EAGAIN))
+            check(rc, "decode a picture", &log_);
+        rc = av_read_frame(format_.get(), packet_.get());
+        if (rc == AVERROR_EOF) {
+            // A file cut short (or truncated while we read it) ends cleanly at a
+            // sample boundary; only the index can tell that samples are missing.
+            if (samplesRead_ < samplesListed_)
+                throw MediaError(MediaFailure::endedEarly, "read the video track",
+                                 fmt::format("{} of the {} frames its index lists were there",
+                                             samplesRead_, samplesListed_));
+            check(avcodec_send_packet(decoder_.get(), nullptr), "finish decoding", &log_);
+            flushing_ = true;
+            continue;
+        }
+        check(rc, "read the video track", &log_);
+        if (packet_->stream_index == streamIndex_) {
+            // A sample cut off by the end of the file is not one that was there.
+            if (!(packet_->flags & AV_PKT_FLAG_CORRUPT))
+                ++samplesRead_;
+            rc = avcodec_send_packet(decoder_.get(), packet_.get());
+        }
+        av_packet_unref(packet_.get());
+        check(rc, "decode a picture", &log_);
+    }
+}
+
+} // namespace vantrel::media

@@ -1,0 +1,47 @@
+#pragma once
+// Decoding one video stream of a file, with libavcodec's frame threads doing the
+// work. Pictures keep the source's bit depth, matrix and range.
+//
+// Threading: a Decoder is used from one thread at a time.
+
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+
+#include "media/av_ptr.hpp"
+#include "media/error.hpp"
+#include "media/frame.hpp"
+
+namespace vantrel::media {
+
+class Decoder {
+public:
+    // Opens the file and a decoder for its stream `streamIndex` (a video stream).
+    // Throws FileError or MediaError when it cannot.
+    Decoder(const std::filesystem::path& path, int streamIndex);
+    ~Decoder();
+    Decoder(const Decoder&) = delete;
+    Decoder& operator=(const Decoder&) = delete;
+
+    // The next picture in presentation order; nothing once the stream has run out
+    // (and at every later call). Throws MediaError on a decoding failure, and
+    // MediaError MediaFailure::endedEarly for a file that ends before the last
+    // sample its index lists, so a cut-off file is never taken for a short one.
+    std::optional<Frame> next();
+
+private:
+    // Declared first: the contexts below log into it until they are freed.
+    LibraryLog log_;
+    InputContextPtr format_;
+    CodecContextPtr decoder_;
+    PacketPtr packet_;
+    int streamIndex_;
+    bool flushing_ = false; // the demuxer has run out and the decoder was told so
+    bool ended_ = false;
+    // Samples of the stream the file's index lists (0 when it lists none we
+    // trust), and those read whole so far.
+    std::int64_t samplesListed_ = 0;
+    std::int64_t samplesRead_ = 0;
+};
+
+} // namespace vantrel::media

@@ -1,0 +1,73 @@
+#include "media/frame.hpp"
+
+#include "media/colour_tags.hpp"
+#include "media_clips.hpp"
+
+extern "C" {
+#include <libavutil/pixdesc.h>
+}
+
+namespace vantrel::media {
+namespace {
+
+using test::sampleAt;
+
+// Planes are aligned and apart: after filling all, the last sample of each keeps its value.
+TEST(FramePool, FramesHoldThePictureInAlignedTenBitPlanesAndImpossibleSizesGetNone) {
+    for (auto [width, height] : {std::pair{1, 1}, std::pair{65, 49}, std::pair{1920, 1080}}) {
+        SCOPED_TRACE(testing::Message() << width << 'x' << height);
+        FramePool pool(width, height);
+        auto frame = pool.acquire();
+        ASSERT_TRUE(frame);
+        const PictureView v = frame->view();
+        EXPECT_EQ(
+            std::tuple(v.width, v.height, v.bitDepth, v.chromaShiftX, v.chromaShiftY,
+                       v.colour.matrix, v.colour.range, v.colour.primaries),
+            std::tuple(width, height, 10, 1, 1, Matrix::bt709, Range::full, Primaries::bt709));
+        test::fill(v, {940, 64, 1023});
+        for (int p = 0; p < 3; ++p) {
+            const int w = p ? (width + 1) / 2 : width, h = p ? (height + 1) / 2 : height;
+            EXPECT_EQ(v.planes[p].stride % 64, 0);
+            EXPECT_GE(v.planes[p].stride, 2 * w);
+            EXPECT_EQ(reinterpret_cast<std::uintptr_t>(v.planes[p].data) % 32, 0u);
+            EXPECT_EQ(sampleAt(v, p, w - 1, h - 1), (std::array{940, 64, 1023}[p]));
+        }
+    }
+    for (auto [width, height] : {std::pair{0, 48}, std::pair{-2, 2}, std::pair{1 << 30, 1 << 30}})
+        EXPECT_FALSE(FramePool(width, height).acquire()) << width << 'x' << height;
+}
+
+// Every code point FFmpeg names maps to the same number and name in our terms,
+// and back.
+TEST(ColourTags, AgreeWithFFmpegOnEveryCodePoint) {
+    AVFrame frame{};
+    for (int v = 0; v < 32; ++v) {
+        frame.color_primaries = AVColorPrimaries(v);
+        frame.color_trc = AVColorTransferCharacteristic(v);
+        frame.colorspace = AVColorSpace(v);
+        frame.color_range = AVColorRange(v);
+        frame.chroma_location = AVChromaLocation(v);
+        const ColourDescription d = describe(frame);
+        const auto same = [&](const char* theirs, std::string_view ours, auto value, auto back) {
+            if (theirs) {
+                EXPECT_EQ(ours, theirs) << v;
+                EXPECT_EQ(int(value), v);
+                EXPECT_EQ(int(back), v);
+            }
+        };
+        same(av_color_primaries_name(frame.color_primaries), nameOf(d.primaries), d.primaries,
+             toFFmpeg(d.primaries));
+        same(av_color_transfer_name(frame.color_trc), nameOf(d.transfer), d.transfer,
+             toFFmpeg(d.transfer));
+        same(av_color_space_name(frame.colorspace), nameOf(d.matrix), d.matrix, toFFmpeg(d.matrix));
+        same(av_color_range_name(frame.color_range), nameOf(d.range), d.range, toFFmpeg(d.range));
+        same(av_chroma_location_name(frame.chroma_location), nameOf(d.siting), d.siting,
+             toFFmpeg(d.siting));
+    }
+    frame.format = AV_PIX_FMT_YUVJ420P;
+    frame.color_range = AVCOL_RANGE_UNSPECIFIED;
+    EXPECT_EQ(describe(frame).range, Range::full);
+}
+
+} // namespace
+} // namespace vantrel::media
