@@ -79,12 +79,12 @@ nlohmann::json settingsJson(const media::EncoderSettings& s) {
     return json;
 }
 
-nlohmann::json colourJson(const media::SourceColour& c) {
-    return {{"primaries", c.primaries},
-            {"transfer", c.transfer},
-            {"matrix", c.matrix},
-            {"range", c.range},
-            {"chromaSiting", c.chromaSiting}};
+nlohmann::json colourJson(const ColourDescription& c) {
+    return {{"primaries", nameOf(c.primaries)},
+            {"transfer", nameOf(c.transfer)},
+            {"matrix", nameOf(c.matrix)},
+            {"range", nameOf(c.range)},
+            {"chromaSiting", nameOf(c.siting)}};
 }
 
 class ProgressLine {
@@ -179,7 +179,7 @@ int runPlan(const ExportArguments& args) {
         // What the render writes: BT.709 tags, full range, chroma averaged back to the
         // left siting that HEVC assumes when none is tagged. The LUT sees the source's
         // values as decoded.
-        {"outputColour", colourJson({"bt709", "bt709", "bt709", "pc", "left"})},
+        {"outputColour", colourJson(bt709Full)},
     };
     std::cout << json.dump(2) << "\n";
     return 0;

@@ -58,27 +58,27 @@ void printJson(const OrderedJson& json) {
 
 int inspectLut(const InspectArguments& args) {
     const auto lut = Exporter::parseCube(Exporter::readLutFile(args.file));
-    const std::int64_t entries = lut.size() * lut.size() * lut.size();
+    const std::int64_t entries = lut.size * lut.size * lut.size;
     ChannelRange ranges[3];
     for (std::int64_t i = 0; i < entries; ++i) {
-        const auto entry = lut.entry(i);
+        const float* entry = lut.rgb.data() + 3 * i;
         for (int channel = 0; channel < 3; ++channel)
             ranges[channel].add(entry[channel]);
     }
     if (args.json) {
         OrderedJson json;
-        json["size"] = lut.size();
+        json["size"] = lut.size;
         json["entries"] = entries;
         json["min"] = {jsonNumber(ranges[0].min), jsonNumber(ranges[1].min),
                        jsonNumber(ranges[2].min)};
         json["max"] = {jsonNumber(ranges[0].max), jsonNumber(ranges[1].max),
                        jsonNumber(ranges[2].max)};
-        json["warnings"] = lut.warnings();
+        json["warnings"] = lut.warnings;
         printJson(json);
         return 0;
     }
-    printWarnings(lut.warnings());
-    fmt::print("LUT size: {}\nEntries:  {}\n", lut.size(), entries);
+    printWarnings(lut.warnings);
+    fmt::print("LUT size: {}\nEntries:  {}\n", lut.size, entries);
     const char* names[3] = {"Red:  ", "Green:", "Blue: "};
     for (int channel = 0; channel < 3; ++channel)
         fmt::print("{}    {} to {}\n", names[channel], readable(ranges[channel].min),
@@ -105,7 +105,7 @@ int inspectJob(const InspectArguments& args) {
     const auto job = Job::decode(Exporter::readJobFile(args.file));
     // A job whose LUT does not parse cannot be exported: that is this command's failure.
     const auto lut = Exporter::parseCube(job.grade().lutCube());
-    printWarnings(lut.warnings());
+    printWarnings(lut.warnings);
     const auto& output = job.output();
     if (args.json) {
         OrderedJson json;
@@ -119,7 +119,7 @@ int inspectJob(const InspectArguments& args) {
         } else {
             json["output"] = nullptr;
         }
-        json["lutSize"] = lut.size();
+        json["lutSize"] = lut.size;
         printJson(json);
         return 0;
     }
@@ -133,7 +133,7 @@ int inspectJob(const InspectArguments& args) {
     } else {
         fmt::print("Output: absent\n");
     }
-    fmt::print("LUT size: {}\n", lut.size());
+    fmt::print("LUT size: {}\n", lut.size);
     return 0;
 }
 

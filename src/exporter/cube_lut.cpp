@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstring>
 #include <limits>
 #include <optional>
 #include <span>
@@ -10,15 +9,14 @@
 #include <fmt/format.h>
 
 #include "exporter/cube_shaper.hpp"
-#include "exporter/exporter.hpp"
 #include "exporter/text_scan.hpp"
 
 namespace vantrel {
 
 namespace {
 
-// 33³ entries of four floats: the usual cube size needs no growth.
-constexpr std::size_t reservedFloats = 143748;
+// 33³ entries of three floats: the usual cube size needs no growth.
+constexpr std::size_t reservedFloats = 107811;
 // From this edge size on N³ no longer fits a signed 64-bit integer.
 constexpr std::int64_t firstOverflowingSize = 2097152;
 
@@ -161,7 +159,7 @@ public:
                 return;
             value = *number;
         }
-        floats_.insert(floats_.end(), {rgb[0], rgb[1], rgb[2], 1.0f});
+        floats_.insert(floats_.end(), {rgb[0], rgb[1], rgb[2]});
     }
 
     CubeLUT finish() {
@@ -173,7 +171,7 @@ public:
         if (n >= firstOverflowingSize)
             throw CubeError(CubeCode::tooFewEntries);
         const auto entries = static_cast<std::uint64_t>(n * n * n);
-        const std::uint64_t rows = floats_.size() / 4;
+        const std::uint64_t rows = floats_.size() / 3;
         if (!shaperSize_.given) {
             if (rows < entries)
                 throw CubeError(CubeCode::tooFewEntries);
@@ -181,10 +179,8 @@ public:
                 warn("The LUT's LUT_3D_INPUT_RANGE is ignored without a LUT_1D_SIZE shaper: the "
                      "LUT is read as covering 0 to 1.");
             warnSurplus(rows - entries, fmt::format("LUT_3D_SIZE {} needs", n));
-            const std::size_t bytes = static_cast<std::size_t>(entries) * 4 * sizeof(float);
-            std::vector<std::byte> data(bytes);
-            std::memcpy(data.data(), floats_.data(), bytes);
-            return CubeLUT(n, std::move(data), std::move(warnings_));
+            floats_.resize(static_cast<std::size_t>(entries) * 3);
+            return CubeLUT{n, std::move(floats_), std::move(warnings_)};
         }
 
         if (!shaperSize_.value || *shaperSize_.value < 2)
@@ -199,14 +195,12 @@ public:
         warnSurplus(rows - shaperRows - entries,
                     fmt::format("LUT_1D_SIZE {} and LUT_3D_SIZE {} need", shaperRows, n));
         const std::span<const float> all(floats_);
-        const shaper::ShapedCube shaped{all.first(4 * shaperRows),
+        const shaper::ShapedCube shaped{all.first(3 * shaperRows),
                                         usableRange(shaperRange_, "LUT_1D_INPUT_RANGE"),
-                                        all.subspan(4 * shaperRows, 4 * entries), n,
+                                        all.subspan(3 * shaperRows, 3 * entries), n,
                                         usableRange(cubeRange_, "LUT_3D_INPUT_RANGE")};
         auto baked = shaper::bake(shaped);
-        std::vector<std::byte> data(baked.rgba.size() * sizeof(float));
-        std::memcpy(data.data(), baked.rgba.data(), data.size());
-        return CubeLUT(baked.size, std::move(data), std::move(warnings_));
+        return CubeLUT{baked.size, std::move(baked.rgb), std::move(warnings_)};
     }
 
 private:
@@ -301,7 +295,7 @@ private:
 
 } // namespace
 
-CubeLUT Exporter::parseCube(std::string_view text) {
+CubeLUT parseCube(std::string_view text) {
     // A byte-order mark would otherwise make the first line (often the size) unreadable.
     if (text.starts_with("\xEF\xBB\xBF"))
         text.remove_prefix(3);

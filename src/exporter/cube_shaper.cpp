@@ -44,17 +44,17 @@ double lerp(double low, double high, double weight) {
 // reads them.
 class Composite {
 public:
-    explicit Composite(const ShapedCube& s) : s_(s), entries_(s.cube.size() / 4 * 3) {
+    explicit Composite(const ShapedCube& s) : s_(s), entries_(s.cube.size()) {
         for (std::size_t i = 0; i < entries_.size(); ++i)
-            entries_[i] = entryValue(s.cube[i / 3 * 4 + i % 3]);
+            entries_[i] = entryValue(s.cube[i]);
     }
 
     // The cube coordinate that input `x` of channel `c` reaches through the shaper.
     double coordinate(int c, double x) const {
-        const auto rows = static_cast<std::int64_t>(s_.shaper.size() / 4);
+        const auto rows = static_cast<std::int64_t>(s_.shaper.size() / 3);
         const Cell cell = cellOf(normalise(x, s_.shaperRange), rows);
-        const double low = s_.shaper[4 * cell.index + c];
-        const double high = s_.shaper[4 * (cell.index + 1) + c];
+        const double low = s_.shaper[3 * cell.index + c];
+        const double high = s_.shaper[3 * (cell.index + 1) + c];
         return normalise(lerp(low, high, cell.high), s_.cubeRange);
     }
 
@@ -164,14 +164,12 @@ BakedCube bake(const ShapedCube& shaped) {
 
     const std::int64_t m = baked.size;
     const auto grid = composite.gridCells(m);
-    baked.rgba.reserve(static_cast<std::size_t>(4 * m * m * m));
+    baked.rgb.reserve(static_cast<std::size_t>(3 * m * m * m));
     for (const Cell& b : grid[2])
         for (const Cell& g : grid[1])
-            for (const Cell& r : grid[0]) {
+            for (const Cell& r : grid[0])
                 for (const double v : composite.cubeAt(r, g, b))
-                    baked.rgba.push_back(static_cast<float>(v));
-                baked.rgba.push_back(1.0f);
-            }
+                    baked.rgb.push_back(static_cast<float>(v));
     return baked;
 }
 

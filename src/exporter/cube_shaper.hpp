@@ -27,9 +27,9 @@ struct InputRange {
 };
 
 struct ShapedCube {
-    std::span<const float> shaper; // n ≥ 2 rows of four floats (r, g, b, unused)
+    std::span<const float> shaper; // n ≥ 2 rows of three floats (r, g, b)
     InputRange shaperRange;
-    std::span<const float> cube; // N³ entries of four floats, red fastest
+    std::span<const float> cube; // N³ entries of three floats, red fastest
     std::int64_t cubeSize = 0;   // N ≥ 2
     InputRange cubeRange;
 };
@@ -40,7 +40,7 @@ inline constexpr double bakeTolerance = 0.5 / 1023;
 
 struct BakedCube {
     std::int64_t size = 0;
-    std::vector<float> rgba; // size³ entries, alpha 1
+    std::vector<float> rgb; // size³ entries of three floats, red fastest
     // The largest difference bake() found between this cube's interpolation and
     // the composite, over a fixed set of sample points.
     double sampledError = 0;

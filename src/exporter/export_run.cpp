@@ -42,7 +42,7 @@ Preparation prepare(const ExportRequest& request) {
     auto lutText = Exporter::resolveLutText(request.lutOverridePath, job);
     auto lut = Exporter::parseCube(lutText.text);
     auto warnings = std::move(lutText.warnings);
-    warnings.insert(warnings.end(), lut.warnings().begin(), lut.warnings().end());
+    warnings.insert(warnings.end(), lut.warnings.begin(), lut.warnings.end());
     const media::Source source(request.inputPath);
 
     const auto& output = job.output();
@@ -110,15 +110,12 @@ OpenRun open(const ExportRequest& request, const Preparation& p, const ExportOpt
     OpenRun run;
     // A cube the grade cannot hold would grade nothing: refused before anything
     // is written.
-    if (p.lut.size() > imaging::Grade::maxSize)
+    if (p.lut.size > imaging::Grade::maxSize)
         throw ExportError(ExportCode::lutTooLarge,
                           fmt::format("a {}-point LUT is larger than the {}-point cube the grade "
                                       "holds",
-                                      p.lut.size(), imaging::Grade::maxSize));
-    std::vector<float> rgb;
-    for (std::int64_t i = 0; i < p.lut.size() * p.lut.size() * p.lut.size(); ++i)
-        rgb.insert(rgb.end(), p.lut.entry(i).begin(), p.lut.entry(i).begin() + 3);
-    run.grade = std::make_unique<imaging::Grade>(p.lut.size(), rgb);
+                                      p.lut.size, imaging::Grade::maxSize));
+    run.grade = std::make_unique<imaging::Grade>(p.lut);
 
     if (!p.stream.decodable)
         throw ExportError(ExportCode::undecodableTrack);
@@ -163,7 +160,7 @@ ExportPlan Exporter::plan(const ExportRequest& request) {
                       .encodedSize = p.encoded,
                       .targetBitrate = p.bitrate,
                       .fileType = p.fileType,
-                      .lutSize = p.lut.size(),
+                      .lutSize = p.lut.size,
                       .encoderSettings = std::move(p.settings),
                       .sourceColour = p.stream.colour,
                       .warnings = std::move(p.warnings)};

@@ -83,7 +83,7 @@ struct ExportPlan {
     media::EncoderSettings encoderSettings;
     // What goes into the grade: the LUT sees these values as decoded; the output is BT.709 full
     // range whatever they are.
-    media::SourceColour sourceColour;
+    ColourDescription sourceColour;
     std::vector<std::string> warnings; // as ExportResult's
 };
 
@@ -117,7 +117,7 @@ public:
     // Async-signal-safe: for a signal handler that ends the process at once.
     static void removePartialFilesNow() noexcept;
 
-    static CubeLUT parseCube(std::string_view text);
+    static CubeLUT parseCube(std::string_view text) { return vantrel::parseCube(text); }
 
     static double chooseFps(const media::SourceQueries& source, std::optional<double> jobFps);
     static Timebase fpsToTimebase(double fps);

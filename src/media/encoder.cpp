@@ -6,6 +6,7 @@
 
 #include <fmt/format.h>
 
+#include "media/colour_tags.hpp"
 #include "media/frame_internal.hpp"
 #include "media/muxer.hpp"
 
@@ -87,10 +88,10 @@ Encoder::Encoder(const EncoderSettings& settings, bool globalHeader)
     c.max_b_frames = settings.allowFrameReordering ? -1 : 0;
     if (settings.targetBitrate)
         c.bit_rate = *settings.targetBitrate;
-    c.color_primaries = AVCOL_PRI_BT709;
-    c.color_trc = AVCOL_TRC_BT709;
-    c.colorspace = AVCOL_SPC_BT709;
-    c.color_range = AVCOL_RANGE_JPEG;
+    c.color_primaries = toFFmpeg(bt709Full.primaries);
+    c.color_trc = toFFmpeg(bt709Full.transfer);
+    c.colorspace = toFFmpeg(bt709Full.matrix);
+    c.color_range = toFFmpeg(bt709Full.range);
     if (globalHeader)
         c.flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
 

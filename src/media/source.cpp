@@ -6,6 +6,7 @@
 
 #include <fmt/format.h>
 
+#include "media/colour_tags.hpp"
 #include "media/error.hpp"
 #include "media/input_file.hpp"
 
@@ -56,18 +57,6 @@ AffineTransform displayMatrixOf(const AVStream& stream) {
     return {fixed(m[0]), fixed(m[1]), fixed(m[3]), fixed(m[4]), fixed(m[6]), fixed(m[7])};
 }
 
-std::string nameOr(const char* name) {
-    return name ? name : "unknown";
-}
-
-SourceColour colourOf(const AVCodecParameters& codec) {
-    return {nameOr(av_color_primaries_name(codec.color_primaries)),
-            nameOr(av_color_transfer_name(codec.color_trc)),
-            nameOr(av_color_space_name(codec.color_space)),
-            nameOr(av_color_range_name(codec.color_range)),
-            nameOr(av_chroma_location_name(codec.chroma_location))};
-}
-
 double durationOf(const AVFormatContext& format, const std::vector<VideoStream>& streams) {
     if (format.duration != AV_NOPTS_VALUE && format.duration >= 0)
         return static_cast<double>(format.duration) / AV_TIME_BASE;
@@ -101,7 +90,7 @@ Source::Source(std::filesystem::path path) : path_(std::move(path)) {
             (stream.disposition & AV_DISPOSITION_ATTACHED_PIC))
             continue;
         streams_.push_back({static_cast<int>(i), frameRateOf(stream), sizeOf(*format, stream),
-                            displayMatrixOf(stream), colourOf(*stream.codecpar),
+                            displayMatrixOf(stream), describe(*stream.codecpar),
                             avcodec_find_decoder(stream.codecpar->codec_id) != nullptr});
     }
     duration_ = durationOf(*format, streams_);

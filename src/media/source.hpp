@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "core/colour.hpp"
+
 namespace vantrel::media {
 
 struct Size {
@@ -30,18 +32,6 @@ struct AffineTransform {
     bool isIdentity() const { return a == 1 && b == 0 && c == 0 && d == 1 && tx == 0 && ty == 0; }
 };
 
-// The source's colour tags as the file states them, in FFmpeg's own names
-// ("bt709", "arib-std-b67", "smpte2084", "tv", "left", …; "unknown" or
-// "unspecified" when the file says nothing).
-struct SourceColour {
-    std::string primaries;
-    std::string transfer;
-    std::string matrix;
-    std::string range;
-    std::string chromaSiting;
-    friend bool operator==(const SourceColour&, const SourceColour&) = default;
-};
-
 struct VideoStream {
     int index = -1; // in the file
     // Frames per second as the container states it, in single precision (the
@@ -52,7 +42,9 @@ struct VideoStream {
     Size size;
     // From the stream's display matrix; identity when the file has none.
     AffineTransform displayMatrix;
-    SourceColour colour;
+    // As the stream's parameters state it (what the decoder's frames say wins
+    // for grading; this is what `plan` shows).
+    ColourDescription colour;
     // A decoder for the stream's codec exists.
     bool decodable = false;
 };

@@ -6,7 +6,7 @@
 
 #include <gtest/gtest.h>
 
-#include "exporter/exporter.hpp"
+#include "exporter/cube_lut.hpp"
 
 namespace vantrel {
 namespace {
@@ -20,23 +20,18 @@ std::string cube(int lines, const std::string& sizeLine = "LUT_3D_SIZE 2") {
     return text;
 }
 
-std::vector<float> rgba(const CubeLUT& lut, int i) {
-    return {lut.entry(i).begin(), lut.entry(i).end()};
-}
-
-TEST(CubeParser, ValidSampleGivesPackedRgbaInTextOrder) {
-    const auto lut = Exporter::parseCube("# comment\nTITLE \"x\"\n" + cube(9)); // 9th dropped
-    EXPECT_EQ(lut.size(), 2);
-    ASSERT_EQ(lut.data().size(), 128u);
+TEST(CubeParser, ValidSampleGivesRgbInTextOrder) {
+    const auto lut = parseCube("# comment\nTITLE \"x\"\n" + cube(9)); // 9th dropped
+    EXPECT_EQ(lut.size, 2);
+    std::vector<float> expected;
     for (int i = 0; i < 8; ++i)
-        EXPECT_EQ(rgba(lut, i),
-                  (std::vector<float>{float(i & 1), float(i >> 1 & 1), float(i >> 2 & 1), 1}));
+        expected.insert(expected.end(), {float(i & 1), float(i >> 1 & 1), float(i >> 2 & 1)});
+    EXPECT_EQ(lut.rgb, expected);
     // Values are kept as read, beyond [0, 1] and float range too; only three numbers count.
-    const auto odd = Exporter::parseCube(cube(6) + "-0.1 1.5 0.25 9\n0x1p-2 1e39 nan");
-    EXPECT_EQ(rgba(odd, 6), (std::vector<float>{-0.1f, 1.5f, 0.25f, 1}));
-    EXPECT_EQ(odd.entry(7)[0], 0.25f);
-    EXPECT_EQ(odd.entry(7)[1], INFINITY);
-    EXPECT_TRUE(std::isnan(odd.entry(7)[2]));
+    const auto odd = parseCube(cube(6) + "-0.1 1.5 0.25 9\n0x1p-2 1e39 nan");
+    EXPECT_EQ(std::vector<float>(odd.rgb.begin() + 18, odd.rgb.end() - 1),
+              (std::vector<float>{-0.1f, 1.5f, 0.25f, 0.25f, INFINITY}));
+    EXPECT_TRUE(std::isnan(odd.rgb.back()));
 }
 
 TEST(CubeParser, EachChangeGivesItsOutcome) {
@@ -64,43 +59,56 @@ TEST(CubeParser, EachChangeGivesItsOutcome) {
     for (int code = 0; code < 3; ++code)
         for (const auto& text : byCode[code]) {
             try {
-                Exporter::parseCube(text);
+                parseCube(text);
                 EXPECT_EQ(code, 0) << text;
-            } catch (const CubeError& e) {
-                EXPECT_EQ(e.code(), code) << text;
-                EXPECT_EQ(e.domain(), "cube");
+            } catch (const Error& e) {
+                EXPECT_TRUE(e.is(CubeCode(code))) << e.what() << " for " << text;
             }
         }
 }
 
-// What a plain cube says but the grammar does not apply is read as before and told.
+// What a file says but the grammar does not apply is read as before and told. An
+// identity shaper before the identity cube bakes into that same cube.
 TEST(CubeParser, WarnsAboutWhatItDoesNotApply) {
+    const auto shaped = [](const std::string& line) {
+        return "LUT_1D_SIZE 2\n" + line + "\n0 0 0\n1 1 1\n" + cube(8);
+    };
     const struct {
         std::string text;
         std::vector<std::string> warnings; // a part of each, in order
-    } cases[] = {{cube(8) + "DOMAIN_MIN 0 0 0\nDOMAIN_MAX 1.0 1 1e0\nLUT_3D_INPUT_RANGE 0 1", {}},
-                 {cube(9), {"1 more entries than LUT_3D_SIZE 2 needs"}},
-                 {cube(8) + cube(8), {"8 more entries"}},
-                 {cube(8) + "DOMAIN_MAX 2 2 2", {"DOMAIN_MAX of 2 2 2 is ignored"}},
-                 {cube(8) + "domain_min -0.1 0 0\nDOMAIN_MIN nan 0 0",
-                  {"DOMAIN_MIN of -0.1 0 0 is ignored", "DOMAIN_MIN of nan 0 0"}},
-                 {cube(8) + "DOMAIN_MIN 0 0", {"DOMAIN_MIN line cannot be read"}},
-                 {cube(8) + "LUT_3D_INPUT_RANGE 0 4", {"LUT_3D_INPUT_RANGE is ignored"}},
-                 {cube(8) + "LUT_3D_INPUT_RANGE x", {"LUT_3D_INPUT_RANGE is ignored"}},
-                 {"\xEF\xBB\xBF" + cube(8), {}}};
+    } cases[] = {
+        {cube(8) + "DOMAIN_MIN 0 0 0\nDOMAIN_MAX 1.0 1 1e0\nLUT_3D_INPUT_RANGE 0 1", {}},
+        {cube(9), {"1 more entries than LUT_3D_SIZE 2 needs"}},
+        {cube(8) + cube(8), {"8 more entries"}},
+        {cube(8) + "DOMAIN_MAX 2 2 2", {"DOMAIN_MAX of 2 2 2 is ignored"}},
+        {cube(8) + "domain_min -0.1 0 0\nDOMAIN_MIN nan 0 0",
+         {"DOMAIN_MIN of -0.1 0 0 is ignored", "DOMAIN_MIN of nan 0 0"}},
+        {cube(8) + "DOMAIN_MIN 0 0", {"DOMAIN_MIN line cannot be read"}},
+        {cube(8) + "LUT_3D_INPUT_RANGE 0 4", {"LUT_3D_INPUT_RANGE is ignored"}},
+        {cube(8) + "LUT_3D_INPUT_RANGE x", {"LUT_3D_INPUT_RANGE is ignored"}},
+        {"\xEF\xBB\xBF" + cube(8), {}},
+        {shaped("") + "0 0 0", {"1 more entries than LUT_1D_SIZE 2 and LUT_3D_SIZE 2"}},
+        {shaped("LUT_1D_INPUT_RANGE 1 1"), {"LUT_1D_INPUT_RANGE of 1 to 1 cannot be used"}},
+        {shaped("LUT_3D_INPUT_RANGE 0 nan"), {"LUT_3D_INPUT_RANGE of 0 to nan cannot"}},
+        {shaped("LUT_3D_INPUT_RANGE 0"), {"LUT_3D_INPUT_RANGE line cannot be read"}},
+        {shaped("LUT_1D_INPUT_RANGE -1e308 1e308"), {"-1e+308 to 1e+308 cannot be used"}}};
     for (const auto& c : cases) {
-        const auto lut = Exporter::parseCube(c.text);
-        EXPECT_EQ(lut.data(), Exporter::parseCube(cube(8)).data()) << c.text;
-        ASSERT_EQ(lut.warnings().size(), c.warnings.size()) << c.text;
+        const auto lut = parseCube(c.text);
+        EXPECT_EQ(lut.rgb, parseCube(cube(8)).rgb) << c.text;
+        ASSERT_EQ(lut.warnings.size(), c.warnings.size()) << c.text;
         for (std::size_t i = 0; i < c.warnings.size(); ++i)
-            EXPECT_NE(lut.warnings()[i].find(c.warnings[i]), std::string::npos)
-                << lut.warnings()[i];
+            EXPECT_NE(lut.warnings[i].find(c.warnings[i]), std::string::npos) << lut.warnings[i];
     }
+    // A reversed range is a valid one: it turns the shaper around.
+    const auto reversed = parseCube(shaped("lut_1d_input_range 1 0"));
+    EXPECT_EQ(reversed.warnings, std::vector<std::string>{});
+    EXPECT_EQ(std::vector<float>(reversed.rgb.begin(), reversed.rgb.begin() + 6),
+              (std::vector<float>{1, 1, 1, 0, 1, 1}));
     // A file cannot flood the output: repeats are told once, and only so many.
     std::string many = cube(8);
     for (int i = 0; i < 1000; ++i)
         many += "DOMAIN_MAX " + std::to_string(i + 2) + " 1 1\nDOMAIN_MAX 2 1 1\n";
-    const auto flooded = Exporter::parseCube(many).warnings();
+    const auto flooded = parseCube(many).warnings;
     ASSERT_EQ(flooded.size(), 17u);
     EXPECT_EQ(flooded.back(), "Further warnings about this LUT are left out.");
 }

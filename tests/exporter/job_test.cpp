@@ -62,7 +62,6 @@ TEST(JobDecoding, BrokenFilesFailWithKindAndPlace) {
         JobDecodingError::Kind kind;
         std::string where; // "section.key": ".version" for a top-level key, "." for the document
     } cases[] = {
-        {"", dataCorrupted, "."},
         {withOutput("{\"container\": \"\xC3\x28\"}"), dataCorrupted, "."},
         {withOutput(R"({"fps": 1e400})"), dataCorrupted, "."},
         {"[]", typeMismatch, "."},
@@ -74,7 +73,6 @@ TEST(JobDecoding, BrokenFilesFailWithKindAndPlace) {
         {withVersion("9.223372036854775808e18"), dataCorrupted, ".version"},
         {withVersion("-9223372036854775809"), dataCorrupted, ".version"},
         {R"({"version": 1})", keyNotFound, ".grade"},
-        {R"({"version": 1, "grade": null})", valueNotFound, ".grade"},
         {R"({"version": 1, "grade": {"lutCube": null}})", valueNotFound, "grade.lutCube"},
         {withOutput(R"({"maxWidth": 1.5})"), dataCorrupted, "output.maxWidth"},
         {withOutput(R"({"container": 4})"), typeMismatch, "output.container"},
@@ -85,7 +83,6 @@ TEST(JobDecoding, BrokenFilesFailWithKindAndPlace) {
         // Arrays and deeper values are not kept, but their type still shows.
         {withOutput("[1, 2]"), typeMismatch, ".output"},
         {withOutput(R"({"fps": [1]})"), typeMismatch, "output.fps"},
-        {withOutput(R"({"fps": {"value": 25}})"), typeMismatch, "output.fps"},
         {R"({"version": 1, "grade": {"lutCube": {"text": "x"}}})", typeMismatch, "grade.lutCube"}};
     for (const auto& c : cases) {
         const auto e = decodingError(c.json);
@@ -118,13 +115,6 @@ TEST(JobDecoding, SizeAndNestingAreLimited) {
     const auto large = decodingError(full);
     EXPECT_TRUE(large.is(dataCorrupted));
     EXPECT_NE(large.detail().find("larger than 64 MiB"), std::string::npos);
-
-    // Values nobody reads are checked for syntax but not kept.
-    std::string wide = R"({"version": 1, "unread": [)";
-    for (int i = 0; i < 100000; ++i)
-        wide += R"({"a": [1, "x", null]}, )";
-    EXPECT_EQ(Job::decode(wide + "0], " + grade + "}").version(), 1);
-    EXPECT_TRUE(decodingError(wide + "0, ], " + grade + "}").is(dataCorrupted));
 }
 
 } // namespace

@@ -1,7 +1,9 @@
 #include "media/error.hpp"
 
 #include <cerrno>
+#include <cstring>
 #include <thread>
+#include <vector>
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -35,14 +37,13 @@ TEST(LibraryLog, KeepsEachLineWithTheObjectThatLoggedIt) {
         av_log(stray.get(), AV_LOG_ERROR, "a line nobody claims\n");
     }).join();
 
-    const MediaError decoding(AVERROR_INVALIDDATA, "decode a picture", &decoderLog);
-    EXPECT_THAT(decoding.detail(), testing::EndsWith(": bad slice header"));
-    const MediaError encoding(AVERROR(EINVAL), "open the encoder", &encoderLog);
-    EXPECT_THAT(encoding.detail(), testing::Not(testing::HasSubstr(":")));
-    const MediaError again(AVERROR_INVALIDDATA, "decode a picture", &decoderLog);
-    EXPECT_THAT(again.detail(), testing::Not(testing::HasSubstr("slice")));
-    const MediaError later(AVERROR(EIO), "read the file");
-    EXPECT_THAT(later.detail(), testing::Not(testing::HasSubstr("nobody")));
+    const std::string invalid = "Invalid data found when processing input";
+    EXPECT_EQ(MediaError(AVERROR_INVALIDDATA, "decode", &decoderLog).detail(),
+              invalid + ": bad slice header");
+    EXPECT_EQ(MediaError(AVERROR(EINVAL), "open the encoder", &encoderLog).detail(),
+              "Invalid argument");
+    EXPECT_EQ(MediaError(AVERROR_INVALIDDATA, "decode", &decoderLog).detail(), invalid);
+    EXPECT_EQ(MediaError(AVERROR(EIO), "read the file").detail(), std::strerror(EIO));
 
     // Within a scope, unclaimed lines of this thread belong to the scope's log.
     LibraryLog scoped;
@@ -54,8 +55,7 @@ TEST(LibraryLog, KeepsEachLineWithTheObjectThatLoggedIt) {
 }
 
 // What a person reads: domain and code, the reason, the library's words in
-// brackets, then each wrapped error outer to inner; the codes a program reads stay
-// apart from the library's own numbers.
+// brackets, then each wrapped error outer to inner.
 TEST(Error, DescribesReasonThenDetailThenEachCause) {
     LibraryLog log;
     auto encoder = anyCodecContext();
@@ -64,34 +64,20 @@ TEST(Error, DescribesReasonThenDetailThenEachCause) {
     const MediaError opening(AVERROR(EINVAL), "open the HEVC encoder", &log);
     const Error started(ExportCode::outputNotStarted, {}, opening);
     const FileError readOnly(EACCES, "replace", "/out/a.mov", "the file is read-only");
-    const struct {
-        const Error& error;
-        const char* domain;
-        int code;
-        int libraryCode;
-        std::string description;
-    } cases[] = {
-        {opening, "media", 1, AVERROR(EINVAL),
-         "media error 1: could not open the HEVC encoder (Invalid argument: Image size is too "
-         "small (4x2).)"},
-        {started, "export", 4, 0,
-         "export error 4: the output file could not be started: could not open the HEVC encoder "
-         "(Invalid argument: Image size is too small (4x2).)"},
-        {readOnly, "file", EACCES, EACCES,
-         "file error 13: could not replace \"/out/a.mov\" (the file is read-only)"},
-        {Error(CubeCode::tooFewEntries), "cube", 2, 0,
-         "cube error 2: the LUT has fewer entries than its size needs"}};
-    for (const auto& c : cases) {
-        EXPECT_EQ(c.error.description(), c.description);
-        EXPECT_STREQ(c.error.what(), c.description.c_str());
-        EXPECT_EQ(c.error.domain(), c.domain);
-        EXPECT_EQ(c.error.code(), c.code);
-        EXPECT_EQ(c.error.libraryCode(), c.libraryCode);
-    }
+    const std::string encoderSaid =
+        "could not open the HEVC encoder (Invalid argument: Image size is too small (4x2).)";
+    EXPECT_EQ(opening.description(), "media error 1: " + encoderSaid);
+    EXPECT_EQ(started.description(),
+              "export error 4: the output file could not be started: " + encoderSaid);
+    EXPECT_STREQ(readOnly.what(),
+                 "file error 13: could not replace \"/out/a.mov\" (the file is read-only)");
+    // The codes a program reads stay apart from the library's own numbers, and a
+    // cause is chained, not pasted.
+    EXPECT_EQ(opening.libraryCode(), AVERROR(EINVAL));
+    EXPECT_EQ(readOnly.libraryCode(), EACCES);
+    EXPECT_TRUE(started.is(ExportCode::outputNotStarted) && started.detail().empty());
     ASSERT_NE(started.cause(), nullptr);
-    EXPECT_TRUE(started.cause()->is(MediaCode::library));
-    EXPECT_EQ(started.cause()->cause(), nullptr);
-    EXPECT_TRUE(started.detail().empty()); // chained, not pasted
+    EXPECT_TRUE(started.cause()->is(MediaCode::library) && !started.cause()->cause());
 }
 
 // However deep a chain is wrapped, the outermost context and the innermost words
@@ -100,14 +86,10 @@ TEST(Error, LongChainsKeepBothEnds) {
     Error chain(MediaCode::library, "innermost");
     for (int i = 0; i < 20; ++i)
         chain = Error(ExportCode::encodingStopped, std::to_string(i), chain);
-    int links = 0;
-    const Error* last = &chain;
-    for (const Error* e = &chain; e; e = e->cause(), ++links)
-        last = e;
-    EXPECT_EQ(links, Error::maxChain);
-    EXPECT_EQ(chain.detail(), "19");
-    EXPECT_EQ(last->detail(), "innermost");
-    EXPECT_EQ(chain.cause()->detail(), "5");
+    std::vector<std::string> details;
+    for (const Error* e = &chain; e; e = e->cause())
+        details.push_back(e->detail());
+    EXPECT_EQ(details, (std::vector<std::string>{"19", "5", "4", "3", "2", "1", "0", "innermost"}));
 }
 
 } // namespace
