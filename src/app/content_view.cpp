@@ -53,53 +53,75 @@ ContentView::ContentView(Desktop& desktop, ExportFunction exportFunction, Window
     refresh();
 }
 
+// Top to bottom: header, drop zone, file rows, bitrate row, actions, status line.
+// Each part only creates widgets and wires their signals; refresh() fills them in.
 void ContentView::buildLayout() {
     auto* content = new QVBoxLayout(this);
     content->setContentsMargins(inset, inset, inset, inset);
     content->setSpacing(14);
+    content->addLayout(buildHeader());
+    content->addWidget(buildDropZone());
+    auto* rows = new QVBoxLayout;
+    rows->setSpacing(10);
+    rows->addLayout(buildFileRow(jobButton_, jobCaption_, "jobButton", &ContentView::pickJob));
+    rows->addLayout(
+        buildFileRow(lutButton_, lutCaption_, "lutButton", &ContentView::pickLutOverride));
+    rows->addLayout(
+        buildFileRow(inputButton_, inputCaption_, "inputButton", &ContentView::pickInput));
+    rows->addLayout(
+        buildFileRow(outputButton_, outputCaption_, "outputButton", &ContentView::pickOutput));
+    rows->addLayout(buildBitrateRow());
+    content->addLayout(rows);
+    content->addLayout(buildActions());
+    content->addWidget(buildStatusLine());
+}
 
+QLayout* ContentView::buildHeader() {
     auto* header = new QVBoxLayout;
     header->setSpacing(2);
     title_ = plainLabel(this);
+    title_->setObjectName("title");
     version_ = plainLabel(this);
+    version_->setObjectName("version");
     header->addWidget(title_);
     header->addWidget(version_);
-    content->addLayout(header);
+    return header;
+}
 
+QWidget* ContentView::buildDropZone() {
     dropZone_ = new DropZone(this);
     dropZone_->setObjectName("dropZone");
     auto* zone = new QVBoxLayout(dropZone_);
     zone->setContentsMargins(12, 12, 12, 12);
     zone->setSpacing(6);
     dropTitle_ = plainLabel(dropZone_);
+    dropTitle_->setObjectName("dropTitle");
     dropHint_ = plainLabel(dropZone_);
+    dropHint_->setObjectName("dropHint");
     zone->addWidget(dropTitle_);
     zone->addWidget(dropHint_);
     dropZone_->onHoverChanged = [this](bool hovering) { setDropTarget(hovering); };
     dropZone_->onDrop = [this](const QList<QUrl>& urls) { return handleDrop(urls); };
-    content->addWidget(dropZone_);
+    return dropZone_;
+}
 
-    auto* rows = new QVBoxLayout;
-    rows->setSpacing(10);
-    auto fileRow = [this, rows](QPushButton*& button, ElidedLabel*& caption, const char* name,
-                                void (ContentView::*action)()) {
-        auto* row = new QHBoxLayout;
-        button = new QPushButton(this);
-        button->setObjectName(name);
-        button->setAutoDefault(false);
-        caption = new ElidedLabel(this);
-        caption->setObjectName(QString(name) + "Caption");
-        row->addWidget(button);
-        row->addWidget(caption, 1);
-        rows->addLayout(row);
-        connect(button, &QPushButton::clicked, this, action);
-    };
-    fileRow(jobButton_, jobCaption_, "jobButton", &ContentView::pickJob);
-    fileRow(lutButton_, lutCaption_, "lutButton", &ContentView::pickLutOverride);
-    fileRow(inputButton_, inputCaption_, "inputButton", &ContentView::pickInput);
-    fileRow(outputButton_, outputCaption_, "outputButton", &ContentView::pickOutput);
+// A button that opens a panel, and the chosen file's name beside it.
+QLayout* ContentView::buildFileRow(QPushButton*& button, ElidedLabel*& caption, const char* name,
+                                   void (ContentView::*pick)()) {
+    auto* row = new QHBoxLayout;
+    button = new QPushButton(this);
+    button->setObjectName(name);
+    button->setAutoDefault(false);
+    caption = new ElidedLabel(this);
+    caption->setObjectName(QString(name) + "Caption");
+    row->addWidget(button);
+    row->addWidget(caption, 1);
+    connect(button, &QPushButton::clicked, this, pick);
+    return row;
+}
 
-    auto* bitrateRow = new QHBoxLayout;
+QLayout* ContentView::buildBitrateRow() {
+    auto* row = new QHBoxLayout;
     bitrateLabel_ = plainLabel(this);
     bitrateLabel_->setFixedWidth(110);
     bitrateLabel_->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
@@ -107,13 +129,14 @@ void ContentView::buildLayout() {
     bitrateField_->setObjectName("bitrateField");
     bitrateField_->setFixedWidth(120);
     bitrateHint_ = plainLabel(this);
-    bitrateRow->addWidget(bitrateLabel_);
-    bitrateRow->addWidget(bitrateField_);
-    bitrateRow->addWidget(bitrateHint_, 1);
-    rows->addLayout(bitrateRow);
+    row->addWidget(bitrateLabel_);
+    row->addWidget(bitrateField_);
+    row->addWidget(bitrateHint_, 1);
     connect(bitrateField_, &QLineEdit::textEdited, this, &ContentView::setBitrateText);
-    content->addLayout(rows);
+    return row;
+}
 
+QLayout* ContentView::buildActions() {
     auto* actions = new QHBoxLayout;
     actions->setSpacing(10);
     exportButton_ = new QPushButton(this);
@@ -132,20 +155,17 @@ void ContentView::buildLayout() {
     actions->addWidget(revealButton_);
     actions->addStretch(1);
     connect(exportButton_, &QPushButton::clicked, this, &ContentView::startExport);
-    connect(revealButton_, &QPushButton::clicked, this, &ContentView::showInFinder);
-    content->addLayout(actions);
+    connect(revealButton_, &QPushButton::clicked, this, &ContentView::revealOutput);
+    return actions;
+}
 
+QWidget* ContentView::buildStatusLine() {
     status_ = plainLabel(this);
     status_->setObjectName("status");
     status_->setWordWrap(true);
     status_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     status_->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
-    content->addWidget(status_);
-
-    title_->setObjectName("title");
-    version_->setObjectName("version");
-    dropTitle_->setObjectName("dropTitle");
-    dropHint_->setObjectName("dropHint");
+    return status_;
 }
 
 void ContentView::applyTextStyles() {
@@ -216,11 +236,21 @@ void ContentView::refresh() {
 
     status_->setText(s.statusText);
 
-    if (s.showError && !alert_) {
+    refreshAlert();
+
+    // The content is exactly 640 wide and as tall as it needs; the status line wraps.
+    setFixedWidth(contentWidth);
+    setFixedHeight(layout()->hasHeightForWidth() ? layout()->totalHeightForWidth(contentWidth)
+                                                 : layout()->totalSizeHint().height());
+}
+
+// The alert is open exactly while the state says there is an error to show.
+void ContentView::refreshAlert() {
+    if (state_.showError && !alert_) {
         alert_ = new QMessageBox(QMessageBox::Warning, tr("Export Failed"), tr("Export Failed"),
                                  QMessageBox::NoButton, this);
         alert_->setObjectName("alert");
-        alert_->setInformativeText(s.errorText);
+        alert_->setInformativeText(state_.errorText);
         // The engine's description is shown as it is, never as markup.
         if (auto* details = alert_->findChild<QLabel*>("qt_msgbox_informativelabel"))
             details->setTextFormat(Qt::PlainText);
@@ -229,14 +259,9 @@ void ContentView::refresh() {
         alert_->setAttribute(Qt::WA_DeleteOnClose);
         connect(alert_, &QMessageBox::finished, this, &ContentView::dismissAlert);
         alert_->open();
-    } else if (!s.showError && alert_) {
+    } else if (!state_.showError && alert_) {
         alert_->close();
     }
-
-    // The content is exactly 640 wide and as tall as it needs; the status line wraps.
-    setFixedWidth(contentWidth);
-    setFixedHeight(layout()->hasHeightForWidth() ? layout()->totalHeightForWidth(contentWidth)
-                                                 : layout()->totalSizeHint().height());
 }
 
 void ContentView::setBitrateText(const QString& text) {

@@ -24,6 +24,7 @@
 #include "exporter/exporter.hpp"
 
 class QLabel;
+class QLayout;
 class QLineEdit;
 class QMessageBox;
 class QPushButton;
@@ -54,16 +55,6 @@ struct WindowState {
     QString progressText;
 };
 
-// What one export is given, fixed when it starts (the LUT override is read when the
-// export task begins, a moment later).
-struct ExportRequest {
-    Location jobURL;
-    std::optional<Location> lutOverrideURL;
-    Location inputURL;
-    Location outputURL;
-    std::optional<std::int64_t> bitrateOverrideBps;
-};
-
 // The engine call; runs on the export's own thread. Tests put another in its place.
 using ExportFunction = std::function<ExportResult(const ExportRequest&, const ExportOptions&)>;
 ExportResult runExporter(const ExportRequest& request, const ExportOptions& options);
@@ -91,9 +82,9 @@ public:
 
     // Export launch and status.
     QString defaultOutputName() const;
-    std::optional<Location> ensureOutputURL();
+    std::optional<Location> ensureOutputPath();
     void startExport();
-    void showInFinder();
+    void revealOutput();
 
     // The version line, "v<short version> (<build>)", "?" for a missing part.
     static QString versionLine(const QString& shortVersion, const QString& build);
@@ -111,9 +102,17 @@ private:
     struct Outcome;
 
     void buildLayout();
+    QLayout* buildHeader();
+    QWidget* buildDropZone();
+    QLayout* buildFileRow(QPushButton*& button, ElidedLabel*& caption, const char* name,
+                          void (ContentView::*pick)());
+    QLayout* buildBitrateRow();
+    QLayout* buildActions();
+    QWidget* buildStatusLine();
     void applyTextStyles();
     // Sets every widget from state_; the one place the window is drawn from.
     void refresh();
+    void refreshAlert();
     void setBitrateText(const QString& text);
     void setDropTarget(bool hovering);
     void dismissAlert();
@@ -153,6 +152,10 @@ private:
     QLabel* status_ = nullptr;
     QPointer<QMessageBox> alert_;
 };
+
+// The progress beside the spinner: "40%, 1:05 left" (the time left from the rate so
+// far), or "12 frames" when the total is not known.
+QString progressText(std::int64_t framesDone, std::int64_t framesExpected, double elapsedSeconds);
 
 // Path and display text of a location, byte-exact for names that are not UTF-8.
 QString toQString(const Location& location);

@@ -21,12 +21,16 @@ struct ContentView::Outcome {
 };
 
 ExportResult runExporter(const ExportRequest& request, const ExportOptions& options) {
-    return Exporter::exportVideo({request.jobURL, request.lutOverrideURL, request.inputURL,
-                                  request.outputURL, request.bitrateOverrideBps},
-                                 options);
+    return Exporter::exportVideo(request, options);
 }
 
 namespace {
+
+// Whoever waits on the token (rather than polling it) wakes at once.
+void requestStop(CancellationToken& token) {
+    token = true;
+    token.notify_all();
+}
 
 // Runs `work` on the main thread when the window is still there.
 template <typename Work> void toWindow(QPointer<ContentView> window, Work work) {
@@ -50,7 +54,7 @@ ContentView::~ContentView() {
     // Last line of defence when the window goes without a close (the application is
     // torn down): stop the export and wait, so it never outlives what it reports to.
     if (running_) {
-        running_->cancellation = true;
+        requestStop(running_->cancellation);
         if (running_->thread.joinable())
             running_->thread.join();
     }
@@ -60,7 +64,7 @@ QString ContentView::defaultOutputName() const {
     return QString::fromStdString(Exporter::defaultOutputName(state_.inputURL));
 }
 
-std::optional<Location> ContentView::ensureOutputURL() {
+std::optional<Location> ContentView::ensureOutputPath() {
     if (state_.outputURL)
         return state_.outputURL;
     if (!state_.inputURL)
@@ -77,7 +81,7 @@ std::optional<Location> ContentView::ensureOutputURL() {
 void ContentView::startExport() {
     if (!state_.jobURL || !state_.inputURL || running_)
         return;
-    const auto output = ensureOutputURL();
+    const auto output = ensureOutputPath();
     if (!output)
         return;
     state_.isExporting = true;
@@ -96,7 +100,7 @@ void ContentView::startExport() {
 }
 
 void ContentView::beginExportTask(ExportRequest request) {
-    request.lutOverrideURL = state_.lutOverrideURL;
+    request.lutOverridePath = state_.lutOverrideURL;
     QPointer<ContentView> window(this);
     ExportOptions options;
     options.cancellation = &running_->cancellation;
@@ -130,21 +134,27 @@ void ContentView::beginExportTask(ExportRequest request) {
     });
 }
 
+QString progressText(std::int64_t framesDone, std::int64_t framesExpected, double elapsedSeconds) {
+    if (framesExpected <= 0)
+        return QCoreApplication::translate("ContentView", "%n frame(s)", nullptr,
+                                           static_cast<int>(framesDone));
+    // An index may list fewer frames than the file holds: past it the run reads as
+    // done, never as more than done or as time owed back.
+    const auto done = std::min(framesDone, framesExpected);
+    QString text = QString("%1%").arg(100 * done / framesExpected);
+    if (done > 0 && elapsedSeconds > 0) {
+        const double left =
+            elapsedSeconds * static_cast<double>(framesExpected - done) / static_cast<double>(done);
+        text += QCoreApplication::translate("ContentView", ", %1 left").arg(timeLeft(left));
+    }
+    return text;
+}
+
 void ContentView::showProgress(std::int64_t framesDone, std::int64_t framesExpected) {
     if (!state_.isExporting)
         return;
-    if (framesExpected <= 0) {
-        state_.progressText = tr("%n frame(s)", nullptr, static_cast<int>(framesDone));
-    } else {
-        const auto done = std::min(framesDone, framesExpected);
-        const double seconds = static_cast<double>(exportStarted_.elapsed()) / 1000.0;
-        state_.progressText = QString("%1%").arg(100 * done / framesExpected);
-        if (done > 0 && seconds > 0) {
-            const double left =
-                seconds * static_cast<double>(framesExpected - done) / static_cast<double>(done);
-            state_.progressText += tr(", %1 left").arg(timeLeft(left));
-        }
-    }
+    state_.progressText = progressText(framesDone, framesExpected,
+                                       static_cast<double>(exportStarted_.elapsed()) / 1000.0);
     refresh();
 }
 
@@ -187,14 +197,14 @@ void ContentView::closeEvent(QCloseEvent* event) {
             return;
         }
         closeWhenStopped_ = true;
-        running_->cancellation = true;
+        requestStop(running_->cancellation);
         state_.statusText = tr("Stopping…");
         refresh();
     }
     event->ignore();
 }
 
-void ContentView::showInFinder() {
+void ContentView::revealOutput() {
     if (revealTarget_)
         desktop_.reveal(toQString(*revealTarget_));
 }

@@ -16,6 +16,7 @@
 #include <nlohmann/json.hpp>
 
 #include "cli/batch_plan.hpp"
+#include "cli/batch_progress.hpp"
 #include "cli/commands.hpp"
 #include "cli/error_report.hpp"
 #include "cli/signals.hpp"
@@ -67,13 +68,6 @@ const char* statusName(ClipStatus status) {
     return "failed";
 }
 
-std::string duration(double seconds) {
-    auto s = static_cast<long long>(seconds + 0.5);
-    if (s >= 3600)
-        return fmt::format("{}:{:02d}:{:02d}", s / 3600, s / 60 % 60, s % 60);
-    return fmt::format("{}:{:02d}", s / 60, s % 60);
-}
-
 std::string clipCount(std::size_t count) {
     return fmt::format("{} {}", count, count == 1 ? "clip" : "clips");
 }
@@ -103,12 +97,6 @@ public:
     }
 
 private:
-    struct Slot {
-        std::string name; // file name of the clip being graded, empty when idle
-        std::int64_t framesDone = 0;
-        std::int64_t framesExpected = 0;
-    };
-
     void work(std::size_t slot) {
         for (;;) {
             std::size_t index = 0;
@@ -117,11 +105,11 @@ private:
                 if (next_ >= clips_.size() || stop_)
                     return;
                 index = next_++;
-                slots_[slot] = Slot{clips_[index].input.filename().string(), 0, 0};
+                slots_[slot] = RunningClip{clips_[index].input.filename().string(), 0, 0};
             }
             auto outcome = grade(clips_[index], slot);
             std::lock_guard lock(mutex_);
-            slots_[slot] = Slot{};
+            slots_[slot] = RunningClip{};
             record(clips_[index], outcome);
         }
     }
@@ -208,9 +196,7 @@ private:
         report_->flush();
     }
 
-    // Called with the mutex held. The time left is the clips still to grade at the
-    // rate clips have been graded so far, counting the done share of running ones;
-    // skipped clips cost next to nothing and are left out of both.
+    // Called with the mutex held.
     void showProgress(bool force) {
         if (!terminal_ || stop_)
             return;
@@ -218,28 +204,8 @@ private:
         if (!force && now - lastShown_ < std::chrono::milliseconds(200))
             return;
         lastShown_ = now;
-        std::string line =
-            fmt::format("{}/{} clips: {} done, {} failed, {} skipped", done_ + failed_ + skipped_,
-                        clips_.size(), done_, failed_, skipped_);
-        double running = 0;
-        std::vector<std::string> current;
-        for (const auto& slot : slots_) {
-            if (slot.name.empty())
-                continue;
-            double share = slot.framesExpected > 0
-                               ? std::min(1.0, static_cast<double>(slot.framesDone) /
-                                                   static_cast<double>(slot.framesExpected))
-                               : 0;
-            running += share;
-            current.push_back(fmt::format("{} {:.0f}%", slot.name, 100 * share));
-        }
-        if (!current.empty())
-            line += fmt::format(" | {}", fmt::join(current, ", "));
-        double graded = static_cast<double>(done_ + failed_) + running;
-        double left = static_cast<double>(clips_.size() - done_ - failed_ - skipped_) - running;
-        double elapsed = std::chrono::duration<double>(now - started_).count();
-        if (graded > 0.01 && elapsed > 0 && left > 0)
-            line += fmt::format(" | {} left", duration(left * elapsed / graded));
+        const auto line = batchProgressLine({clips_.size(), done_, failed_, skipped_}, slots_,
+                                            std::chrono::duration<double>(now - started_).count());
         fmt::print(stderr, "\r\033[K{}", line);
         std::fflush(stderr);
         lineShown_ = true;
@@ -278,7 +244,7 @@ private:
     const CancellationToken& stop_;
 
     std::mutex mutex_;
-    std::vector<Slot> slots_;
+    std::vector<RunningClip> slots_;
     std::size_t next_ = 0;
     std::size_t done_ = 0;
     std::size_t failed_ = 0;

@@ -5,10 +5,8 @@
 #include <deque>
 #include <optional>
 
-#include <QDir>
 #include <QString>
 #include <QStringList>
-#include <QTemporaryDir>
 #include <QVector>
 
 #include "app/content_view.hpp"
@@ -48,11 +46,9 @@ ExportFunction recordingExport(std::optional<ExportRequest>& seen);
 // Runs ffmpeg with `arguments` before the output path; false when it failed.
 bool makeMedia(const QString& arguments, const QString& output);
 // A tiny 10-frame test-pattern clip.
-bool makeClip(const QString& output, int frames = 10);
+bool makeClip(const QString& output);
 // A job whose LUT leaves colours as they are.
 void writeIdentityJob(const QString& path);
-// The codec name of the first video stream, by ffprobe.
-QString videoCodecOf(const QString& file);
 
 QString text(const std::optional<Location>& location);
 

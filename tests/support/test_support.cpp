@@ -1,12 +1,16 @@
 #include "support/test_support.hpp"
 
 #include <algorithm>
-#include <array>
-#include <cstdio>
+#include <chrono>
 #include <fstream>
+#include <poll.h>
 #include <random>
-#include <sstream>
+#include <regex>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/inotify.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -14,12 +18,9 @@ namespace vantrel::test {
 
 ScratchDir::ScratchDir() {
     std::random_device rd;
-    auto base = std::filesystem::temp_directory_path();
-    for (;;) {
-        path_ = base / ("vantrel-test-" + std::to_string(rd()));
-        if (std::filesystem::create_directory(path_))
-            break;
-    }
+    do
+        path_ = std::filesystem::temp_directory_path() / ("vantrel-test-" + std::to_string(rd()));
+    while (!std::filesystem::create_directory(path_));
 }
 
 ScratchDir::~ScratchDir() {
@@ -29,34 +30,63 @@ ScratchDir::~ScratchDir() {
 
 std::string shellQuote(const std::string& text) {
     std::string quoted = "'";
-    for (char c : text) {
-        if (c == '\'')
-            quoted += "'\\''";
-        else
-            quoted += c;
-    }
+    for (char c : text)
+        quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
     return quoted + "'";
 }
 
-CommandResult run(const std::string& commandLine) {
-    ScratchDir dir;
-    auto errPath = dir / "stderr";
-    std::string full = "(" + commandLine + ") 2>" + shellQuote(errPath.string());
+// A brace group rather than a subshell: a command line that starts with `exec`
+// makes the program itself the process that pid() names.
+Background::Background(const std::string& commandLine) : dir_(std::make_unique<ScratchDir>()) {
+    const std::string full = "{ " + commandLine + "\n} >" + shellQuote((*dir_ / "out").string()) +
+                             " 2>" + shellQuote((*dir_ / "err").string()) + " </dev/null";
+    const char* argv[] = {"/bin/sh", "-c", full.c_str(), nullptr};
+    if (posix_spawn(&pid_, "/bin/sh", nullptr, nullptr, const_cast<char**>(argv), environ) != 0)
+        pid_ = -1;
+}
+
+Background::~Background() {
+    if (pid_ > 0 && ::kill(pid_, SIGKILL) == 0)
+        wait();
+}
+
+CommandResult Background::wait() {
     CommandResult result;
-    FILE* pipe = popen(full.c_str(), "r");
-    if (!pipe)
+    int status = 0;
+    if (pid_ <= 0 || waitpid(std::exchange(pid_, -1), &status, 0) <= 0)
         return result;
-    std::array<char, 4096> chunk;
-    size_t n;
-    while ((n = fread(chunk.data(), 1, chunk.size(), pipe)) > 0)
-        result.out.append(chunk.data(), n);
-    int status = pclose(pipe);
     result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    std::ifstream err(errPath);
-    std::stringstream buffer;
-    buffer << err.rdbuf();
-    result.err = buffer.str();
+    result.out = readFile(*dir_ / "out");
+    result.err = readFile(*dir_ / "err");
     return result;
+}
+
+CommandResult run(const std::string& commandLine) {
+    return Background(commandLine).wait();
+}
+
+// Woken by inotify; the predicate is also checked once a second, for changes the
+// watch cannot see (in subfolders, or before the folder existed).
+bool waitForChange(const std::filesystem::path& folder, const std::function<bool()>& ready,
+                   int seconds) {
+    const int fd = inotify_init1(IN_CLOEXEC);
+    inotify_add_watch(fd, folder.c_str(), IN_CREATE | IN_MODIFY | IN_MOVED_TO | IN_DELETE);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+    bool met = ready();
+    for (pollfd events{fd, POLLIN, 0}; !met && std::chrono::steady_clock::now() < deadline;
+         met = ready()) {
+        char buffer[4096];
+        if (poll(&events, 1, 1000) > 0 && ::read(fd, buffer, sizeof buffer) < 0)
+            break;
+    }
+    ::close(fd);
+    return met;
+}
+
+bool reportsError(const std::string& text, const std::string& domain, int code) {
+    return std::regex_search(text, std::regex("\\b" + domain + " error " + std::to_string(code) +
+                                              "\\b|Domain=" + domain +
+                                              " Code=" + std::to_string(code) + "\\b"));
 }
 
 void writeFile(const std::filesystem::path& path, const std::string& bytes) {
@@ -74,6 +104,18 @@ std::vector<std::string> folderEntries(const std::filesystem::path& folder) {
         names.push_back(entry.path().filename().string());
     std::sort(names.begin(), names.end());
     return names;
+}
+
+std::vector<std::string> partialFiles(const std::filesystem::path& folder) {
+    auto names = folderEntries(folder);
+    std::erase_if(names, [](const auto& name) {
+        return name.find(".vantrel-partial-") == std::string::npos;
+    });
+    return names;
+}
+
+void writeIdentityJob(const std::filesystem::path& path) {
+    writeFile(path, nlohmann::json{{"version", 1}, {"grade", {{"lutCube", identityCube}}}}.dump());
 }
 
 void makeClip(const std::string& args, const std::filesystem::path& output) {

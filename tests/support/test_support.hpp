@@ -3,7 +3,10 @@
 // tools that make and check test clips.
 
 #include <filesystem>
+#include <functional>
+#include <memory>
 #include <string>
+#include <sys/types.h>
 #include <vector>
 
 #include <nlohmann/json.hpp>
@@ -33,6 +36,30 @@ struct CommandResult {
 // Runs a shell command line, capturing both streams.
 CommandResult run(const std::string& commandLine);
 
+// A shell command line run in the background, its output kept for wait(). Start
+// it with `exec` for pid() to be the program's own. Killed if never waited for.
+class Background {
+public:
+    explicit Background(const std::string& commandLine);
+    ~Background();
+    pid_t pid() const { return pid_; }
+    // Waits for the end; the exit code is 128 + the signal for a killed program.
+    CommandResult wait();
+
+private:
+    std::unique_ptr<ScratchDir> dir_;
+    pid_t pid_ = -1;
+};
+
+// Waits until `ready()` holds, re-checking whenever an entry directly inside
+// `folder` is created, written or removed. False when it still does not hold after
+// `seconds`.
+bool waitForChange(const std::filesystem::path& folder, const std::function<bool()>& ready,
+                   int seconds = 120);
+
+// Whether `text` reports error `code` of `domain` (in the text a user reads).
+bool reportsError(const std::string& text, const std::string& domain, int code);
+
 // Quotes text for a POSIX shell.
 std::string shellQuote(const std::string& text);
 
@@ -40,6 +67,9 @@ void writeFile(const std::filesystem::path& path, const std::string& bytes);
 std::string readFile(const std::filesystem::path& path);
 // The names in a folder, sorted: what a run left behind.
 std::vector<std::string> folderEntries(const std::filesystem::path& folder);
+
+// The export's hidden partial files in a folder.
+std::vector<std::string> partialFiles(const std::filesystem::path& folder);
 
 // Makes a clip with ffmpeg; `args` go between "ffmpeg -y -loglevel error" and the
 // output path. Fails the calling test (ADD_FAILURE) when ffmpeg fails.
@@ -51,5 +81,7 @@ nlohmann::json probe(const std::filesystem::path& file, const std::string& extra
 // The smallest identity LUT: each colour comes out as it went in.
 inline const std::string identityCube =
     "LUT_3D_SIZE 2\n0 0 0\n1 0 0\n0 1 0\n1 1 0\n0 0 1\n1 0 1\n0 1 1\n1 1 1\n";
+// A job file that grades through identityCube.
+void writeIdentityJob(const std::filesystem::path& path);
 
 } // namespace vantrel::test
