@@ -15,7 +15,7 @@
 int main(int argc, char** argv) {
     CLI::App app{"Grades a video through a 3D LUT into a 10-bit HEVC file.", "vantrel-cli"};
     app.require_subcommand(1);
-    app.set_version_flag("--version", "vantrel-cli 0.1.0");
+    app.set_version_flag("--version", "vantrel-cli " VANTREL_VERSION);
 
     int exitCode = 0;
     vantrel::cli::addLutCommand(app, exitCode);

@@ -31,7 +31,7 @@ TEST(CommandLine, PrintsOrFails) {
         int exitCode;
         std::string out, err, domain = "";
         int code = 0;
-    } cases[] = {{"--version", 0, "vantrel-cli 0.1.0\n", ""},
+    } cases[] = {{"--version", 0, "vantrel-cli " VANTREL_VERSION "\n", ""},
                  {"lut look.cube --frobnicate", 2, "", "--help"},
                  {"lut --json look.cube", 0,
                   R"({"size":2,"entries":8,"min":[0.0,0.0,-1.0],"max":[1.0,1.0,null],)"
