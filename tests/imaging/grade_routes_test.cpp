@@ -54,7 +54,7 @@ RgbPicture decodeFrame(const AVFrame& frame, int width, int height, Matrix matri
         const int from = desc->nb_components < 3 ? 0 : c, v = code(from, x, y);
         out.at(x, y)[c] = desc->flags & AV_PIX_FMT_FLAG_PAL
                               ? (palette[v] >> (16 - 8 * c) & 255) / 255.0
-                          : from == 0 && range == Range::limited
+                          : desc->nb_components < 3 && range == Range::limited
                               ? (v - 16 * unit) / (219 * unit)
                               : v / (std::ldexp(1.0, desc->comp[from].depth) - 1);
     }
