@@ -7,12 +7,12 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
-#include <functional>
 #include <vector>
 
 #include <gtest/gtest.h>
 
 #include "core/picture.hpp"
+#include "media/media_clips.hpp"
 
 namespace vantrel::test {
 
@@ -33,30 +33,29 @@ struct YCbCrFormat {
     ChromaSiting siting = ChromaSiting::left;
 };
 
-// Chroma of one plane at luma (x, y): the chroma samples sit at luma positions
-// 2^shift·j + offset; between two of them the value is linear, beyond the outer
-// ones it is the outer sample's.
+// Chroma of one plane at luma (x, y): chroma sample j sits at luma position
+// 2^shift·j + offset·(2^shift − 1); between two samples the value is linear,
+// beyond the outer ones it is the outer sample's.
 inline double rebuiltChroma(const YCbCrFormat& f, const Codes& code, int plane, int width,
                             int height, int x, int y) {
-    using S = ChromaSiting;
-    const auto position = [](int at, int shift, double offset) {
-        return (at - offset * ((1 << shift) - 1)) / (1 << shift);
-    };
-    const bool centredX = f.siting == S::centre || f.siting == S::top || f.siting == S::bottom;
-    const double offsetY = f.siting == S::topLeft || f.siting == S::top         ? 0.0
-                           : f.siting == S::bottomLeft || f.siting == S::bottom ? 1.0
-                                                                                : 0.5;
-    const double u = position(x, f.shiftX, centredX ? 0.5 : 0.0);
-    const double v = position(y, f.shiftY, offsetY);
-    const int columns = (width + (1 << f.shiftX) - 1) >> f.shiftX;
-    const int rows = (height + (1 << f.shiftY) - 1) >> f.shiftY;
-    const auto sample = [&](int cx, int cy) {
-        return double(code(plane, std::clamp(cx, 0, columns - 1), std::clamp(cy, 0, rows - 1)));
-    };
-    const int cx = int(std::floor(u)), cy = int(std::floor(v));
-    const double fx = u - cx, fy = v - cy;
-    return (1 - fy) * ((1 - fx) * sample(cx, cy) + fx * sample(cx + 1, cy)) +
-           fy * ((1 - fx) * sample(cx, cy + 1) + fx * sample(cx + 1, cy + 1));
+    // (x, y) offsets: unspecified (as left), left, centre, topLeft, top, bottomLeft, bottom.
+    static constexpr double offsets[7][2] = {{0, .5}, {0, .5}, {.5, .5}, {0, 0},
+                                             {.5, 0}, {0, 1},  {.5, 1}};
+    double fraction[2], value = 0;
+    int cell[2], samples[2];
+    for (int a = 0; a < 2; ++a) {
+        const int shift = a ? f.shiftY : f.shiftX, at = a ? y : x;
+        const double position =
+            (at - offsets[int(f.siting)][a] * ((1 << shift) - 1)) / (1 << shift);
+        cell[a] = int(std::floor(position));
+        fraction[a] = position - cell[a];
+        samples[a] = ((a ? height : width) + (1 << shift) - 1) >> shift;
+    }
+    for (int k = 0; k < 4; ++k)
+        value += (k & 1 ? fraction[0] : 1 - fraction[0]) * (k & 2 ? fraction[1] : 1 - fraction[1]) *
+                 code(plane, std::clamp(cell[0] + (k & 1), 0, samples[0] - 1),
+                      std::clamp(cell[1] + (k >> 1), 0, samples[1] - 1));
+    return value;
 }
 
 inline RgbPicture decodeYCbCr(const YCbCrFormat& f, int width, int height, const Codes& code) {
@@ -102,9 +101,8 @@ inline Rgb lookup(const std::vector<float>& cube, Rgb c) {
     return out;
 }
 
-inline // n³ RGB entries, red fastest: the identity, or scattered values in [-0.2, 1.2].
-    std::vector<float>
-    cube(int n, bool identity) {
+// n³ RGB entries, red fastest: the identity, or scattered values in [-0.2, 1.2].
+inline std::vector<float> cube(int n, bool identity) {
     std::vector<float> rgb(3 * n * n * n);
     for (int i = 0; i < 3 * n * n * n; ++i)
         rgb[i] = identity ? i / 3 / std::array{1, n, n * n}[i % 3] % n / (n - 1.0f)
@@ -112,44 +110,31 @@ inline // n³ RGB entries, red fastest: the identity, or scattered values in [-0
     return rgb;
 }
 
-// Output code values before rounding and limiting.
+// Output code values before rounding and limiting, plane by plane, row by row.
 struct Expected {
     int width = 0, height = 0;
     std::vector<double> planes[3];
-    double at(int p, int x, int y) const {
-        return planes[p][std::size_t(y) * (p ? width / 2 : width) + x];
-    }
 };
 
 inline Expected encode(const RgbPicture& in, const std::vector<float>* cube) {
     const int w = in.width, h = in.height;
     Expected out{w, h, {}};
-    out.planes[0].resize(std::size_t(w) * h);
-    out.planes[1].resize(std::size_t(w / 2) * (h / 2));
-    out.planes[2].resize(out.planes[1].size());
-    std::vector<double> diffB(out.planes[0].size()), diffR(out.planes[0].size());
-    for (int y = 0; y < h; ++y)
-        for (int x = 0; x < w; ++x) {
-            const Rgb c = cube ? lookup(*cube, in.at(x, y)) : in.at(x, y);
-            const double luma = 0.2126 * c[0] + 0.7152 * c[1] + 0.0722 * c[2];
-            const std::size_t i = std::size_t(y) * w + x;
-            out.planes[0][i] = 1023 * luma;
-            diffB[i] = 1023 * (c[2] - luma) / 1.8556;
-            diffR[i] = 1023 * (c[0] - luma) / 1.5748;
-        }
+    RgbPicture coded = in; // 1023·Y′ and the codes of B′ − Y′ and R′ − Y′ around 0
+    for (auto& c : coded.pixels) {
+        const Rgb v = cube ? lookup(*cube, c) : c;
+        const double luma = 0.2126 * v[0] + 0.7152 * v[1] + 0.0722 * v[2];
+        c = {1023 * luma, 1023 * (v[2] - luma) / 1.8556, 1023 * (v[0] - luma) / 1.5748};
+        out.planes[0].push_back(c[0]);
+    }
     // Co-sited with the even columns: taps ¼ ½ ¼ across, the row pair's mean down.
-    for (int by = 0; by < h / 2; ++by)
-        for (int bx = 0; bx < w / 2; ++bx) {
-            double cb = 0, cr = 0;
-            for (int dy = 0; dy < 2; ++dy)
-                for (int dx = -1; dx <= 1; ++dx) {
-                    const std::size_t i = std::size_t(2 * by + dy) * w + std::max(2 * bx + dx, 0);
-                    const double weight = (dx == 0 ? 0.5 : 0.25) / 2;
-                    cb += weight * diffB[i];
-                    cr += weight * diffR[i];
-                }
-            out.planes[1][std::size_t(by) * (w / 2) + bx] = 512 + cb;
-            out.planes[2][std::size_t(by) * (w / 2) + bx] = 512 + cr;
+    for (int p = 1; p < 3; ++p)
+        for (int i = 0; i < w / 2 * (h / 2); ++i) {
+            double code = 512;
+            for (int k = 0; k < 6; ++k)
+                code +=
+                    (k % 3 == 1 ? 0.25 : 0.125) *
+                    coded.at(std::max(i % (w / 2) * 2 + k % 3 - 1, 0), i / (w / 2) * 2 + k / 3)[p];
+            out.planes[p].push_back(code);
         }
     return out;
 }
@@ -174,25 +159,19 @@ inline RgbPicture turn(const RgbPicture& in, Orientation o) {
     return out;
 }
 
-inline int codeAt(const PictureView& view, int p, int x, int y) {
-    const std::uint8_t* at = view.planes[p].data + y * view.planes[p].stride + 2 * x;
-    return at[0] | at[1] << 8;
-}
-
 // Every output code within `tolerance` of the expected value, limited to the
 // code range; reports the first miss with its place.
 inline ::testing::AssertionResult matches(const Expected& expected, const PictureView& actual,
                                           double tolerance) {
     for (int p = 0; p < 3; ++p)
-        for (int y = 0; y < (p ? expected.height / 2 : expected.height); ++y)
-            for (int x = 0; x < (p ? expected.width / 2 : expected.width); ++x) {
-                const double want = std::clamp(expected.at(p, x, y), 0.0, 1023.0);
-                const int got = codeAt(actual, p, x, y);
-                if (std::abs(got - want) > tolerance)
-                    return ::testing::AssertionFailure()
-                           << "plane " << p << " at (" << x << ", " << y << "): " << got
-                           << " where " << want << " was expected";
-            }
+        for (std::size_t i = 0; i < expected.planes[p].size(); ++i) {
+            const int w = p ? expected.width / 2 : expected.width, x = i % w, y = i / w;
+            const double want = std::clamp(expected.planes[p][i], 0.0, 1023.0);
+            if (const int got = sampleAt(actual, p, x, y); std::abs(got - want) > tolerance)
+                return ::testing::AssertionFailure()
+                       << "plane " << p << " at (" << x << ", " << y << "): " << got << " where "
+                       << want << " was expected";
+        }
     return ::testing::AssertionSuccess();
 }
 
