@@ -3,6 +3,7 @@
 #include <climits>
 
 #include "media/colour_tags.hpp"
+#include "media/error.hpp"
 #include "media/frame_internal.hpp"
 
 extern "C" {
@@ -25,6 +26,17 @@ int alignUp(long long value) {
 
 void FrameDataDeleter::operator()(FrameData* data) const noexcept {
     delete data;
+}
+
+FramePtr allocateFrame(int width, int height, AVPixelFormat format) {
+    FramePtr frame(av_frame_alloc());
+    if (!frame)
+        throw MediaError(AVERROR(ENOMEM), "allocate a scratch picture");
+    frame->width = width;
+    frame->height = height;
+    frame->format = format;
+    check(av_frame_get_buffer(frame.get(), 0), "allocate a scratch picture");
+    return frame;
 }
 
 Frame::Frame(std::unique_ptr<FrameData, FrameDataDeleter> data) : data_(std::move(data)) {}

@@ -20,6 +20,10 @@ inline Frame wrap(FramePtr frame) {
     return Frame(std::unique_ptr<FrameData, FrameDataDeleter>(new FrameData{std::move(frame)}));
 }
 
+// A new frame of that size and format with its own buffers. Throws MediaError
+// when memory runs out.
+FramePtr allocateFrame(int width, int height, AVPixelFormat format);
+
 // The frame of a non-empty Frame.
 inline AVFrame& avFrame(const Frame& frame) {
     return *frame.data()->frame;

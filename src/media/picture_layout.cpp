@@ -74,21 +74,10 @@ Reading readingOf(const AVPixFmtDescriptor& desc) {
     return desc.nb_components >= 3 ? Reading::yCbCr : Reading::grey;
 }
 
-FramePtr allocate(int width, int height, AVPixelFormat format) {
-    FramePtr frame(av_frame_alloc());
-    if (!frame)
-        throw MediaError(AVERROR(ENOMEM), "allocate a scratch picture");
-    frame->width = width;
-    frame->height = height;
-    frame->format = format;
-    check(av_frame_get_buffer(frame.get(), 0), "allocate a scratch picture");
-    return frame;
-}
-
 // A scratch picture of that size, reallocated only when the size changes.
 AVFrame& scratch(FramePtr& frame, int width, int height, AVPixelFormat format) {
     if (!frame || frame->width != width || frame->height != height || frame->format != format)
-        frame = allocate(width, height, format);
+        frame = allocateFrame(width, height, format);
     return *frame;
 }
 

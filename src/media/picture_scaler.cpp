@@ -22,14 +22,7 @@ constexpr AVPixelFormat picture16 = AV_PIX_FMT_YUV444P16LE;
 } // namespace
 
 Frame allocatePicture16(int width, int height) {
-    FramePtr frame(av_frame_alloc());
-    if (!frame)
-        throw MediaError(AVERROR(ENOMEM), "allocate a scratch picture");
-    frame->width = width;
-    frame->height = height;
-    frame->format = picture16;
-    check(av_frame_get_buffer(frame.get(), 0), "allocate a scratch picture");
-    return wrap(std::move(frame));
+    return wrap(allocateFrame(width, height, picture16));
 }
 
 struct PictureScaler::State {
