@@ -59,7 +59,11 @@ private slots:
         std::optional<ExportRequest> seen;
         WindowState state;
         state.inputURL = "/in/clip.mov";
-        ContentView view(desktop, recordingExport(seen), state);
+        auto record = [&seen](const ExportRequest& request, const ExportOptions&) {
+            seen = request;
+            return ExportResult{.outputPath = request.outputPath};
+        };
+        ContentView view(desktop, record, state);
         view.startExport();
         view.applyDroppedFile("/in/job.json");
         desktop.panelAnswers = {std::nullopt, "/out/chosen.mp4"};
