@@ -52,7 +52,9 @@ struct HeldExport {
                 throw ExportCancelled();
             }
             go.wait();
-            return ExportResult{.outputPath = request.outputPath};
+            ExportResult result;
+            result.outputPath = request.outputPath;
+            return result;
         };
     }
 };
@@ -81,10 +83,13 @@ private slots:
         clip = folder.filePath("clip.mov");
         QFile file(job); // a job whose LUT leaves colours as they are
         QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write(R"({"version": 1, "grade": {"lutCube": )"
-                   R"("LUT_3D_SIZE 2\n0 0 0\n1 0 0\n0 1 0\n1 1 0\n0 0 1\n1 0 1\n0 1 1\n1 1 1\n"}})");
+        file.write(
+            R"({"version": 1, "grade": {"lutCube": )"
+            R"("LUT_3D_SIZE 2\n0 0 0\n1 0 0\n0 1 0\n1 1 0\n0 0 1\n1 0 1\n0 1 1\n1 1 1\n"}})");
         file.close();
-        QVERIFY(makeMedia("-f lavfi -i testsrc2=size=160x90:rate=25 -frames:v 10 -c:v libx264 -pix_fmt yuv420p", clip));
+        QVERIFY(makeMedia(
+            "-f lavfi -i testsrc2=size=160x90:rate=25 -frames:v 10 -c:v libx264 -pix_fmt yuv420p",
+            clip));
     }
     void init() { desktop = ScriptedDesktop(); }
 
@@ -101,7 +106,8 @@ private slots:
         view.startExport();
         QTRY_VERIFY_WITH_TIMEOUT(!view.state().isExporting, 60000);
         QCOMPARE(view.state().statusText, QString("Failed."));
-        QVERIFY2(view.state().errorText.contains("export error"), qPrintable(view.state().errorText));
+        QVERIFY2(view.state().errorText.contains("export error"),
+                 qPrintable(view.state().errorText));
         auto* alert = part<QMessageBox>(view, "alert");
         QTRY_VERIFY(alert->isVisible());
         QCOMPARE(std::pair(alert->informativeText(), alert->buttons().size()),
@@ -150,7 +156,8 @@ private slots:
         auto* button = part<QPushButton>(view, "exportButton");
         QTest::mouseClick(button, Qt::LeftButton);
         view.applyDroppedFile("/in/late.cube");
-        QCOMPARE(std::pair(button->text(), button->isEnabled()), std::pair(QString("Exporting…"), false));
+        QCOMPARE(std::pair(button->text(), button->isEnabled()),
+                 std::pair(QString("Exporting…"), false));
         QVERIFY(part<QWidget>(view, "spinner")->isVisible());
         QTRY_COMPARE(shown(view, "progress").left(3), QString("50%"));
         QCOMPARE(text(held.lutSeen), QString("/in/late.cube"));

@@ -91,7 +91,8 @@ TEST(BatchPlanTest, TwoClipsForOneOutputAreRefusedBeforeAnythingIsWritten) {
 }
 
 TEST(ShardTest, ParsesIndexSlashCountAndSplitsTheListInOrder) {
-    EXPECT_EQ(std::pair(parseShard("07/10")->index, parseShard("07/10")->count), std::pair(7ul, 10ul));
+    EXPECT_EQ(std::pair(parseShard("07/10")->index, parseShard("07/10")->count),
+              std::pair(7ul, 10ul));
     for (const char* bad :
          {"3/3", "1/0", "-1/2", "+1/2", " 1/2", "1/", "1/2/3", "1", "0/99999999999999999999999"})
         EXPECT_FALSE(parseShard(bad)) << bad;

@@ -15,12 +15,14 @@ namespace {
 // code. NaN takes no part in a LUT's range; an infinite bound is null in JSON.
 TEST(CommandLine, PrintsOrFails) {
     test::ScratchDir dir;
-    const std::string lut = R"("LUT_3D_SIZE 2\n0 0 0\n1 0 0\n0 1 0\n1 1 0\n0 0 1\n1 0 1\n0 1 1\n1 1 1")";
+    const std::string lut =
+        R"("LUT_3D_SIZE 2\n0 0 0\n1 0 0\n0 1 0\n1 1 0\n0 0 1\n1 0 1\n0 1 1\n1 1 1")";
     test::writeFile(dir / "look.cube", "LUT_3D_SIZE 2\n0 0.1 -1\n1 0 nan\n0 1 inf\n1 1 0.5\n"
                                        "0 0 0.5\n1 0 0.5\n0 1 0.5\n1 1 0.5\n");
     test::writeFile(dir / "warned.cube", "DOMAIN_MAX 2 2 2\n" + test::identityCube);
     test::writeFile(dir / "full.json", R"({"version": 1, "output": {"fps": 25, "maxWidth": 1920,
-        "targetBitrate": 20000000, "container": "mp4"}, "grade": {"lutCube": )" + lut + "}}");
+        "targetBitrate": 20000000, "container": "mp4"}, "grade": {"lutCube": )" +
+                                           lut + "}}");
     test::writeFile(dir / "min.json", R"({"version": 1, "grade": {"lutCube": )" + lut + "}}");
     test::writeFile(dir / "bad.json", R"({"version": 1, "grade": {}})");
     test::writeFile(dir / "badlut.json", R"({"version": 1, "grade": {"lutCube": ""}})");
@@ -69,7 +71,8 @@ TEST(CommandLine, PrintsOrFails) {
         EXPECT_NE(result.err.find(c.err), std::string::npos) << c.args << ": " << result.err;
         EXPECT_TRUE(c.domain.empty() || test::reportsError(result.err, c.domain, c.code)) << c.args;
         EXPECT_TRUE(c.exitCode == 0 ? result.out.find("a.mp4") == std::string::npos
-                                    : result.out.empty()) << c.args;
+                                    : result.out.empty())
+            << c.args;
         EXPECT_EQ(test::folderEntries(dir.path()), before) << c.args;
     }
 }
