@@ -26,10 +26,8 @@ private slots:
             state.lutOverrideURL = "/in/look.cube";
             state.outputURL = "/out/final.mov";
             state.bitrateMbps = "12";
-            if (fields & 1)
-                state.jobURL = "/in/job.json";
-            if (fields & 2)
-                state.inputURL = "/in/clip.mov";
+            state.jobURL = fields & 1 ? std::optional<Location>("/in/job.json") : std::nullopt;
+            state.inputURL = fields & 2 ? std::optional<Location>("/in/clip.mov") : std::nullopt;
             ContentView view(desktop, runExporter, state);
             QCOMPARE(part<QPushButton>(view, "exportButton")->isEnabled(), fields == 3);
         }
@@ -59,7 +57,13 @@ private slots:
         std::optional<ExportRequest> seen;
         WindowState state;
         state.inputURL = "/in/clip.mov";
-        ContentView view(desktop, recordingExport(seen), state);
+        auto record = [&seen](const ExportRequest& request, const ExportOptions&) {
+            seen = request;
+            ExportResult result;
+            result.outputPath = request.outputPath;
+            return result;
+        };
+        ContentView view(desktop, record, state);
         view.startExport();
         view.applyDroppedFile("/in/job.json");
         desktop.panelAnswers = {std::nullopt, "/out/chosen.mp4"};

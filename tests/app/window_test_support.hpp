@@ -1,6 +1,6 @@
 #pragma once
 // Shared by the window tests: a desktop that answers as a scripted person would,
-// tiny media made with ffmpeg, and access to the window's parts by name.
+// and access to the window's parts by name.
 
 #include <deque>
 #include <optional>
@@ -25,7 +25,10 @@ public:
     QStringList revealed;
 
     std::optional<QString> runPanel(QWidget*, const PanelRequest& request) override;
-    bool confirm(QWidget*, const QString& question) override;
+    bool confirm(QWidget*, const QString& question) override {
+        questionsAsked << question;
+        return confirmAnswer;
+    }
     void reveal(const QString& path) override { revealed << path; }
 };
 
@@ -39,16 +42,6 @@ template <typename Widget> Widget* part(const ContentView& view, const char* nam
 // What a person reads on the label or button named `name`; "(hidden)" when it is
 // not shown.
 QString shown(const ContentView& view, const char* name);
-
-// An export that succeeds at once and keeps what it was asked to do.
-ExportFunction recordingExport(std::optional<ExportRequest>& seen);
-
-// Runs ffmpeg with `arguments` before the output path; false when it failed.
-bool makeMedia(const QString& arguments, const QString& output);
-// A tiny 10-frame test-pattern clip.
-bool makeClip(const QString& output);
-// A job whose LUT leaves colours as they are.
-void writeIdentityJob(const QString& path);
 
 QString text(const std::optional<Location>& location);
 

@@ -1,6 +1,5 @@
 // Which clips a batch takes and where their outputs go; how shards split the list.
 
-#include <set>
 #include <string>
 #include <vector>
 
@@ -92,26 +91,21 @@ TEST(BatchPlanTest, TwoClipsForOneOutputAreRefusedBeforeAnythingIsWritten) {
 }
 
 TEST(ShardTest, ParsesIndexSlashCountAndSplitsTheListInOrder) {
-    EXPECT_EQ(parseShard("07/10")->index, 7u);
-    EXPECT_EQ(parseShard("07/10")->count, 10u);
+    EXPECT_EQ(std::pair(parseShard("07/10")->index, parseShard("07/10")->count),
+              std::pair(7ul, 10ul));
     for (const char* bad :
          {"3/3", "1/0", "-1/2", "+1/2", " 1/2", "1/", "1/2/3", "1", "0/99999999999999999999999"})
         EXPECT_FALSE(parseShard(bad)) << bad;
     std::vector<BatchClip> clips;
     for (int i = 0; i < 7; ++i)
-        clips.push_back({std::to_string(10 + i), std::to_string(i)});
-    std::multiset<std::string> seen;
+        clips.push_back({std::to_string(i), ""});
+    Lines shards;
     for (std::size_t index = 0; index < 3; ++index) {
-        std::string previous;
-        for (const auto& clip : takeShard(clips, {index, 3})) {
-            EXPECT_EQ(std::stoul(clip.output.string()) % 3, index);
-            EXPECT_LT(previous, clip.input.string()) << "kept in plan order";
-            previous = clip.input.string();
-            seen.insert(previous);
-        }
+        shards.emplace_back();
+        for (const auto& clip : takeShard(clips, {index, 3}))
+            shards.back() += clip.input.string();
     }
-    EXPECT_EQ(seen.size(), 7u);
-    EXPECT_EQ(std::set<std::string>(seen.begin(), seen.end()).size(), 7u);
+    EXPECT_EQ(shards, (Lines{"036", "14", "25"}));
 }
 
 } // namespace

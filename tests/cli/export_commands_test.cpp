@@ -59,17 +59,6 @@ TEST_F(ExportCommandTest, ExportsNextToTheInputOrFailsWithTheReasonOnStderr) {
     EXPECT_TRUE(test::reportsError(ontoInput.err, "export", 8)) << ontoInput.err;
 }
 
-TEST_F(ExportCommandTest, UsageErrorsExitTwo) {
-    const std::string bare = shellQuote(VANTREL_CLI_PATH);
-    for (const std::string& args :
-         {bare + " export --input x.mp4", cli("export", "--preset warp"), bare + " frob",
-          bare + " plan --job /no.json --input /no.mp4"}) {
-        auto result = test::run(args);
-        EXPECT_EQ(result.exitCode, 2) << args << "\n" << result.err;
-        EXPECT_FALSE(result.err.empty()) << args;
-    }
-}
-
 // What a LUT did not apply is said on stderr, once, by plan and by export; the run
 // goes on. The plan is JSON on stdout, with the bitrate as typed, and writes nothing.
 TEST_F(ExportCommandTest, PlanAndWarnings) {

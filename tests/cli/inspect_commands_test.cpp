@@ -1,5 +1,5 @@
-// vantrel-cli lut and job as a user runs them: exit codes, which stream says what,
-// and the JSON shapes.
+// vantrel-cli as a user runs it, for the verbs that print: exit codes, which stream
+// says what, the JSON shapes, and usage errors of every verb.
 
 #include <string>
 
@@ -11,8 +11,8 @@ namespace vantrel {
 namespace {
 
 // Each command runs in a folder holding these files; a failure (exit 1, or 2 for
-// usage) prints nothing on stdout and names its error's domain and code. NaN takes
-// no part in a LUT's range; an infinite bound is null in JSON.
+// usage) prints nothing on stdout, writes nothing and names its error's domain and
+// code. NaN takes no part in a LUT's range; an infinite bound is null in JSON.
 TEST(CommandLine, PrintsOrFails) {
     test::ScratchDir dir;
     const std::string lut =
@@ -26,6 +26,12 @@ TEST(CommandLine, PrintsOrFails) {
     test::writeFile(dir / "min.json", R"({"version": 1, "grade": {"lutCube": )" + lut + "}}");
     test::writeFile(dir / "bad.json", R"({"version": 1, "grade": {}})");
     test::writeFile(dir / "badlut.json", R"({"version": 1, "grade": {"lutCube": ""}})");
+    // Planning reads names only: empty files stand in for clips.
+    for (const char* clip : {"r/a.mp4", "r/b.mov", "r/c.mp4", "s/a.mp4"}) {
+        std::filesystem::create_directories((dir / clip).parent_path());
+        test::writeFile(dir / clip, "");
+    }
+    const std::string batch = "batch --job min.json --output-dir o ";
     const struct {
         std::string args;
         int exitCode;
@@ -33,6 +39,14 @@ TEST(CommandLine, PrintsOrFails) {
         int code = 0;
     } cases[] = {{"--version", 0, "vantrel-cli " VANTREL_VERSION "\n", ""},
                  {"lut look.cube --frobnicate", 2, "", "--help"},
+                 {"frob", 2, "", "frob"},
+                 {"export --input r/a.mp4", 2, "", "--job"},
+                 {"export --job min.json --input r/a.mp4 --preset warp", 2, "", "warp"},
+                 {"plan --job /no.json --input /no.mp4", 2, "", "/no.json"},
+                 {batch + "--jobs 0 r", 2, "", "--jobs"},
+                 {batch + "--shard 2/2 r", 2, "", "--shard"},
+                 {batch + "r s", 2, "", "", "batch", 2},
+                 {batch + "--list --shard 1/2 r", 0, "r/b.mov \u2192 o/b_vantrel_10bit.mov\n", ""},
                  {"lut --json look.cube", 0,
                   R"({"size":2,"entries":8,"min":[0.0,0.0,-1.0],"max":[1.0,1.0,null],)"
                   R"("warnings":[]})",
@@ -48,6 +62,7 @@ TEST(CommandLine, PrintsOrFails) {
                  {"job min.json", 0, "Version: 1\nOutput: absent\nLUT size: 2\n", ""},
                  {"job bad.json", 1, "", "", "job", 3},
                  {"job --json badlut.json", 1, "", "", "cube", 1}};
+    const auto before = test::folderEntries(dir.path());
     for (const auto& c : cases) {
         const auto result = test::run("cd " + test::shellQuote(dir.path().string()) + " && " +
                                       VANTREL_CLI_PATH + " " + c.args);
@@ -55,7 +70,10 @@ TEST(CommandLine, PrintsOrFails) {
         EXPECT_NE(result.out.find(c.out), std::string::npos) << c.args << ": " << result.out;
         EXPECT_NE(result.err.find(c.err), std::string::npos) << c.args << ": " << result.err;
         EXPECT_TRUE(c.domain.empty() || test::reportsError(result.err, c.domain, c.code)) << c.args;
-        EXPECT_TRUE(c.exitCode == 0 || result.out.empty()) << c.args;
+        EXPECT_TRUE(c.exitCode == 0 ? result.out.find("a.mp4") == std::string::npos
+                                    : result.out.empty())
+            << c.args;
+        EXPECT_EQ(test::folderEntries(dir.path()), before) << c.args;
     }
 }
 

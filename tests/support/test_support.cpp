@@ -5,7 +5,6 @@
 #include <fstream>
 #include <poll.h>
 #include <random>
-#include <regex>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/inotify.h>
@@ -84,9 +83,7 @@ bool waitForChange(const std::filesystem::path& folder, const std::function<bool
 }
 
 bool reportsError(const std::string& text, const std::string& domain, int code) {
-    return std::regex_search(text, std::regex("\\b" + domain + " error " + std::to_string(code) +
-                                              "\\b|Domain=" + domain +
-                                              " Code=" + std::to_string(code) + "\\b"));
+    return text.find(domain + " error " + std::to_string(code) + ":") != std::string::npos;
 }
 
 void writeFile(const std::filesystem::path& path, const std::string& bytes) {
