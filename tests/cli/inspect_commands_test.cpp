@@ -39,7 +39,7 @@ TEST(CommandLine, PrintsOrFails) {
         int code = 0;
     } cases[] = {{"--version", 0, "vantrel-cli " VANTREL_VERSION "\n", ""},
                  {"lut look.cube --frobnicate", 2, "", "--help"},
-                 {"frob", 2, "", "frob"},
+                 {"frob", 2, "", "subcommand"},
                  {"export --input r/a.mp4", 2, "", "--job"},
                  {"export --job min.json --input r/a.mp4 --preset warp", 2, "", "warp"},
                  {"plan --job /no.json --input /no.mp4", 2, "", "/no.json"},
