@@ -26,10 +26,6 @@ inline int sampleAt(const std::uint8_t* plane, std::ptrdiff_t stride, bool wide,
     const std::uint8_t* at = plane + y * stride + (wide ? 2 * x : x);
     return wide ? at[0] | at[1] << 8 : at[0];
 }
-inline int sampleAt(const AVFrame& frame, int plane, int x, int y) {
-    const auto* desc = av_pix_fmt_desc_get(static_cast<AVPixelFormat>(frame.format));
-    return sampleAt(frame.data[plane], frame.linesize[plane], desc->comp[plane].depth > 8, x, y);
-}
 inline int sampleAt(const PictureView& view, int plane, int x, int y) {
     return sampleAt(view.planes[plane].data, view.planes[plane].stride, view.bitDepth > 8, x, y);
 }
