@@ -1,6 +1,8 @@
 #include "media/frame.hpp"
 
 #include "media/colour_tags.hpp"
+#include "media/encoder.hpp"
+#include "media/muxer.hpp"
 #include "media_clips.hpp"
 
 extern "C" {
@@ -66,6 +68,33 @@ TEST(ColourTags, AgreeWithFFmpegOnEveryCodePoint) {
     frame.format = AV_PIX_FMT_YUVJ420P;
     frame.color_range = AVCOL_RANGE_UNSPECIFIED;
     EXPECT_EQ(describe(frame).range, Range::full);
+}
+
+// The encoder and the muxer on their own: what finishing an empty movie and a
+// picture of the wrong size do, and that nothing is left beside the output.
+TEST(Muxer, RefusesAnEmptyMovieAndAForeignPictureAndLeavesNothing) {
+    test::ScratchDir dir;
+    const auto code = [](auto&& step) {
+        try {
+            step();
+        } catch (const Error& error) {
+            return error.code();
+        }
+        return 0;
+    };
+    {
+        Encoder encoder(
+            {.width = 64, .height = 48, .timescale = 25, .frameStep = 1, .preset = "ultrafast"},
+            Muxer::wantsGlobalHeader(FileType::mov));
+        Muxer empty(dir / "empty.mov", FileType::mov, encoder),
+            other(dir / "o.mp4", FileType::mp4, encoder);
+        encoder.flush(empty, {});
+        FramePool pool(32, 48); // a 32x48 picture for a 64x48 encoder
+        EXPECT_EQ(std::pair(code([&] { empty.finish(); }),
+                            code([&] { encoder.encode(*pool.acquire(), 0, other); })),
+                  std::pair(int(MediaCode::noVideo), int(MediaCode::wrongPicture)));
+    }
+    EXPECT_TRUE(test::folderEntries(dir.path()).empty());
 }
 
 } // namespace
