@@ -52,9 +52,10 @@ TEST(ColourTags, AgreeWithFFmpegOnEveryCodePoint) {
         frame.chroma_location = AVChromaLocation(v);
         const ColourDescription d = describe(frame);
         const auto same = [&](const char* theirs, std::string_view ours, auto value, auto back) {
-            if (theirs)
+            if (theirs) {
                 EXPECT_EQ(std::tuple(std::string(ours), int(value), int(back)),
                           std::tuple(std::string(theirs), v, v));
+            }
         };
         same(av_color_primaries_name(frame.color_primaries), nameOf(d.primaries), d.primaries,
              toFFmpeg(d.primaries));
