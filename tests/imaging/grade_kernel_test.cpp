@@ -17,16 +17,9 @@ using kernel::Kind;
 using test::cube;
 using test::sampleAt;
 
-struct PictureFormat {
-    int bitDepth = 8, shiftX = 1, shiftY = 1;
-    Range range = Range::limited;
-    Matrix matrix = Matrix::bt709;
-    ChromaSiting siting = ChromaSiting::left;
-};
-
 // Planar Y′CbCr of that format holding code(p, x, y), and its view described
 // by the format rather than by the frame's tags.
-std::pair<media::Frame, PictureView> picture(const PictureFormat& f, int width, int height,
+std::pair<media::Frame, PictureView> picture(const test::YCbCrFormat& f, int width, int height,
                                              const test::Codes& code) {
     const std::string name = std::string("yuv4") + (f.shiftX ? f.shiftY ? "20" : "22" : "44") +
                              "p" + (f.bitDepth > 8 ? std::to_string(f.bitDepth) + "le" : "");
@@ -74,27 +67,6 @@ protected:
     }
 };
 
-TEST_P(GradeKernel, FlatColoursGiveKnownCodes) {
-    const struct {
-        PictureFormat format;
-        std::array<int, 3> in, out;
-    } cases[] = {{{10, 1, 1, Range::full}, {64, 512, 512}, {64, 512, 512}},
-                 {{10, 1, 1, Range::full}, {940, 300, 700}, {940, 300, 700}},
-                 {{10, 1, 1, Range::unspecified}, {283, 624, 400}, {256, 640, 384}},
-                 {{8}, {235, 128, 128}, {1023, 512, 512}},
-                 {{12, 1, 0}, {1132, 2048, 2048}, {256, 512, 512}}};
-    for (const auto& c : cases) {
-        const auto in = picture(c.format, 10, 4, [&](int p, int, int) { return c.in[p]; });
-        const auto out = render(in.second, {}, 10, 4);
-        const auto got = codes(out.view(), 10, 4);
-        for (std::size_t i = 0; i < got.size(); ++i)
-            ASSERT_EQ(got[i], c.out[i < 40   ? 0
-                                    : i < 50 ? 1
-                                             : 2])
-                << c.format.bitDepth << "-bit " << c.in[0] << " sample " << i;
-    }
-}
-
 // Random samples (the sharpest picture there is) of every format, matrix and
 // siting, through no cube, a scattered one, an identity and damaged ones, at
 // sizes that leave vector tails and chroma planes of odd size, in several bands;
@@ -115,21 +87,19 @@ TEST_P(GradeKernel, MatchesTheFormulaForEveryFormat) {
         const auto& values = cubes[trial / 24];
         const auto [w, h, bands] = sizes[trial % 5];
         SCOPED_TRACE(testing::Message() << "trial " << trial);
-        const PictureFormat format{
+        const test::YCbCrFormat format{
             std::array{8, 10, 12, 16}[trial % 4],
             trial / 4 % 3 < 2,
             trial / 4 % 3 < 1,
-            std::array{Range::limited, Range::full}[trial / 12 % 2],
+            std::array{Range::limited, Range::full, Range::unspecified}[trial / 12 % 3],
             std::array{Matrix::bt709, Matrix::smpte170m, Matrix::bt2020ncl}[trial % 3],
             ChromaSiting(trial % 7)};
         std::mt19937 random(trial);
         const auto [frame, in] = picture(
             format, w, h, [&](int, int, int) { return int(random() >> (32 - format.bitDepth)); });
         const auto out = render(in, values, w, h, bands);
-        const auto rgb =
-            test::decodeYCbCr({format.bitDepth, format.shiftX, format.shiftY, format.range,
-                               format.matrix, format.siting},
-                              w, h, [&](int p, int x, int y) { return sampleAt(in, p, x, y); });
+        const auto rgb = test::decodeYCbCr(
+            format, w, h, [&](int p, int x, int y) { return sampleAt(in, p, x, y); });
         ASSERT_TRUE(test::matches(test::encode(rgb, values.empty() ? nullptr : &values), out.view(),
                                   trial < 24 * 6 ? 0.502 : 0.55));
         const auto byDefault = render(in, values, w, h, 1, kernel::chosenKernel());
@@ -161,12 +131,11 @@ TEST(Grade, ChoosesKernelsByNameAndRefusesWhatCannotRun) {
     const auto [frame, source] = picture({8}, 4, 4, [](int, int, int) { return 128; });
     const media::Frame target = *media::FramePool(4, 4).acquire();
     EXPECT_NO_THROW(grade.render(source, target.view()));
-    for (const int width : {6, 3}) {
-        PictureView view = target.view();
-        view.width = width;
-        EXPECT_THROW(grade.render(source, view), Error) << width;
-    }
-    EXPECT_THROW(grade.render(source, source), Error) << "not 10-bit";
+    PictureView wider = target.view(), odd = target.view();
+    wider.width = 6;
+    odd.width = 3;
+    for (const PictureView& to : {wider, odd, source}) // source: not 10-bit
+        EXPECT_THROW(grade.render(source, to), Error) << to.width;
 }
 
 } // namespace

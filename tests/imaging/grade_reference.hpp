@@ -63,7 +63,7 @@ inline RgbPicture decodeYCbCr(const YCbCrFormat& f, int width, int height, const
                           : f.matrix == Matrix::bt2020ncl ? std::pair{0.2627, 0.0593}
                                                           : std::pair{0.2126, 0.0722};
     const double unit = std::ldexp(1.0, f.bitDepth - 8), top = std::ldexp(1.0, f.bitDepth) - 1;
-    const bool limited = f.range == Range::limited;
+    const bool limited = f.range != Range::full; // untagged video is limited
     RgbPicture out{width, height, std::vector<Rgb>(std::size_t(width) * height)};
     for (int y = 0; y < height; ++y)
         for (int x = 0; x < width; ++x) {

@@ -1,7 +1,7 @@
-// Whole routes from a decoded frame to output codes: the fitter (pass-through,
-// rebuilt, turned, scaled, RGB) and the grade together, against the
-// independent double-precision formula. The kernels' own tests prove every
-// kernel; here the default one grades.
+// The fitter's choices, then whole routes from a decoded frame to output codes:
+// the fitter (pass-through, rebuilt, turned, scaled, RGB) and the grade together,
+// against the independent double-precision formula. The kernels' own tests prove
+// every kernel; here the default one grades.
 
 #include <cmath>
 #include <random>
@@ -11,12 +11,72 @@
 #include "imaging/grade_reference.hpp"
 #include "media/frame_internal.hpp"
 #include "media/media_clips.hpp"
+#include "media/orientation.hpp"
 
 namespace vantrel::imaging {
 namespace {
 
 using test::cube;
 using test::RgbPicture;
+
+// A transform's linear part (dx, dy) is read as its orientation also when scaled
+// and turned up to 40° further. (Where each pixel lands is proven below.)
+TEST(Fitter, ReadsTheOrientationOfATransform) {
+    const int axes[8][4] = {{1, 0, 0, 1},  {-1, 0, 0, 1}, {-1, 0, 0, -1}, {1, 0, 0, -1},
+                            {0, -1, 1, 0}, {0, 1, 1, 0},  {0, 1, -1, 0},  {0, -1, -1, 0}};
+    for (int i = 0; i < 8 * 3; ++i) {
+        const int* m = axes[i / 3];
+        const double r = 0.7 * (i % 3 - 1), cs = 2.5 * std::cos(r), sn = 2.5 * std::sin(r);
+        EXPECT_EQ(media::orientationOf({m[0] * cs - m[1] * sn, m[0] * sn + m[1] * cs,
+                                        m[2] * cs - m[3] * sn, m[2] * sn + m[3] * cs}),
+                  Orientation(i / 3))
+            << i / 3 << " turned by " << r;
+    }
+}
+
+// Passed through means the decoder's own planes. Untagged pictures are BT.601 up
+// to 576 lines, BT.709 above (by the decoded height, before a crop); range comes
+// from the tag or full-range formats; rebuilt pictures are limited range.
+TEST(Fitter, PassesThroughOnlyWhenNothingNeedsDoingAndKeepsMatrixAndRange) {
+    using M = Matrix;
+    constexpr auto up = Orientation::up, right = Orientation::right;
+    constexpr auto full = Range::full, limited = Range::limited;
+    const struct {
+        AVPixelFormat format;
+        int width, height, outWidth, outHeight;
+        Orientation orientation;
+        bool passed;
+        Matrix matrix = M::smpte170m;
+        Range range = limited;
+        AVColorSpace matrixTag = AVCOL_SPC_UNSPECIFIED;
+        AVColorRange rangeTag = AVCOL_RANGE_UNSPECIFIED;
+    } cases[] = {{AV_PIX_FMT_YUV422P, 64, 48, 64, 48, up, true},
+                 // One odd line too many is cropped, not scaled.
+                 {AV_PIX_FMT_YUV420P, 65, 49, 64, 48, up, true},
+                 {AV_PIX_FMT_YUV420P, 66, 48, 64, 48, up, false},
+                 {AV_PIX_FMT_YUV410P, 64, 48, 64, 48, up, false},
+                 {AV_PIX_FMT_YUV420P10LE, 16, 480, 16, 480, up, true, M::bt2020ncl, full,
+                  AVCOL_SPC_BT2020_NCL, AVCOL_RANGE_JPEG},
+                 {AV_PIX_FMT_YUV420P, 16, 1080, 1080, 16, right, false, M::smpte170m, limited,
+                  AVCOL_SPC_BT470BG, AVCOL_RANGE_JPEG},
+                 {AV_PIX_FMT_YUV420P, 16, 576, 16, 576, up, true},
+                 {AV_PIX_FMT_YUV420P, 16, 577, 16, 576, up, true, M::bt709},
+                 {AV_PIX_FMT_YUVJ420P, 16, 578, 16, 578, up, true, M::bt709, full},
+                 {AV_PIX_FMT_YUVJ420P, 16, 578, 578, 16, right, false, M::bt709}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << av_get_pix_fmt_name(c.format) << ' ' << c.height);
+        auto frame = test::makeFrame(c.format, c.width, c.height, [](int, int, int) { return 99; });
+        frame->colorspace = c.matrixTag;
+        frame->color_range = c.rangeTag;
+        const media::Frame picture = media::wrap(std::move(frame));
+        Fitter fitter(c.outWidth, c.outHeight, c.orientation);
+        const PictureView view = fitter.fit(picture);
+        EXPECT_EQ(std::tuple(view.planes[0].data == media::avFrame(picture).data[0],
+                             resolvedMatrix(view.colour.matrix, view.height),
+                             resolvedRange(view.colour.range)),
+                  std::tuple(c.passed, c.matrix, c.range));
+    }
+}
 
 // A new reference to the test frame's samples, so that pass-through routes
 // read the frame's own memory.
@@ -36,11 +96,11 @@ media::Frame graded(const PictureView& fitted, const std::vector<float>& cube) {
 RgbPicture decodeFrame(const AVFrame& frame, int width, int height, Matrix matrix, Range range,
                        ChromaSiting siting) {
     const auto* desc = av_pix_fmt_desc_get(static_cast<AVPixelFormat>(frame.format));
-    std::vector<std::uint16_t> line(frame.width);
     const auto code = [&](int c, int x, int y) {
-        av_read_image_line2(line.data(), const_cast<const std::uint8_t**>(frame.data),
-                            frame.linesize, desc, x, y, c, 1, 0, 2);
-        return int(line[0]);
+        std::uint16_t v;
+        av_read_image_line2(&v, const_cast<const std::uint8_t**>(frame.data), frame.linesize, desc,
+                            x, y, c, 1, 0, 2);
+        return int(v);
     };
     if (!(desc->flags & (AV_PIX_FMT_FLAG_RGB | AV_PIX_FMT_FLAG_PAL)) && desc->nb_components >= 3)
         return test::decodeYCbCr(
@@ -61,12 +121,12 @@ RgbPicture decodeFrame(const AVFrame& frame, int width, int height, Matrix matri
     return out;
 }
 
-// Random codes in every layout we rebuild or pass through, each way it can be
-// turned: every output code within one code of the formula, also when the
-// fitter has served another frame before. Semi-planar, packed, alpha and
-// big-endian layouts are read through the generic path (an odd extra line is
-// cropped); RGB and grey become BT.709, grey full range unless tagged limited. A scattered cube
-// magnifies any error in the values handed to it.
+// Random codes in one layout per way of reading samples, each turn once: every
+// output code within one code of the formula, also when the fitter has served
+// another frame before. Semi-planar, shifted and big-endian layouts go through
+// the generic reader (an odd extra line is cropped); RGB and grey become BT.709,
+// grey full range unless tagged limited. A scattered cube magnifies any error
+// in the values handed to it.
 TEST(GradeRoutes, EveryLayoutAndTurnMatchesTheFormula) {
     using M = Matrix;
     using O = Orientation;
@@ -79,26 +139,16 @@ TEST(GradeRoutes, EveryLayoutAndTurnMatchesTheFormula) {
         M matrix = M::bt709;
         S siting = S::left;
         int width = 14, height = 10;
-    } cases[] = {{AV_PIX_FMT_YUV420P, O::up},
-                 {AV_PIX_FMT_YUV420P, O::upMirrored, limited, M::bt709, S::unspecified},
-                 {AV_PIX_FMT_YUV420P, O::down, full, M::smpte170m},
+    } cases[] = {{AV_PIX_FMT_YUV420P, O::up}, // passed through
                  {AV_PIX_FMT_YUV420P, O::downMirrored, limited, M::bt2020ncl, S::topLeft},
-                 {AV_PIX_FMT_YUV420P, O::left, limited, M::bt709, S::centre},
-                 {AV_PIX_FMT_YUV420P, O::leftMirrored},
-                 {AV_PIX_FMT_YUV420P, O::right, full},
-                 {AV_PIX_FMT_YUV420P, O::rightMirrored, limited, M::bt709, S::bottom},
                  {AV_PIX_FMT_YUVJ420P, O::right, full, M::smpte170m, S::centre},
                  {AV_PIX_FMT_YUV422P10LE, O::left, full, M::bt709, S::topLeft},
                  {AV_PIX_FMT_YUV444P12LE, O::down},
                  {AV_PIX_FMT_YUV410P, O::up, full, M::bt709, S::centre, 16, 12},
-                 {AV_PIX_FMT_NV12, O::up, limited, M::bt709, S::left, 15, 11},
-                 {AV_PIX_FMT_P010LE, O::upMirrored, full, M::bt2020ncl, S::topLeft},
-                 {AV_PIX_FMT_YUYV422, O::right},
-                 {AV_PIX_FMT_YUVA420P, O::up, full},
-                 {AV_PIX_FMT_YUV420P10BE, O::left},
-                 {AV_PIX_FMT_RGB24, O::up},
+                 {AV_PIX_FMT_NV12, O::rightMirrored, limited, M::bt709, S::bottom, 15, 11},
+                 {AV_PIX_FMT_P010LE, O::upMirrored, full, M::bt2020ncl, S::unspecified},
+                 {AV_PIX_FMT_YUV420P10BE, O::leftMirrored},
                  {AV_PIX_FMT_BGRA, O::right},
-                 {AV_PIX_FMT_RGB48LE, O::down},
                  {AV_PIX_FMT_GBRP10LE, O::leftMirrored},
                  {AV_PIX_FMT_RGB565LE, O::up},
                  {AV_PIX_FMT_GRAY8, O::left, full},

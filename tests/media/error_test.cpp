@@ -18,16 +18,13 @@ extern "C" {
 namespace vantrel::media {
 namespace {
 
-CodecContextPtr anyCodecContext() {
-    return CodecContextPtr(avcodec_alloc_context3(nullptr));
-}
-
 // Lines logged from another thread stay with the object that logged them; they go
 // into that object's next error once, never into another object's, and a line
 // nobody claims is dropped rather than kept for whichever error comes next.
 TEST(LibraryLog, KeepsEachLineWithTheObjectThatLoggedIt) {
     LibraryLog decoderLog, encoderLog;
-    auto decoder = anyCodecContext(), encoder = anyCodecContext(), stray = anyCodecContext();
+    CodecContextPtr decoder(avcodec_alloc_context3(nullptr)),
+        encoder(avcodec_alloc_context3(nullptr)), stray(avcodec_alloc_context3(nullptr));
     decoderLog.attach(*decoder);
     encoderLog.attach(*encoder);
 
@@ -55,10 +52,11 @@ TEST(LibraryLog, KeepsEachLineWithTheObjectThatLoggedIt) {
 }
 
 // What a person reads: domain and code, the reason, the library's words in
-// brackets, then each wrapped error outer to inner.
+// brackets, then each wrapped error outer to inner. However deep a chain is
+// wrapped, the outermost context and the innermost words survive, within a limit.
 TEST(Error, DescribesReasonThenDetailThenEachCause) {
     LibraryLog log;
-    auto encoder = anyCodecContext();
+    CodecContextPtr encoder(avcodec_alloc_context3(nullptr));
     log.attach(*encoder);
     av_log(encoder.get(), AV_LOG_ERROR, "Image size is too small (4x2).\n");
     const MediaError opening(AVERROR(EINVAL), "open the HEVC encoder", &log);
@@ -73,16 +71,12 @@ TEST(Error, DescribesReasonThenDetailThenEachCause) {
                  "file error 13: could not replace \"/out/a.mov\" (the file is read-only)");
     // The codes a program reads stay apart from the library's own numbers, and a
     // cause is chained, not pasted.
-    EXPECT_EQ(opening.libraryCode(), AVERROR(EINVAL));
-    EXPECT_EQ(readOnly.libraryCode(), EACCES);
+    EXPECT_EQ(std::pair(opening.libraryCode(), readOnly.libraryCode()),
+              std::pair(AVERROR(EINVAL), EACCES));
     EXPECT_TRUE(started.is(ExportCode::outputNotStarted) && started.detail().empty());
     ASSERT_NE(started.cause(), nullptr);
     EXPECT_TRUE(started.cause()->is(MediaCode::library) && !started.cause()->cause());
-}
 
-// However deep a chain is wrapped, the outermost context and the innermost words
-// (what the library said) survive, and the chain stays within its limit.
-TEST(Error, LongChainsKeepBothEnds) {
     Error chain(MediaCode::library, "innermost");
     for (int i = 0; i < 20; ++i)
         chain = Error(ExportCode::encodingStopped, std::to_string(i), chain);

@@ -1,6 +1,8 @@
 #include "media/frame.hpp"
 
 #include "media/colour_tags.hpp"
+#include "media/encoder.hpp"
+#include "media/muxer.hpp"
 #include "media_clips.hpp"
 
 extern "C" {
@@ -30,10 +32,10 @@ TEST(FramePool, FramesHoldThePictureInAlignedTenBitPlanesAndImpossibleSizesGetNo
         test::fill(v, {940, 64, 1023});
         for (int p = 0; p < 3; ++p) {
             const int w = p ? (width + 1) / 2 : width, h = p ? (height + 1) / 2 : height;
-            EXPECT_EQ(v.planes[p].stride % 64, 0);
-            EXPECT_GE(v.planes[p].stride, 2 * w);
-            EXPECT_EQ(reinterpret_cast<std::uintptr_t>(v.planes[p].data) % 32, 0u);
-            EXPECT_EQ(sampleAt(v, p, w - 1, h - 1), (std::array{940, 64, 1023}[p]));
+            EXPECT_EQ(std::tuple(v.planes[p].stride % 64, v.planes[p].stride >= 2 * w,
+                                 reinterpret_cast<std::uintptr_t>(v.planes[p].data) % 32,
+                                 sampleAt(v, p, w - 1, h - 1)),
+                      std::tuple(0, true, 0u, std::array{940, 64, 1023}[p]));
         }
     }
 }
@@ -51,9 +53,8 @@ TEST(ColourTags, AgreeWithFFmpegOnEveryCodePoint) {
         const ColourDescription d = describe(frame);
         const auto same = [&](const char* theirs, std::string_view ours, auto value, auto back) {
             if (theirs) {
-                EXPECT_EQ(ours, theirs) << v;
-                EXPECT_EQ(int(value), v);
-                EXPECT_EQ(int(back), v);
+                EXPECT_EQ(std::tuple(std::string(ours), int(value), int(back)),
+                          std::tuple(std::string(theirs), v, v));
             }
         };
         same(av_color_primaries_name(frame.color_primaries), nameOf(d.primaries), d.primaries,
@@ -68,6 +69,33 @@ TEST(ColourTags, AgreeWithFFmpegOnEveryCodePoint) {
     frame.format = AV_PIX_FMT_YUVJ420P;
     frame.color_range = AVCOL_RANGE_UNSPECIFIED;
     EXPECT_EQ(describe(frame).range, Range::full);
+}
+
+// The encoder and the muxer on their own: what finishing an empty movie and a
+// picture of the wrong size do, and that nothing is left beside the output.
+TEST(Muxer, RefusesAnEmptyMovieAndAForeignPictureAndLeavesNothing) {
+    test::ScratchDir dir;
+    const auto code = [](auto&& step) {
+        try {
+            step();
+        } catch (const Error& error) {
+            return error.code();
+        }
+        return 0;
+    };
+    {
+        Encoder encoder(
+            {.width = 64, .height = 48, .timescale = 25, .frameStep = 1, .preset = "ultrafast"},
+            Muxer::wantsGlobalHeader(FileType::mov));
+        Muxer empty(dir / "empty.mov", FileType::mov, encoder),
+            other(dir / "o.mp4", FileType::mp4, encoder);
+        encoder.flush(empty, {});
+        FramePool pool(32, 48); // a 32x48 picture for a 64x48 encoder
+        EXPECT_EQ(std::pair(code([&] { empty.finish(); }),
+                            code([&] { encoder.encode(*pool.acquire(), 0, other); })),
+                  std::pair(int(MediaCode::noVideo), int(MediaCode::wrongPicture)));
+    }
+    EXPECT_TRUE(test::folderEntries(dir.path()).empty());
 }
 
 } // namespace

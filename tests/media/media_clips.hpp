@@ -22,16 +22,11 @@ extern "C" {
 namespace vantrel::test {
 
 // Sample x of row y of a plane with 1 or 2-byte (little-endian) samples.
-inline int sampleAt(const std::uint8_t* plane, std::ptrdiff_t stride, bool wide, int x, int y) {
-    const std::uint8_t* at = plane + y * stride + (wide ? 2 * x : x);
-    return wide ? at[0] | at[1] << 8 : at[0];
-}
-inline int sampleAt(const AVFrame& frame, int plane, int x, int y) {
-    const auto* desc = av_pix_fmt_desc_get(static_cast<AVPixelFormat>(frame.format));
-    return sampleAt(frame.data[plane], frame.linesize[plane], desc->comp[plane].depth > 8, x, y);
-}
 inline int sampleAt(const PictureView& view, int plane, int x, int y) {
-    return sampleAt(view.planes[plane].data, view.planes[plane].stride, view.bitDepth > 8, x, y);
+    const bool wide = view.bitDepth > 8;
+    const std::uint8_t* at =
+        view.planes[plane].data + y * view.planes[plane].stride + x * (1 + wide);
+    return wide ? at[0] | at[1] << 8 : at[0];
 }
 
 // Sets every sample of a 16-bit view, odd chroma edges included.
