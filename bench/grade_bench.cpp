@@ -95,7 +95,7 @@ void gradeFrame(benchmark::State& state) {
 
     Frame source = makeSource(width, height, bitDepth);
     Frame target(width, height, 10, 2);
-    const imaging::Cube cube(33, warmingCube(33));
+    const imaging::PackedCube cube(33, warmingCube(33));
 
     for (auto _ : state) {
         imaging::kernel::renderWith(kernel, &cube, source.view, target.view, bands);

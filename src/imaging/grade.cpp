@@ -9,8 +9,8 @@
 
 #include "core/cube_lut.hpp"
 #include "core/error.hpp"
-#include "imaging/cube.hpp"
 #include "imaging/grade_kernel.hpp"
+#include "imaging/packed_cube.hpp"
 
 namespace vantrel::imaging {
 
@@ -43,11 +43,11 @@ constexpr int defaultMaxBands = 2;
 
 } // namespace
 
-void Cube::AlignedFree::operator()(float* p) const noexcept {
+void PackedCube::AlignedFree::operator()(float* p) const noexcept {
     std::free(p);
 }
 
-Cube::Cube(std::int64_t size, std::span<const float> rgb) : size_(size) {
+PackedCube::PackedCube(std::int64_t size, std::span<const float> rgb) : size_(size) {
     if (size < 2 || size > Grade::maxSize)
         throw Error("imaging", 3, "The cube's size is not supported.",
                     fmt::format("a size of {}; the grade holds 2 to {}", size, Grade::maxSize));
@@ -84,7 +84,7 @@ Cube::Cube(std::int64_t size, std::span<const float> rgb) : size_(size) {
 Grade::Grade(const CubeLUT& cube) : Grade(cube.size, cube.rgb) {}
 
 Grade::Grade(std::int64_t size, std::span<const float> rgb)
-    : cube_(std::make_unique<const Cube>(size, rgb)) {}
+    : cube_(std::make_unique<const PackedCube>(size, rgb)) {}
 
 Grade::~Grade() = default;
 Grade::Grade(Grade&&) noexcept = default;

@@ -26,7 +26,7 @@ struct CubeLUT;
 
 namespace vantrel::imaging {
 
-class Cube;
+class PackedCube;
 
 class Grade {
 public:
@@ -54,10 +54,10 @@ public:
     void render(const PictureView& source, const PictureView& destination) const;
 
     // The repacked tables, for the kernels.
-    const Cube& cube() const { return *cube_; }
+    const PackedCube& cube() const { return *cube_; }
 
 private:
-    std::unique_ptr<const Cube> cube_;
+    std::unique_ptr<const PackedCube> cube_;
 };
 
 } // namespace vantrel::imaging

@@ -52,7 +52,7 @@ Cell cellOf(float value, int top) {
 }
 
 // Interpolates along blue, then green, then red: the vector kernel's order.
-Rgb lookup(const Cube& cube, Rgb in) {
+Rgb lookup(const PackedCube& cube, Rgb in) {
     const auto n = static_cast<int>(cube.size());
     const Cell r = cellOf(in.r, n - 1);
     const Cell g = cellOf(in.g, n - 1);
@@ -195,7 +195,8 @@ void checkRender(const PictureView& source, const PictureView& target) {
 
 } // namespace
 
-GradeJob makeGradeJob(const PictureView& source, const PictureView& target, const Cube* cube) {
+GradeJob makeGradeJob(const PictureView& source, const PictureView& target,
+                      const PackedCube* cube) {
     GradeJob job;
     job.source = source;
     job.target = target;
@@ -269,7 +270,7 @@ GradeRows chosenKernel() {
     return chosen;
 }
 
-void renderWith(GradeRows kernel, const Cube* cube, const PictureView& source,
+void renderWith(GradeRows kernel, const PackedCube* cube, const PictureView& source,
                 const PictureView& target, int maxBands) {
     checkRender(source, target);
     if (target.width == 0 || target.height == 0)

@@ -12,7 +12,7 @@
 // - subsampled chroma is rebuilt at every pixel by linear interpolation at the
 //   picture's chroma siting (imaging/chroma.hpp), edges replicated;
 // - with a cube, R′G′B′ is limited to [0, 1] and interpolated trilinearly between
-//   the cube's (finite, see Cube) entries, in the order blue, green, red;
+//   the cube's (finite, see PackedCube) entries, in the order blue, green, red;
 // - output codes follow the full-range convention that mirrors the decode: luma
 //   1023·Y′, chroma 512 + 1023·C, rounded to nearest and limited to [0, 1023], so a
 //   full-range 10-bit BT.709 picture comes back with the codes it had. Output
@@ -24,7 +24,7 @@
 #include <string_view>
 
 #include "core/picture.hpp"
-#include "imaging/cube.hpp"
+#include "imaging/packed_cube.hpp"
 
 namespace vantrel::imaging::kernel {
 
@@ -55,12 +55,12 @@ struct GradeJob {
     float cbToG = 0;
     float crToG = 0;
     float cbToB = 0;
-    const Cube* cube = nullptr; // null: no lookup
+    const PackedCube* cube = nullptr; // null: no lookup
 };
 
 // The job for the columns of `target` (10-bit 4:2:0) from `source` (8 to 16
 // bits, shifts 0 or 1); the caller has checked both.
-GradeJob makeGradeJob(const PictureView& source, const PictureView& target, const Cube* cube);
+GradeJob makeGradeJob(const PictureView& source, const PictureView& target, const PackedCube* cube);
 
 // Grades rows [rowBegin, rowEnd) of the job; both even. Different row ranges of
 // one job may run at the same time.
@@ -85,7 +85,7 @@ GradeRows chosenKernel();
 // Renders as Grade::render does, with the given kernel and at most `maxBands`
 // row bands run in parallel; without a cube, the conversion alone. Throws
 // Error (domain "imaging") when the pictures do not fit together.
-void renderWith(GradeRows kernel, const Cube* cube, const PictureView& source,
+void renderWith(GradeRows kernel, const PackedCube* cube, const PictureView& source,
                 const PictureView& target, int maxBands);
 
 // Defined in the instruction-set files (x86-64 only); only called after the

@@ -55,7 +55,7 @@ protected:
         test::fill(target, {0xffff, 0xffff, 0xffff});
         target.width = w;
         target.height = h;
-        std::optional<Cube> c;
+        std::optional<PackedCube> c;
         if (!rgb.empty())
             c.emplace(std::lround(std::cbrt(rgb.size() / 3)), rgb);
         kernel::renderWith(k ? k : kernel::kernel(GetParam()), c ? &*c : nullptr, source, target,

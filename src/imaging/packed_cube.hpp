@@ -1,5 +1,5 @@
 #pragma once
-// A cube repacked for lookup, once per grade. Internal to the imaging layer
+// A CubeLUT packed for the kernels, once per grade. Internal to the imaging layer
 // (and its tests and bench).
 
 #include <cstdint>
@@ -11,11 +11,11 @@ namespace vantrel::imaging {
 // N³ RGB float triples, red fastest, 64-byte aligned. NaN entries read as 0 and
 // magnitudes beyond 2^16 (infinities too) as ±2^16, so a damaged cube still
 // interpolates to finite values and in-range codes.
-class Cube {
+class PackedCube {
 public:
     // `rgb` holds 3·N³ floats. Throws Error (domain "imaging") unless
     // 2 ≤ N ≤ 512 and the sizes agree.
-    Cube(std::int64_t size, std::span<const float> rgb);
+    PackedCube(std::int64_t size, std::span<const float> rgb);
     std::int64_t size() const { return size_; }
     const float* rgb() const { return rgb_.get(); }
     // The same entries as RGBx quadruples (x unused), 64-byte aligned, so that one
