@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <array>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <cstring>
@@ -353,7 +354,8 @@ TEST_F(ExportTest, EncoderFailingPartWayEndsTheRun) {
                 return;
             // Frames 4 and 5 wait in the hand-off; 6 is graded and blocks.
             std::unique_lock lock(mutex);
-            handedOver.wait(lock, [&] { return frames >= 6; });
+            // Bounded, so that a hand-off that never fills fails the test, not hangs it.
+            handedOver.wait_for(lock, std::chrono::seconds(10), [&] { return frames >= 6; });
             throw MediaError(AVERROR(EIO), "send a picture to the HEVC encoder");
         }
     } hooks;
