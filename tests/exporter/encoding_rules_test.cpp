@@ -1,17 +1,20 @@
-// The numbers that shape an output: frame rate, time base, sizes, bitrates, frame
-// count and the encoder settings.
+// The rules that shape an output: frame rate, time base, sizes, bitrates, frame
+// count, encoder settings, the default name, the typed bitrate and the LUT text used.
 
 #include <cmath>
 #include <limits>
 #include <optional>
+#include <string>
 
 #include <gtest/gtest.h>
 
 #include "exporter/exporter.hpp"
+#include "support/test_support.hpp"
 
 namespace vantrel {
 namespace {
 
+namespace fs = std::filesystem;
 constexpr auto int64Max = std::numeric_limits<std::int64_t>::max();
 constexpr auto int32Max = std::numeric_limits<std::int32_t>::max();
 
@@ -107,6 +110,71 @@ TEST(EncoderSettings, KeyFramesTimeBaseAndLimitedBitrate) {
           Limit{500'000'000, 400'000'000}}) {
         EXPECT_EQ(with(25, target).targetBitrate, limited) << target;
         EXPECT_EQ(with(25, target).maxBitrate, limited) << target;
+    }
+}
+
+TEST(DefaultOutputName, FollowsTheInputsNameAndExtension) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"/in/clip.MOV", "clip_vantrel_10bit.mov"},
+        {"/in/clip.M4V", "clip_vantrel_10bit.mp4"},
+        {"/in/a.b.mp4", "a.b_vantrel_10bit.mp4"},
+        {"/in/clip", "clip_vantrel_10bit.mov"},
+        {"clip.Mp4", "clip_vantrel_10bit.mp4"},
+        {"/in/d\u00e9j\u00e0.m4v", "d\u00e9j\u00e0_vantrel_10bit.mp4"},
+        {"/in/clip.mp4/", "clip_vantrel_10bit.mp4"}};
+    for (const auto& [input, name] : cases)
+        EXPECT_EQ(Exporter::defaultOutputName(std::filesystem::path(input)), name) << input;
+    EXPECT_EQ(Exporter::defaultOutputName(std::nullopt), "vantrel_vantrel_10bit.mov");
+}
+
+TEST(BitrateText, GivesOverrideInBitsPerSecond) {
+    using Case = std::pair<std::string, std::optional<std::int64_t>>;
+    for (const auto& [text, bps] :
+         {Case{"", {}}, Case{"12", 12'000'000}, Case{" 12,5 ", 12'500'000},
+          Case{"1,000", 1'000'000}, Case{"1,000,000", {}}, Case{"1e3", 1'000'000'000},
+          Case{"0", {}}, Case{"-5", {}}, Case{"12 Mbps", {}}, Case{"1e400", {}},
+          Case{"0.0000001", 0}, Case{"0.0000015", 1}, Case{"\u00A0\u300025\u2029", 25'000'000},
+          Case{"0x10", 16'000'000}, Case{"+2.5", 2'500'000}, Case{"nan", {}},
+          Case{std::string("12\0", 3), {}},
+          // beyond the signed 64-bit range: saturates rather than wraps
+          Case{"1e13", int64Max}})
+        EXPECT_EQ(Exporter::parseBitrateOverride(text), bps) << "\"" << text << "\"";
+}
+
+TEST(LutText, OverrideWhenUsableElseTheJobsWithAWarning) {
+    test::ScratchDir dir;
+    const Job job(1, std::nullopt, Job::Grade("job's LUT"));
+    test::writeFile(dir / "good.cube", "override \xE2\x80\xA8 text");
+    test::writeFile(dir / "latin1.cube", "caf\xE9");
+    fs::create_directory(dir / "folder.cube");
+    // Sparse: 64 MiB and one byte of zeros, cheap to make.
+    test::writeFile(dir / "huge.cube", "");
+    fs::resize_file(dir / "huge.cube", maxLutFileBytes + 1);
+    test::writeFile(dir / "limit.cube", "");
+    fs::resize_file(dir / "limit.cube", maxLutFileBytes);
+    const struct {
+        std::optional<fs::path> file;
+        std::string text;
+        std::string warning; // a part of it; empty: none
+    } cases[] = {
+        {std::nullopt, "job's LUT", ""},
+        {dir / "good.cube", "override \xE2\x80\xA8 text", ""},
+        {dir / "limit.cube", std::string(maxLutFileBytes, '\0'), ""},
+        {dir / "latin1.cube", "job's LUT", "latin1.cube\" is not UTF-8 text"},
+        {dir / "folder.cube", "job's LUT", "folder.cube\" cannot be read (Is a directory)"},
+        {dir / "missing.cube", "job's LUT", "cannot be read (No such file"},
+        {dir / "huge.cube", "job's LUT", "is larger than 64 MiB"}};
+    for (const auto& c : cases) {
+        const auto resolved = Exporter::resolveLutText(c.file, job);
+        EXPECT_TRUE(resolved.text == c.text) << resolved.text.substr(0, 40);
+        if (c.warning.empty()) {
+            EXPECT_TRUE(resolved.warnings.empty()) << resolved.warnings.front();
+            continue;
+        }
+        ASSERT_EQ(resolved.warnings.size(), 1u);
+        EXPECT_NE(resolved.warnings[0].find(c.warning), std::string::npos) << resolved.warnings[0];
+        EXPECT_NE(resolved.warnings[0].find("the job's own LUT is used instead"),
+                  std::string::npos);
     }
 }
 
