@@ -45,26 +45,31 @@ TEST(FramePool, FramesHoldThePictureInAlignedTenBitPlanesAndImpossibleSizesGetNo
 TEST(ColourTags, AgreeWithFFmpegOnEveryCodePoint) {
     AVFrame frame{};
     for (int v = 0; v < 32; ++v) {
-        frame.color_primaries = AVColorPrimaries(v);
-        frame.color_trc = AVColorTransferCharacteristic(v);
-        frame.colorspace = AVColorSpace(v);
-        frame.color_range = AVColorRange(v);
-        frame.chroma_location = AVChromaLocation(v);
+        // Only values each enum can hold: anything else is not a value of its type.
+        const auto at = [&](int count) { return v < count ? v : 0; };
+        frame.color_primaries = AVColorPrimaries(at(AVCOL_PRI_NB));
+        frame.color_trc = AVColorTransferCharacteristic(at(AVCOL_TRC_NB));
+        frame.colorspace = AVColorSpace(at(AVCOL_SPC_NB));
+        frame.color_range = AVColorRange(at(AVCOL_RANGE_NB));
+        frame.chroma_location = AVChromaLocation(at(AVCHROMA_LOC_NB));
         const ColourDescription d = describe(frame);
-        const auto same = [&](const char* theirs, std::string_view ours, auto value, auto back) {
-            if (theirs) {
+        const auto same = [&](int count, const char* theirs, std::string_view ours, auto value,
+                              auto back) {
+            if (v < count && theirs) {
                 EXPECT_EQ(std::tuple(std::string(ours), int(value), int(back)),
                           std::tuple(std::string(theirs), v, v));
             }
         };
-        same(av_color_primaries_name(frame.color_primaries), nameOf(d.primaries), d.primaries,
-             toFFmpeg(d.primaries));
-        same(av_color_transfer_name(frame.color_trc), nameOf(d.transfer), d.transfer,
+        same(AVCOL_PRI_NB, av_color_primaries_name(frame.color_primaries), nameOf(d.primaries),
+             d.primaries, toFFmpeg(d.primaries));
+        same(AVCOL_TRC_NB, av_color_transfer_name(frame.color_trc), nameOf(d.transfer), d.transfer,
              toFFmpeg(d.transfer));
-        same(av_color_space_name(frame.colorspace), nameOf(d.matrix), d.matrix, toFFmpeg(d.matrix));
-        same(av_color_range_name(frame.color_range), nameOf(d.range), d.range, toFFmpeg(d.range));
-        same(av_chroma_location_name(frame.chroma_location), nameOf(d.siting), d.siting,
-             toFFmpeg(d.siting));
+        same(AVCOL_SPC_NB, av_color_space_name(frame.colorspace), nameOf(d.matrix), d.matrix,
+             toFFmpeg(d.matrix));
+        same(AVCOL_RANGE_NB, av_color_range_name(frame.color_range), nameOf(d.range), d.range,
+             toFFmpeg(d.range));
+        same(AVCHROMA_LOC_NB, av_chroma_location_name(frame.chroma_location), nameOf(d.siting),
+             d.siting, toFFmpeg(d.siting));
     }
     frame.format = AV_PIX_FMT_YUVJ420P;
     frame.color_range = AVCOL_RANGE_UNSPECIFIED;
