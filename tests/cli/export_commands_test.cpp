@@ -3,7 +3,6 @@
 
 #include <csignal>
 #include <string>
-#include <unistd.h>
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
@@ -81,25 +80,6 @@ TEST_F(ExportCommandTest, PlanAndWarnings) {
         EXPECT_NE(result.err.find(warning), std::string::npos) << result.err;
         EXPECT_EQ(std::count(result.err.begin(), result.err.end(), '\n'), 1) << result.err;
     }
-}
-
-// Another user's file in a shared sticky folder (such as /tmp): the rename at the
-// end would be refused, so the export must be refused before it encodes.
-TEST_F(ExportCommandTest, AnotherUsersFileInAStickyFolderIsRefusedUpFront) {
-    if (::geteuid() != 0 || test::run("command -v setpriv").exitCode != 0)
-        GTEST_SKIP() << "needs root to act as another user";
-    out = dir / "shared/out.mov";
-    fs::create_directory(dir / "shared");
-    fs::permissions(dir / "shared", fs::perms::all | fs::perms::sticky_bit);
-    fs::permissions(dir.path(), fs::perms::all);
-    test::writeFile(out, "root's file");
-    fs::permissions(out, fs::perms::all);
-    auto result =
-        test::run("setpriv --reuid=65534 --regid=65534 --clear-groups " + cli("export", "{out}"));
-    EXPECT_EQ(result.exitCode, 1) << result.err;
-    EXPECT_TRUE(test::reportsError(result.err, "file", 1)) << result.err;
-    EXPECT_NE(result.err.find("another user"), std::string::npos) << "refused before encoding";
-    EXPECT_EQ(test::folderEntries(dir / "shared"), std::vector<std::string>{"out.mov"});
 }
 
 // However the run is stopped it exits 130, with the earlier output as it was and no

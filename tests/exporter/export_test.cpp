@@ -280,36 +280,12 @@ TEST_F(ExportTest, FramesAreStampedInExactStepsAtTheChosenRate) {
     }
 }
 
-// The size rules are proven on their own; one clip proves plan and export use them.
-TEST_F(ExportTest, SizesFollowTheRulesAndTheEncoderCodesEvenSides) {
-    makeClip("-f lavfi -i testsrc=size=65x49:rate=25:duration=0.2 -c:v ffv1 -pix_fmt yuv444p",
-             dir / "in.mkv");
-    auto plan = Exporter::plan({identityJob, std::nullopt, dir / "in.mkv", out, std::nullopt});
-    EXPECT_EQ(std::pair(plan.size, plan.encodedSize),
-              std::pair(OutputSize{65, 49}, OutputSize{64, 48}));
-    auto result = exportTo(out, identityJob, dir / "in.mkv");
-    EXPECT_EQ((OutputSize{result.width, result.height}), plan.encodedSize);
-    EXPECT_EQ(videoStream(out)["width"], 64);
-}
-
 TEST_F(ExportTest, EachFailureHasItsErrorAndKeepsTheEarlierOutput) {
     auto clip = clipWithAudio();
     makeClip("-f lavfi -i sine=duration=0.3 -c:a aac", dir / "tone.m4a");
     writeFile(dir / "broken.json", "{\"version\": 1, \"grade\": ");
     writeFile(dir / "short.cube", "LUT_3D_SIZE 2\n0 0 0\n");
     ASSERT_EQ(::mkfifo((dir / "fifo.mp4").c_str(), 0644), 0); // opened twice it would block
-    // Motion JPEG with its sample entry's size and every picture zeroed: probing
-    // cannot learn a picture size.
-    makeClip("-f lavfi -i testsrc2=size=64x48:rate=25:duration=0.2 -c:v mjpeg", dir / "j.mov");
-    auto sizeless = readFile(dir / "j.mov");
-    auto entry = sizeless.find("jpeg", sizeless.find("stsd")), mdat = sizeless.find("mdat");
-    ASSERT_TRUE(entry != std::string::npos && mdat != std::string::npos);
-    std::fill_n(sizeless.begin() + static_cast<std::ptrdiff_t>(entry) + 28, 4, '\0');
-    std::size_t mdatSize = 0;
-    for (std::size_t k = mdat - 4; k < mdat; ++k)
-        mdatSize = mdatSize << 8 | static_cast<unsigned char>(sizeless[k]);
-    std::fill_n(sizeless.begin() + static_cast<std::ptrdiff_t>(mdat) + 4, mdatSize - 8, '\0');
-    writeFile(dir / "sizeless.mov", sizeless);
     writeFile(out, "an earlier export");
     auto tinyJob = writeJob(dir / "tiny.json", identityCube, {{"maxWidth", 2}});
     struct {
@@ -326,7 +302,6 @@ TEST_F(ExportTest, EachFailureHasItsErrorAndKeepsTheEarlierOutput) {
         // An override that reads but does not parse wins over the job's good LUT.
         {identityJob, dir / "short.cube", clip, "cube", 2, "fewer entries"},
         {identityJob, {}, dir / "tone.m4a", "export", 1, "no video track"},
-        {identityJob, {}, dir / "sizeless.mov", "export", 2, "size is unknown (0x0)"},
         {tinyJob, {}, clip, "export", 4, "too small"}, // for the encoder
         {identityJob, {}, dir / "fifo.mp4", "file", EINVAL, "a FIFO"},
     };

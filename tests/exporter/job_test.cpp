@@ -70,7 +70,6 @@ TEST(JobDecoding, BrokenFilesFailWithKindAndPlace) {
         {withVersion(R"("1")"), typeMismatch, ".version"},
         {withVersion("1.00000000000000001"), dataCorrupted, ".version"},
         {withVersion("9223372036854775808"), dataCorrupted, ".version"},
-        {withVersion("9.223372036854775808e18"), dataCorrupted, ".version"},
         {withVersion("-9223372036854775809"), dataCorrupted, ".version"},
         {R"({"version": 1})", keyNotFound, ".grade"},
         {R"({"version": 1, "grade": {"lutCube": null}})", valueNotFound, "grade.lutCube"},
@@ -82,7 +81,6 @@ TEST(JobDecoding, BrokenFilesFailWithKindAndPlace) {
         {withOutput(R"({"container": 4, "fps": "x"})"), typeMismatch, "output.fps"},
         // Arrays and deeper values are not kept, but their type still shows.
         {withOutput("[1, 2]"), typeMismatch, ".output"},
-        {withOutput(R"({"fps": [1]})"), typeMismatch, "output.fps"},
         {R"({"version": 1, "grade": {"lutCube": {"text": "x"}}})", typeMismatch, "grade.lutCube"}};
     for (const auto& c : cases) {
         const auto e = decodingError(c.json);

@@ -55,8 +55,6 @@ TEST(Source, AnswersFromTheFile) {
         {"-i a.mp4 -c copy -metadata:s:v:0 rotate=270", "turned.mov",
          "0 25 64x48 turn 0 1 -1 0; 0.2"},
         {base, "raw.h264", "0 25 64x48; ?"},
-        // No average is stated, only the demuxer's standard rate.
-        {v + "64x48:r=25 -frames:v 3 -c:v mjpeg", "raw.mjpeg", "0 25 64x48; ?"},
         {"-f lavfi -i sine=d=0.5 -c:a aac", "audio.m4a", " 0.5"},
         // Every fourth frame dropped: the real base rate stays 30, the average is 23.
         {v + "64x48:r=30:d=1 -vf \"select='not(eq(mod(n,4),3))'\" -fps_mode passthrough" + x264,
