@@ -16,6 +16,8 @@ void addLutCommand(CLI::App& app, int& exitCode);
 void addJobCommand(CLI::App& app, int& exitCode);
 // `export` and `plan`.
 void addExportCommands(CLI::App& app, int& exitCode);
+// `preview`: one graded frame as a PNG.
+void addPreviewCommand(CLI::App& app, int& exitCode);
 // `batch`: one job over many clips. Exit 130 when stopped by a signal.
 void addBatchCommand(CLI::App& app, int& exitCode);
 

@@ -21,6 +21,7 @@ int main(int argc, char** argv) {
     vantrel::cli::addLutCommand(app, exitCode);
     vantrel::cli::addJobCommand(app, exitCode);
     vantrel::cli::addExportCommands(app, exitCode);
+    vantrel::cli::addPreviewCommand(app, exitCode);
     vantrel::cli::addBatchCommand(app, exitCode);
 
     try {

@@ -8,6 +8,7 @@
 
 #include "exporter/exporter.hpp"
 #include "exporter/frame_pipeline.hpp"
+#include "exporter/grading_setup.hpp"
 #include "imaging/fitter.hpp"
 #include "imaging/grade.hpp"
 #include "media/decoder.hpp"
@@ -34,6 +35,7 @@ struct Preparation {
     media::FileType fileType;
     media::EncoderSettings settings;
     std::int64_t framesExpected;
+    double durationSeconds;
     std::vector<std::string> warnings;
 };
 
@@ -80,8 +82,11 @@ Preparation prepare(const ExportRequest& request) {
         .fileType = fileType,
         .settings = Exporter::makeMain10WriterSettings(encoded.width, encoded.height, fps, bitrate),
         .framesExpected = expectedFrameCount(source.durationSeconds(), fps),
+        .durationSeconds = source.durationSeconds(),
         .warnings = std::move(warnings)};
 }
+
+} // namespace
 
 // Everything that would cost the user a file, refused before anything is read: an
 // output that names one of the run's own inputs (by any spelling or link), or that
@@ -97,6 +102,8 @@ void refuseUnsafeOutput(const ExportRequest& request) {
     media::requireReplaceableOutput(output);
 }
 
+namespace {
+
 // The objects of one run, opened in the order a failure should be reported in.
 struct OpenRun {
     std::unique_ptr<imaging::Grade> grade;
@@ -106,17 +113,34 @@ struct OpenRun {
     std::unique_ptr<imaging::Fitter> fitter;
 };
 
-OpenRun open(const ExportRequest& request, const Preparation& p, const ExportOptions& options) {
-    OpenRun run;
-    // A cube the grade cannot hold would grade nothing: refused before anything
-    // is written.
+// A cube the grade cannot hold would grade nothing: refused before anything is
+// written.
+std::unique_ptr<imaging::Grade> makeGrade(const Preparation& p) {
     if (p.lut.size > imaging::Grade::maxSize)
         throw ExportError(ExportCode::lutTooLarge,
                           fmt::format("a {}-point LUT is larger than the {}-point cube the grade "
                                       "holds",
                                       p.lut.size, imaging::Grade::maxSize));
-    run.grade = std::make_unique<imaging::Grade>(p.lut);
+    return std::make_unique<imaging::Grade>(p.lut);
+}
 
+std::unique_ptr<media::Decoder> openDecoder(const ExportRequest& request, const Preparation& p) {
+    try {
+        return std::make_unique<media::Decoder>(request.inputPath, p.stream.index);
+    } catch (const Error& error) {
+        throw ExportError(ExportCode::inputUnreadable, {}, error);
+    }
+}
+
+std::unique_ptr<imaging::Fitter> makeFitter(const Preparation& p) {
+    return std::make_unique<imaging::Fitter>(static_cast<int>(p.encoded.width),
+                                             static_cast<int>(p.encoded.height),
+                                             media::orientationOf(p.stream.displayMatrix));
+}
+
+OpenRun open(const ExportRequest& request, const Preparation& p, const ExportOptions& options) {
+    OpenRun run;
+    run.grade = makeGrade(p);
     if (!p.stream.decodable)
         throw ExportError(ExportCode::undecodableTrack);
     media::requireWritableFolder(request.outputPath);
@@ -129,14 +153,8 @@ OpenRun open(const ExportRequest& request, const Preparation& p, const ExportOpt
     } catch (const Error& error) {
         throw ExportError(ExportCode::outputNotStarted, {}, error);
     }
-    try {
-        run.decoder = std::make_unique<media::Decoder>(request.inputPath, p.stream.index);
-    } catch (const Error& error) {
-        throw ExportError(ExportCode::inputUnreadable, {}, error);
-    }
-    run.fitter = std::make_unique<imaging::Fitter>(static_cast<int>(p.encoded.width),
-                                                   static_cast<int>(p.encoded.height),
-                                                   media::orientationOf(p.stream.displayMatrix));
+    run.decoder = openDecoder(request, p);
+    run.fitter = makeFitter(p);
     return run;
 }
 
@@ -151,6 +169,20 @@ void finish(OpenRun& run, const ExportOptions& options) {
 }
 
 } // namespace
+
+GradingSetup prepareGrading(const ExportRequest& request) {
+    auto p = prepare(request);
+    auto grade = makeGrade(p);
+    if (!p.stream.decodable)
+        throw ExportError(ExportCode::undecodableTrack);
+    return GradingSetup{.grade = std::move(grade),
+                        .decoder = openDecoder(request, p),
+                        .fitter = makeFitter(p),
+                        .width = static_cast<int>(p.encoded.width),
+                        .height = static_cast<int>(p.encoded.height),
+                        .durationSeconds = p.durationSeconds,
+                        .warnings = std::move(p.warnings)};
+}
 
 ExportPlan Exporter::plan(const ExportRequest& request) {
     auto p = prepare(request);

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "core/error.hpp"
+#include "core/picture.hpp"
 #include "exporter/cube_lut.hpp"
 #include "exporter/encoding_rules.hpp"
 #include "exporter/export_error.hpp"
@@ -42,7 +43,7 @@ using ProgressObserver = std::function<void(std::int64_t framesDone, std::int64_
 using CancellationToken = std::atomic<bool>;
 
 // Seams through which a test makes a run fail or stop at a chosen moment; a
-// run without hooks calls nothing. Both are called from the run's threads, as
+// run without hooks calls nothing. They are called from the run's threads, as
 // said, while the run waits for them.
 class ExportHooks {
 public:
@@ -50,6 +51,11 @@ public:
     // On the encoder thread, before frame `index` (from 0) goes to the encoder.
     // An Error thrown here is the encoder's failure.
     virtual void beforeEncoding(std::int64_t index) { (void)index; }
+    // On the calling thread, once frame `index` is graded, before it is handed
+    // over; the picture is valid during the call.
+    virtual void afterGrading(std::int64_t index, const PictureView& picture) {
+        (void)index, (void)picture;
+    }
     // On the calling thread, once the file is finished, just before it is
     // renamed into place.
     virtual void beforeRename() {}

@@ -92,6 +92,8 @@ std::int64_t produce(const PipelineStages& stages, const ExportOptions& options,
         } catch (const Error& error) {
             throw ExportError(ExportCode::encodingStopped, {}, error);
         }
+        if (options.hooks)
+            options.hooks->afterGrading(count, frame->view());
         handOff.push({std::move(*frame), count});
         ++count;
         if (options.progress)

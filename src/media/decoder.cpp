@@ -1,6 +1,7 @@
 #include "media/decoder.hpp"
 
 #include <algorithm>
+#include <cmath>
 #include <string_view>
 
 #include <fmt/format.h>
@@ -52,6 +53,8 @@ Decoder::Decoder(const std::filesystem::path& path, int streamIndex) : streamInd
     decoder_->thread_type = FF_THREAD_FRAME | FF_THREAD_SLICE;
     check(avcodec_open2(decoder_.get(), codec, nullptr), action, &log_);
     samplesListed_ = samplesListed(*format_, stream);
+    timeBase_ = av_q2d(stream.time_base);
+    start_ = stream.start_time == AV_NOPTS_VALUE ? 0 : stream.start_time;
     for (unsigned i = 0; i < format_->nb_streams; ++i)
         format_->streams[i]->discard =
             static_cast<int>(i) == streamIndex ? AVDISCARD_DEFAULT : AVDISCARD_ALL;
@@ -98,6 +101,29 @@ std::optional<Frame> Decoder::next() {
         av_packet_unref(packet_.get());
         check(rc, "decode a picture", &log_);
     }
+}
+
+std::optional<TimedFrame> Decoder::pictureAt(double seconds) {
+    if (!std::isfinite(seconds) || seconds < 0)
+        seconds = 0;
+    const auto target = start_ + static_cast<std::int64_t>(std::llround(seconds / timeBase_));
+    check(av_seek_frame(format_.get(), streamIndex_, target, AVSEEK_FLAG_BACKWARD),
+          "seek in the video track", &log_);
+    avcodec_flush_buffers(decoder_.get());
+    flushing_ = ended_ = false;
+    samplesListed_ = 0;
+    // Where a seek lands past the target (no key frame before it), the first
+    // picture decoded is the answer; otherwise the last one not beyond it.
+    std::optional<TimedFrame> shown;
+    while (auto picture = next()) {
+        const std::int64_t time = avFrame(*picture).best_effort_timestamp;
+        if (shown && time != AV_NOPTS_VALUE && time > target)
+            break;
+        const double at = time == AV_NOPTS_VALUE ? (shown ? shown->seconds : 0)
+                                                 : static_cast<double>(time - start_) * timeBase_;
+        shown = TimedFrame{std::move(*picture), at};
+    }
+    return shown;
 }
 
 } // namespace vantrel::media

@@ -14,6 +14,12 @@
 
 namespace vantrel::media {
 
+// A picture and the time it is shown at, in seconds from the stream's start.
+struct TimedFrame {
+    Frame frame;
+    double seconds = 0;
+};
+
 class Decoder {
 public:
     // Opens the file and a decoder for its stream `streamIndex` (a video stream).
@@ -29,6 +35,14 @@ public:
     // sample its index lists, so a cut-off file is never taken for a short one.
     std::optional<Frame> next();
 
+    // The picture shown at `seconds` from the stream's start: the last whose time
+    // is at or before it (the first, for a time before it; the last, for a time
+    // beyond the end). Seeks to the key frame before it and decodes forward, so
+    // a picture costs at most one group of pictures. Nothing for a stream
+    // without pictures. Throws MediaError. After a seek, next() no longer checks
+    // the file for a missing end: that check needs a read from the start.
+    std::optional<TimedFrame> pictureAt(double seconds);
+
 private:
     // Declared first: the contexts below log into it until they are freed.
     LibraryLog log_;
@@ -38,6 +52,8 @@ private:
     int streamIndex_;
     bool flushing_ = false; // the demuxer has run out and the decoder was told so
     bool ended_ = false;
+    double timeBase_ = 0;   // seconds per tick of the stream's timestamps
+    std::int64_t start_ = 0; // the stream's first timestamp, in its ticks
     // Samples of the stream the file's index lists (0 when it lists none we
     // trust), and those read whole so far.
     std::int64_t samplesListed_ = 0;

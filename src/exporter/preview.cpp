@@ -1,0 +1,104 @@
+#include "exporter/preview.hpp"
+
+#include <algorithm>
+#include <cmath>
+
+#include "exporter/grading_setup.hpp"
+#include "imaging/display.hpp"
+#include "imaging/fitter.hpp"
+#include "imaging/grade.hpp"
+#include "media/decoder.hpp"
+#include "media/frame.hpp"
+#include "media/png_file.hpp"
+
+namespace vantrel {
+
+namespace {
+
+// The smallest cube that changes nothing, for the ungraded side: the same
+// route as the grade, so both sides differ by the look alone.
+const CubeLUT identityCube{
+    2, {0, 0, 0, 1, 0, 0, 0, 1, 0, 1, 1, 0, 0, 0, 1, 1, 0, 1, 0, 1, 1, 1, 1, 1}, {}};
+
+} // namespace
+
+struct Previewer::Open {
+    ExportRequest request;
+    GradingSetup setup;
+    imaging::Grade original{identityCube};
+    media::FramePool pool;
+    std::optional<media::Frame> graded, ungraded;
+    double seconds = 0;
+
+    explicit Open(const ExportRequest& r)
+        : request(r), setup(prepareGrading(r)), pool(setup.width, setup.height) {}
+
+    // Decodes and fits the frame at `at`; grades it into `graded` and, when
+    // asked, into `ungraded` too.
+    void render(double at, bool alsoUngraded) {
+        std::optional<media::TimedFrame> picture;
+        try {
+            picture = setup.decoder->pictureAt(at);
+        } catch (const Error& error) {
+            throw ExportError(ExportCode::inputUnreadable, {}, error);
+        }
+        if (!picture)
+            throw ExportError(ExportCode::inputUnreadable, "the video has no pictures");
+        seconds = picture->seconds;
+        const PictureView fitted = setup.fitter->fit(picture->frame);
+        graded = pool.acquire();
+        ungraded = alsoUngraded ? pool.acquire() : std::nullopt;
+        if (!graded || (alsoUngraded && !ungraded))
+            throw ExportError(ExportCode::encodingStopped, "out of memory for a graded frame");
+        setup.grade->render(fitted, graded->view());
+        if (alsoUngraded)
+            original.render(fitted, ungraded->view());
+    }
+};
+
+Previewer::Previewer(const ExportRequest& request) : open_(std::make_unique<Open>(request)) {}
+
+Previewer::~Previewer() = default;
+
+double Previewer::durationSeconds() const {
+    return open_->setup.durationSeconds;
+}
+int Previewer::width() const {
+    return open_->setup.width;
+}
+int Previewer::height() const {
+    return open_->setup.height;
+}
+const std::vector<std::string>& Previewer::warnings() const {
+    return open_->setup.warnings;
+}
+
+PictureView Previewer::gradedAt(double seconds) {
+    open_->render(seconds, false);
+    return open_->graded->view();
+}
+
+PreviewImage Previewer::imageAt(double seconds, double split) {
+    split = std::isfinite(split) ? std::clamp(split, 0.0, 1.0) : 0.0;
+    const int width = open_->setup.width, height = open_->setup.height;
+    const int splitAt = static_cast<int>(std::lround(split * width));
+    open_->render(seconds, splitAt > 0);
+    PreviewImage image{width, height, open_->seconds, imaging::toRgb16(open_->graded->view())};
+    if (splitAt > 0) {
+        const auto source = imaging::toRgb16(open_->ungraded->view());
+        for (int y = 0; y < height; ++y) {
+            const auto row = std::size_t(y) * width * 3;
+            std::copy_n(source.begin() + row, splitAt * 3, image.rgb.begin() + row);
+        }
+    }
+    return image;
+}
+
+void Previewer::writePng(const std::filesystem::path& path, const PreviewImage& image) const {
+    ExportRequest request = open_->request;
+    request.outputPath = path;
+    refuseUnsafeOutput(request);
+    media::writePng16(path, image.width, image.height, image.rgb);
+}
+
+} // namespace vantrel
