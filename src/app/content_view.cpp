@@ -13,6 +13,7 @@
 #include <QVBoxLayout>
 
 #include "app/desktop.hpp"
+#include "app/preview_pane.hpp"
 #include "app/widgets.hpp"
 
 namespace vantrel::app {
@@ -74,6 +75,8 @@ void ContentView::buildLayout() {
     content->addLayout(rows);
     content->addLayout(buildActions());
     content->addWidget(buildStatusLine());
+    preview_ = new PreviewPane(contentWidth - 2 * inset, this);
+    content->addWidget(preview_);
 }
 
 QLayout* ContentView::buildHeader() {
@@ -195,8 +198,25 @@ QString ContentView::versionLine(const QString& shortVersion, const QString& bui
     return "v" + part(shortVersion) + " (" + part(build) + ")";
 }
 
+// The preview follows the job, the LUT and the video; it grades again only when
+// one of them changes.
+void ContentView::refreshPreview() {
+    const auto& s = state_;
+    std::optional<PreviewedFiles> files;
+    if (s.jobURL && s.inputURL)
+        files = PreviewedFiles{*s.jobURL, s.lutOverrideURL, *s.inputURL};
+    if (files == previewed_)
+        return;
+    previewed_ = files;
+    std::optional<ExportRequest> sources;
+    if (files)
+        sources = ExportRequest{files->job, files->lut, files->input, {}, std::nullopt};
+    preview_->setSources(sources);
+}
+
 void ContentView::refresh() {
     const auto& s = state_;
+    refreshPreview();
     title_->setText(tr("Vantrel"));
     version_->setText(versionLine(QApplication::applicationVersion(),
                                   qApp->property("applicationBuild").toString()));

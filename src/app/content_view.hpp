@@ -35,6 +35,7 @@ class BusySpinner;
 class Desktop;
 class DropZone;
 class ElidedLabel;
+class PreviewPane;
 
 using Location = std::filesystem::path;
 
@@ -113,6 +114,7 @@ private:
     // Sets every widget from state_; the one place the window is drawn from.
     void refresh();
     void refreshAlert();
+    void refreshPreview();
     void setBitrateText(const QString& text);
     void setDropTarget(bool hovering);
     void dismissAlert();
@@ -128,6 +130,15 @@ private:
     bool closeWhenStopped_ = false;
     QElapsedTimer exportStarted_;
     std::optional<Location> revealTarget_;
+    // The files the preview shows.
+    struct PreviewedFiles {
+        Location job;
+        std::optional<Location> lut;
+        Location input;
+        bool operator==(const PreviewedFiles&) const = default;
+    };
+    std::optional<PreviewedFiles> previewed_;
+    PreviewPane* preview_ = nullptr;
 
     QLabel* title_ = nullptr;
     QLabel* version_ = nullptr;

@@ -78,18 +78,27 @@ PictureView Previewer::gradedAt(double seconds) {
     return open_->graded->view();
 }
 
+Previewer::Sides Previewer::sidesAt(double seconds) {
+    open_->render(seconds, true);
+    const int width = open_->setup.width, height = open_->setup.height;
+    return {{width, height, open_->seconds, imaging::toRgb16(open_->ungraded->view())},
+            {width, height, open_->seconds, imaging::toRgb16(open_->graded->view())}};
+}
+
 PreviewImage Previewer::imageAt(double seconds, double split) {
     split = std::isfinite(split) ? std::clamp(split, 0.0, 1.0) : 0.0;
-    const int width = open_->setup.width, height = open_->setup.height;
+    const int width = open_->setup.width;
     const int splitAt = static_cast<int>(std::lround(split * width));
-    open_->render(seconds, splitAt > 0);
-    PreviewImage image{width, height, open_->seconds, imaging::toRgb16(open_->graded->view())};
-    if (splitAt > 0) {
-        const auto source = imaging::toRgb16(open_->ungraded->view());
-        for (int y = 0; y < height; ++y) {
-            const auto row = std::size_t(y) * width * 3;
-            std::copy_n(source.begin() + row, splitAt * 3, image.rgb.begin() + row);
-        }
+    if (splitAt == 0) {
+        open_->render(seconds, false);
+        return {width, open_->setup.height, open_->seconds,
+                imaging::toRgb16(open_->graded->view())};
+    }
+    auto [image, graded] = sidesAt(seconds);
+    for (int y = 0; y < image.height; ++y) {
+        const auto row = std::size_t(y) * width * 3;
+        std::copy(graded.rgb.begin() + row + splitAt * 3, graded.rgb.begin() + row + width * 3,
+                  image.rgb.begin() + row + splitAt * 3);
     }
     return image;
 }

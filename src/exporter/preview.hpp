@@ -52,6 +52,13 @@ public:
     // the width, 0 to 1) as the source is, right of it graded. Split 0 shows the
     // grade only.
     PreviewImage imageAt(double seconds, double split = 0);
+    // The frame shown at `seconds` as the source is and graded, for a viewer
+    // that moves the split itself.
+    struct Sides {
+        PreviewImage source;
+        PreviewImage graded;
+    };
+    Sides sidesAt(double seconds);
 
     // Writes an image as a 16-bit PNG, replacing `path` only once it is complete.
     // Refuses, as an export refuses its output, a path that is one of the
