@@ -98,7 +98,7 @@ void gradeFrame(benchmark::State& state) {
     const imaging::PackedCube cube(33, warmingCube(33));
 
     for (auto _ : state) {
-        imaging::kernel::renderWith(kernel, &cube, source.view, target.view, bands);
+        imaging::kernel::renderWith(kernel, &cube, {}, source.view, target.view, bands);
         benchmark::ClobberMemory();
     }
     state.SetItemsProcessed(state.iterations() * width * height);

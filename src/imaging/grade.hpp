@@ -47,6 +47,9 @@ public:
     std::int64_t size() const;
     const GradeOptions& options() const { return options_; }
 
+    // Throws what the constructor throws for options it cannot apply.
+    static void checkOptions(const GradeOptions& options);
+
     // Grades all of `destination` (10-bit 4:2:0, even sides) from the top-left
     // of `source` (8 to 16 bits, chroma halved at most, at least as large).
     // Large pictures are split into row bands, one of them on a helper thread;

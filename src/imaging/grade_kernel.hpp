@@ -76,6 +76,9 @@ struct GradeJob {
 GradeJob makeGradeJob(const PictureView& source, const PictureView& target, const PackedCube* cube,
                       const GradeOptions& options = {});
 
+// Throws Error (domain "imaging", code 4) unless validStrength(strength).
+void requireValidStrength(double strength);
+
 // Grades rows [rowBegin, rowEnd) of the job; both even. Different row ranges of
 // one job may run at the same time.
 using GradeRows = void (*)(const GradeJob& job, int rowBegin, int rowEnd);

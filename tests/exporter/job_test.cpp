@@ -56,6 +56,28 @@ TEST(JobDecoding, KeysAreExactUnknownOnesIgnoredAndTextKept) {
     EXPECT_EQ(job.grade().lutCube(), std::string("\"\u2028\r\n") + '\0' + "x");
 }
 
+// An interpolation this version does not know is the default, not a failure.
+TEST(JobDecoding, GradeOptionsWithTheirDefaults) {
+    const auto options = [](const std::string& members) {
+        return Job::decode(R"({"version": 1, "grade": {"lutCube": "")" + members + "}}")
+            .grade()
+            .options();
+    };
+    const struct {
+        std::string members;
+        Interpolation interpolation;
+        double strength;
+    } cases[] = {
+        {"", Interpolation::trilinear, 1},
+        {R"(, "interpolation": "tetrahedral", "strength": 0)", Interpolation::tetrahedral, 0},
+        {R"(, "interpolation": "Tetrahedral", "strength": null)", Interpolation::trilinear, 1},
+        {R"(, "interpolation": 4, "strength": 0.5)", Interpolation::trilinear, 0.5}};
+    for (const auto& c : cases)
+        EXPECT_EQ(std::pair(options(c.members).interpolation, options(c.members).strength),
+                  std::pair(c.interpolation, c.strength))
+            << c.members;
+}
+
 TEST(JobDecoding, BrokenFilesFailWithKindAndPlace) {
     const struct {
         std::string json;
@@ -83,7 +105,11 @@ TEST(JobDecoding, BrokenFilesFailWithKindAndPlace) {
         // Arrays and deeper values are not kept, but their type still shows.
         {withOutput("[1, 2]"), typeMismatch, ".output"},
         {withOutput(R"({"fps": [1]})"), typeMismatch, "output.fps"},
-        {R"({"version": 1, "grade": {"lutCube": {"text": "x"}}})", typeMismatch, "grade.lutCube"}};
+        {R"({"version": 1, "grade": {"lutCube": {"text": "x"}}})", typeMismatch, "grade.lutCube"},
+        {R"({"version": 1, "grade": {"lutCube": "", "strength": 1.01}})", dataCorrupted,
+         "grade.strength"},
+        {R"({"version": 1, "grade": {"lutCube": "", "strength": "1"}})", typeMismatch,
+         "grade.strength"}};
     for (const auto& c : cases) {
         const auto e = decodingError(c.json);
         EXPECT_TRUE(e.is(c.kind)) << e.description();
