@@ -63,19 +63,13 @@ TEST(JobDecoding, GradeOptionsWithTheirDefaults) {
             .grade()
             .options();
     };
-    const struct {
-        std::string members;
-        Interpolation interpolation;
-        double strength;
-    } cases[] = {
-        {"", Interpolation::trilinear, 1},
-        {R"(, "interpolation": "tetrahedral", "strength": 0)", Interpolation::tetrahedral, 0},
-        {R"(, "interpolation": "Tetrahedral", "strength": null)", Interpolation::trilinear, 1},
-        {R"(, "interpolation": 4, "strength": 0.5)", Interpolation::trilinear, 0.5}};
-    for (const auto& c : cases)
-        EXPECT_EQ(std::pair(options(c.members).interpolation, options(c.members).strength),
-                  std::pair(c.interpolation, c.strength))
-            << c.members;
+    EXPECT_EQ(options("").interpolation, Interpolation::trilinear);
+    EXPECT_EQ(options(R"(, "interpolation": "tetrahedral")").interpolation,
+              Interpolation::tetrahedral);
+    EXPECT_EQ(options(R"(, "interpolation": "Tetrahedral", "strength": null)").interpolation,
+              Interpolation::trilinear);
+    EXPECT_EQ(options(R"(, "strength": null)").strength, 1.0);
+    EXPECT_EQ(options(R"(, "interpolation": 4, "strength": 0.5)").strength, 0.5);
 }
 
 TEST(JobDecoding, BrokenFilesFailWithKindAndPlace) {

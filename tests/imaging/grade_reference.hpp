@@ -2,8 +2,8 @@
 // The whole grade evaluated in double precision from its definition, written
 // apart from the kernels and the fitter: source codes → R′G′B′ (the source's
 // matrix and range, chroma rebuilt linearly at its siting) → trilinear or
-// tetrahedral cube, mixed with the source by the strength → BT.709 full-range 10-bit Y′ per pixel
-// and left-sited Cb, Cr per 2×2 block.
+// tetrahedral cube, mixed with the source by the strength → BT.709 full-range
+// 10-bit Y′ per pixel and left-sited Cb, Cr per 2×2 block.
 
 #include <algorithm>
 #include <array>
@@ -81,52 +81,29 @@ inline RgbPicture decodeYCbCr(const YCbCrFormat& f, int width, int height, const
     return out;
 }
 
-// Component k of entry `at` of an n³ RGB cube, read as documented: NaN as 0,
-// magnitudes beyond 2^16 as ±2^16.
-inline double entry(const std::vector<float>& cube, std::size_t at, int k) {
-    const double value = std::isnan(cube[3 * at + k]) ? 0 : cube[3 * at + k];
-    return std::clamp(value, -65536.0, 65536.0);
-}
-
-// An n³ RGB cube (red fastest) at a colour limited to [0, 1], trilinear or
-// tetrahedral, mixed with the colour itself by `strength`.
+// An n³ RGB cube (red fastest) at a colour limited to [0, 1], mixed with the
+// colour itself by the strength. Entries read as documented: NaN as 0,
+// magnitudes beyond 2^16 as ±2^16. A corner's tetrahedral weight is the
+// smallest fraction of the components it steps up in less the largest of the
+// others (1 and 0 for none), where that is positive.
 inline Rgb lookup(const std::vector<float>& cube, Rgb c, GradeOptions options = {}) {
     const int n = static_cast<int>(std::lround(std::cbrt(cube.size() / 3)));
-    int low[3];
-    double fraction[3];
-    for (int k = 0; k < 3; ++k) {
-        const double x = std::clamp(c[k], 0.0, 1.0) * (n - 1);
-        low[k] = std::min(static_cast<int>(x), n - 2);
-        fraction[k] = x - low[k];
-    }
     Rgb out{};
-    const auto add = [&](const int(&at)[3], double weight) {
-        for (int k = 0; k < 3; ++k)
-            out[k] += weight * entry(cube, (std::size_t(at[2]) * n + at[1]) * n + at[0], k);
-    };
-    if (options.interpolation == Interpolation::trilinear) {
-        for (int corner = 0; corner < 8; ++corner) {
-            int at[3];
-            double weight = 1;
-            for (int k = 0; k < 3; ++k) {
-                at[k] = low[k] + (corner >> k & 1);
-                weight *= corner >> k & 1 ? fraction[k] : 1 - fraction[k];
-            }
-            add(at, weight);
+    for (int corner = 0; corner < 8; ++corner) {
+        double weight = 1, up = 1, down = 0;
+        std::size_t at = 0;
+        for (int k = 2; k >= 0; --k) {
+            const double x = std::clamp(c[k], 0.0, 1.0) * (n - 1);
+            const int low = std::min(static_cast<int>(x), n - 2), cell = low + (corner >> k & 1);
+            weight *= 1 - std::abs(x - cell);
+            (corner >> k & 1) ? up = std::min(up, x - low) : down = std::max(down, x - low);
+            at = at * n + cell;
         }
-    } else {
-        // From the low corner, one step at a time up the component with the next
-        // largest fraction to the high corner; each corner weighs the fall in
-        // fraction from the step before.
-        int order[3] = {0, 1, 2}, at[3] = {low[0], low[1], low[2]};
-        std::sort(order, order + 3, [&](int a, int b) { return fraction[a] > fraction[b]; });
-        double before = 1;
-        for (int step = 0; step <= 3; ++step) {
-            const double now = step < 3 ? fraction[order[step]] : 0;
-            add(at, before - now);
-            before = now;
-            if (step < 3)
-                ++at[order[step]];
+        if (options.interpolation == Interpolation::tetrahedral)
+            weight = std::max(0.0, up - down);
+        for (int k = 0; k < 3; ++k) {
+            const double entry = std::isnan(cube[3 * at + k]) ? 0 : cube[3 * at + k];
+            out[k] += weight * std::clamp(entry, -65536.0, 65536.0);
         }
     }
     for (int k = 0; k < 3; ++k)
