@@ -1,14 +1,15 @@
 // Grading throughput: limited-range 4:2:0 sources (left-sited chroma, rebuilt
 // by interpolation) through a 33³ cube into 10-bit 4:2:0, per kernel, source
-// depth and band count. Items are pixels, so items_per_second reads as pixels
-// per second: of CPU time for one band (what a frame costs the machine), of
-// wall time for two. Kernels are taken by name; "default" is the one the grade
-// uses (VANTREL_KERNEL, else the fastest this CPU runs).
+// depth, band count and interpolation (0 trilinear, 1 tetrahedral). Items are pixels, so
+// items_per_second reads as pixels per second: of CPU time for one band (what a frame costs the
+// machine), of wall time for two. Kernels are taken by name; "default" is the one the grade uses
+// (VANTREL_KERNEL, else the fastest this CPU runs).
 
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -83,6 +84,8 @@ void gradeFrame(benchmark::State& state) {
     const auto bitDepth = static_cast<int>(state.range(2));
     const char* const name = kernelNames[state.range(3)];
     const auto bands = static_cast<int>(state.range(4));
+    const GradeOptions options{state.range(5) ? Interpolation::tetrahedral
+                                              : Interpolation::trilinear};
     imaging::kernel::GradeRows kernel = nullptr;
     try {
         kernel = state.range(3) == 0 ? imaging::kernel::chosenKernel()
@@ -91,14 +94,14 @@ void gradeFrame(benchmark::State& state) {
         state.SkipWithError(error.what());
         return;
     }
-    state.SetLabel(name);
+    state.SetLabel(std::string(name) + " " + std::string(nameOf(options.interpolation)));
 
     Frame source = makeSource(width, height, bitDepth);
     Frame target(width, height, 10, 2);
     const imaging::PackedCube cube(33, warmingCube(33));
 
     for (auto _ : state) {
-        imaging::kernel::renderWith(kernel, &cube, source.view, target.view, bands);
+        imaging::kernel::renderWith(kernel, &cube, options, source.view, target.view, bands);
         benchmark::ClobberMemory();
     }
     state.SetItemsProcessed(state.iterations() * width * height);
@@ -106,19 +109,21 @@ void gradeFrame(benchmark::State& state) {
 
 // Kernels: indices into kernelNames.
 void oneBand(benchmark::internal::Benchmark* b) {
-    b->ArgNames({"width", "height", "bits", "kernel", "bands"});
+    b->ArgNames({"width", "height", "bits", "kernel", "bands", "tetrahedral"});
     for (int kernel : {0, 1, 2, 3})
         for (int bits : {8, 10})
-            b->Args({1920, 1080, bits, kernel, 1});
+            for (int tetrahedral : {0, 1})
+                b->Args({1920, 1080, bits, kernel, 1, tetrahedral});
     for (int bits : {8, 10})
-        b->Args({3840, 2160, bits, 0, 1});
+        for (int tetrahedral : {0, 1})
+            b->Args({3840, 2160, bits, 0, 1, tetrahedral});
 }
 
 void twoBands(benchmark::internal::Benchmark* b) {
-    b->ArgNames({"width", "height", "bits", "kernel", "bands"});
+    b->ArgNames({"width", "height", "bits", "kernel", "bands", "tetrahedral"});
     for (int kernel : {0, 2, 3})
         for (int bits : {8, 10})
-            b->Args({1920, 1080, bits, kernel, 2});
+            b->Args({1920, 1080, bits, kernel, 2, 0});
 }
 
 BENCHMARK(gradeFrame)->Apply(oneBand)->Unit(benchmark::kMillisecond);

@@ -229,7 +229,9 @@ void ContentView::refresh() {
     lutButton_->setText(tr("Choose LUT Override…"));
     inputButton_->setText(tr("Choose Input Video…"));
     outputButton_->setText(tr("Choose Output…"));
-    jobCaption_->setText(captionOf(s.jobURL, tr("No job selected")));
+    jobCaption_->setText(s.jobGrade.isEmpty()
+                             ? captionOf(s.jobURL, tr("No job selected"))
+                             : tr("%1 (%2)").arg(captionOf(s.jobURL, {}), s.jobGrade));
     lutCaption_->setText(captionOf(s.lutOverrideURL, tr("Optional (uses LUT from job)")));
     inputCaption_->setText(captionOf(s.inputURL, tr("No input selected")));
     outputCaption_->setText(captionOf(s.outputURL, tr("Default next to input")));

@@ -43,6 +43,9 @@ using Location = std::filesystem::path;
 // change it, and every change redraws the window.
 struct WindowState {
     std::optional<Location> jobURL;
+    // How the job grades ("tetrahedral, strength 0.5"), read when it is chosen;
+    // empty when it cannot be read (the export then says why).
+    QString jobGrade;
     std::optional<Location> lutOverrideURL;
     std::optional<Location> inputURL;
     std::optional<Location> outputURL;
@@ -80,6 +83,7 @@ public:
     // there was at least one.
     bool handleDrop(const QList<QUrl>& urls);
     void applyDroppedFile(const Location& file);
+    void chooseJob(const Location& file);
 
     // Export launch and status.
     QString defaultOutputName() const;

@@ -37,7 +37,7 @@ bool isVideoExtension(const std::string& extension) {
 
 void ContentView::pickJob() {
     if (auto chosen = desktop_.runPanel(this, openPanel(tr("JSON"), {"json"}))) {
-        state_.jobURL = toLocation(*chosen);
+        chooseJob(toLocation(*chosen));
         refresh();
     }
 }
@@ -73,6 +73,19 @@ void ContentView::proposeOutputFor(const Location& input) {
     state_.outputURL = input.parent_path() / Exporter::defaultOutputName(input);
 }
 
+void ContentView::chooseJob(const Location& file) {
+    state_.jobURL = file;
+    state_.jobGrade.clear();
+    try {
+        const GradeOptions options = Job::decode(Exporter::readJobFile(file)).grade().options();
+        const std::string_view name = nameOf(options.interpolation);
+        state_.jobGrade = tr("%1, strength %2")
+                              .arg(QString::fromUtf8(name.data(), qsizetype(name.size())))
+                              .arg(options.strength);
+    } catch (const Error&) {
+    }
+}
+
 bool ContentView::handleDrop(const QList<QUrl>& urls) {
     bool taken = false;
     for (const auto& url : urls) {
@@ -89,7 +102,7 @@ bool ContentView::handleDrop(const QList<QUrl>& urls) {
 void ContentView::applyDroppedFile(const Location& file) {
     const std::string extension = lowerExtension(file);
     if (extension == "json") {
-        state_.jobURL = file;
+        chooseJob(file);
     } else if (extension == "cube") {
         state_.lutOverrideURL = file;
     } else if (isVideoExtension(extension)) {

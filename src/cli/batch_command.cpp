@@ -35,6 +35,7 @@ struct BatchArguments {
     std::string outputDir;
     std::string bitrateMbps;
     std::string preset = "medium";
+    GradeOverrides grade;
     std::string report;
     std::string shard;
     int jobs = 1;
@@ -139,7 +140,9 @@ private:
                 slots_[slot].framesExpected = expected;
                 showProgress(false);
             };
-            Exporter::exportVideo({args_.job, lut_, clip.input, clip.output, bitrate_}, options);
+            Exporter::exportVideo({args_.job, lut_, clip.input, clip.output, bitrate_,
+                                   args_.grade.interpolation, args_.grade.strength},
+                                  options);
             return {ClipStatus::done, {}, frames, seconds()};
         } catch (const ExportCancelled&) {
             return {ClipStatus::cancelled, {}, frames, seconds()};
@@ -306,6 +309,7 @@ void addBatchCommand(CLI::App& app, int& exitCode) {
         ->required();
     command->add_option("--bitrate-mbps", args.bitrateMbps,
                         "Average bitrate in Mbit/s, e.g. 12 or 12,5 (default: the job's)");
+    addGradeOptions(*command, args.grade);
     command->add_option("--preset", args.preset, "x265 speed preset (default medium)")
         ->check(CLI::IsMember(presets));
     command->add_option("--jobs", args.jobs, "Exports at once (default 1)")

@@ -10,6 +10,8 @@
 
 #include <CLI/CLI.hpp>
 
+#include "core/grade_options.hpp"
+
 namespace vantrel::cli {
 
 void addLutCommand(CLI::App& app, int& exitCode);
@@ -26,6 +28,14 @@ extern const std::vector<std::string> presets;
 // --bitrate-mbps as bits per second; text that is no positive number gives no
 // override and a warning on stderr.
 std::optional<std::int64_t> bitrateOverrideOrWarn(const std::string& mbps);
+
+// --interpolation and --strength, which replace the job's grade options (a
+// strength outside 0 to 1 is a command-line error).
+struct GradeOverrides {
+    std::optional<Interpolation> interpolation;
+    std::optional<double> strength;
+};
+void addGradeOptions(CLI::App& command, GradeOverrides& overrides);
 
 // "vantrel-cli: warning: …" on stderr, one line each.
 void printWarnings(const std::vector<std::string>& warnings);

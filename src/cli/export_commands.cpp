@@ -24,6 +24,7 @@ struct ExportArguments {
     std::string output;
     std::string bitrateMbps;
     std::string preset = "medium";
+    GradeOverrides grade;
     bool quiet = false;
 };
 
@@ -38,6 +39,7 @@ void addSharedOptions(CLI::App& command, ExportArguments& args) {
                        "Output file (default: next to the input, <name>_vantrel_10bit.<mov|mp4>)");
     command.add_option("--bitrate-mbps", args.bitrateMbps,
                        "Average bitrate in Mbit/s, e.g. 12 or 12,5 (default: the job's)");
+    addGradeOptions(command, args.grade);
 }
 
 std::filesystem::path outputPath(const ExportArguments& args) {
@@ -58,7 +60,9 @@ std::optional<std::int64_t> bitrateOverride(const ExportArguments& args) {
 }
 
 ExportRequest requestOf(const ExportArguments& args) {
-    return {args.job, lutPath(args), args.input, outputPath(args), bitrateOverride(args)};
+    return {args.job,           lutPath(args),         args.input,
+            outputPath(args),   bitrateOverride(args), args.grade.interpolation,
+            args.grade.strength};
 }
 
 nlohmann::json settingsJson(const media::EncoderSettings& s) {
@@ -173,6 +177,8 @@ int runPlan(const ExportArguments& args) {
         {"targetBitrate", plan.targetBitrate},
         {"fileType", media::fileTypeName(plan.fileType)},
         {"lutSize", plan.lutSize},
+        {"interpolation", nameOf(plan.grade.interpolation)},
+        {"strength", plan.grade.strength},
         {"output", outputPath(args).string()},
         {"encoderSettings", settingsJson(plan.encoderSettings)},
         {"sourceColour", colourJson(plan.sourceColour)},
@@ -199,6 +205,23 @@ std::optional<std::int64_t> bitrateOverrideOrWarn(const std::string& mbps) {
                    "Mbit/s; using the job's bitrate.\n",
                    mbps);
     return bps;
+}
+
+void addGradeOptions(CLI::App& command, GradeOverrides& overrides) {
+    command
+        .add_option_function<std::string>(
+            "--interpolation",
+            [&overrides](const std::string& name) {
+                overrides.interpolation = interpolationNamed(name);
+            },
+            "Between the cube's entries: trilinear or tetrahedral (default: the job's)")
+        ->check(CLI::IsMember({std::string(nameOf(Interpolation::trilinear)),
+                               std::string(nameOf(Interpolation::tetrahedral))}));
+    command
+        .add_option_function<double>(
+            "--strength", [&overrides](const double& strength) { overrides.strength = strength; },
+            "How much of the grade to apply, 0 (none) to 1 (all; default: the job's)")
+        ->check(CLI::Range(0.0, 1.0));
 }
 
 void addExportCommands(CLI::App& app, int& exitCode) {

@@ -120,6 +120,8 @@ int inspectJob(const InspectArguments& args) {
             json["output"] = nullptr;
         }
         json["lutSize"] = lut.size;
+        json["interpolation"] = nameOf(job.grade().options().interpolation);
+        json["strength"] = job.grade().options().strength;
         printJson(json);
         return 0;
     }
@@ -134,6 +136,8 @@ int inspectJob(const InspectArguments& args) {
         fmt::print("Output: absent\n");
     }
     fmt::print("LUT size: {}\n", lut.size);
+    fmt::print("Interpolation: {}\nStrength: {}\n", nameOf(job.grade().options().interpolation),
+               job.grade().options().strength);
     return 0;
 }
 

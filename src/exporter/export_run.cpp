@@ -26,6 +26,7 @@ namespace {
 struct Preparation {
     Job job;
     CubeLUT lut;
+    GradeOptions gradeOptions;
     media::VideoStream stream;
     double fps;
     Timebase timebase;
@@ -45,6 +46,12 @@ Preparation prepare(const ExportRequest& request) {
     auto lut = Exporter::parseCube(lutText.text);
     auto warnings = std::move(lutText.warnings);
     warnings.insert(warnings.end(), lut.warnings.begin(), lut.warnings.end());
+    auto gradeOptions = job.grade().options();
+    if (request.interpolationOverride)
+        gradeOptions.interpolation = *request.interpolationOverride;
+    if (request.strengthOverride)
+        gradeOptions.strength = *request.strengthOverride;
+    imaging::Grade::checkOptions(gradeOptions);
     const media::Source source(request.inputPath);
 
     const auto& output = job.output();
@@ -73,6 +80,7 @@ Preparation prepare(const ExportRequest& request) {
     return Preparation{
         .job = std::move(job),
         .lut = std::move(lut),
+        .gradeOptions = gradeOptions,
         .stream = stream,
         .fps = fps,
         .timebase = Exporter::fpsToTimebase(fps),
@@ -121,7 +129,7 @@ std::unique_ptr<imaging::Grade> makeGrade(const Preparation& p) {
                           fmt::format("a {}-point LUT is larger than the {}-point cube the grade "
                                       "holds",
                                       p.lut.size, imaging::Grade::maxSize));
-    return std::make_unique<imaging::Grade>(p.lut);
+    return std::make_unique<imaging::Grade>(p.lut, p.gradeOptions);
 }
 
 std::unique_ptr<media::Decoder> openDecoder(const ExportRequest& request, const Preparation& p) {
@@ -193,6 +201,7 @@ ExportPlan Exporter::plan(const ExportRequest& request) {
                       .targetBitrate = p.bitrate,
                       .fileType = p.fileType,
                       .lutSize = p.lut.size,
+                      .grade = p.gradeOptions,
                       .encoderSettings = std::move(p.settings),
                       .sourceColour = p.stream.colour,
                       .warnings = std::move(p.warnings)};

@@ -75,6 +75,9 @@ struct ExportRequest {
     std::filesystem::path inputPath;
     std::filesystem::path outputPath;
     std::optional<std::int64_t> bitrateOverrideBps;
+    // Replace the job's grade.interpolation and grade.strength (0 to 1).
+    std::optional<Interpolation> interpolationOverride;
+    std::optional<double> strengthOverride;
 };
 
 // Everything an export would do, decided without writing anything.
@@ -86,6 +89,7 @@ struct ExportPlan {
     std::int64_t targetBitrate = 0;
     media::FileType fileType = media::FileType::mov;
     std::int64_t lutSize = 0;
+    GradeOptions grade; // the job's, with the request's overrides
     media::EncoderSettings encoderSettings;
     // What goes into the grade: the LUT sees these values as decoded; the output is BT.709 full
     // range whatever they are.

@@ -333,6 +333,24 @@ Job::Output decodeOutput(const Json& output) {
     return Job::Output(fps, maxWidth, targetBitrate, std::move(container));
 }
 
+// A colourist's choice, not a requirement: an interpolation this version does
+// not know falls back to the default rather than failing the job.
+GradeOptions decodeGradeOptions(const Json& grade) {
+    GradeOptions options;
+    const Json* interpolation = optional(grade, Field{"grade", "interpolation"});
+    if (interpolation && interpolation->is_string())
+        options.interpolation = interpolationNamed(interpolation->get<std::string>())
+                                    .value_or(Interpolation::trilinear);
+    const Field strengthField{"grade", "strength"};
+    if (const Json* v = optional(grade, strengthField)) {
+        options.strength = toDouble(*v, strengthField);
+        if (!validStrength(options.strength))
+            fail(Kind::dataCorrupted, strengthField,
+                 fmt::format("{} is not a strength from 0 to 1", v->dump()));
+    }
+    return options;
+}
+
 } // namespace
 
 JobDecodingError::JobDecodingError(Kind kind, std::string path, std::string key, std::string detail)
@@ -356,7 +374,7 @@ Job Job::decode(std::string_view bytes) {
     const Field lutField{"grade", "lutCube"};
     auto lutCube = toString(required(grade, lutField, "a string"), lutField);
 
-    return Job(version, std::move(output), Grade(std::move(lutCube)));
+    return Job(version, std::move(output), Grade(std::move(lutCube), decodeGradeOptions(grade)));
 }
 
 } // namespace vantrel

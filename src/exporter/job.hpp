@@ -9,6 +9,7 @@
 #include <string_view>
 
 #include "core/error.hpp"
+#include "core/grade_options.hpp"
 
 namespace vantrel {
 
@@ -39,11 +40,16 @@ public:
 
     class Grade {
     public:
-        explicit Grade(std::string lutCube) : lutCube_(std::move(lutCube)) {}
+        explicit Grade(std::string lutCube, GradeOptions options = {})
+            : lutCube_(std::move(lutCube)), options_(options) {}
         const std::string& lutCube() const { return lutCube_; }
+        // `interpolation` ("tetrahedral"; trilinear for anything else) and
+        // `strength` (0 to 1, default 1).
+        const GradeOptions& options() const { return options_; }
 
     private:
         std::string lutCube_;
+        GradeOptions options_;
     };
 
     Job(std::int64_t version, std::optional<Output> output, Grade grade)

@@ -81,10 +81,17 @@ PackedCube::PackedCube(std::int64_t size, std::span<const float> rgb) : size_(si
                 }
 }
 
-Grade::Grade(const CubeLUT& cube) : Grade(cube.size, cube.rgb) {}
+Grade::Grade(const CubeLUT& cube, const GradeOptions& options)
+    : Grade(cube.size, cube.rgb, options) {}
 
-Grade::Grade(std::int64_t size, std::span<const float> rgb)
-    : cube_(std::make_unique<const PackedCube>(size, rgb)) {}
+Grade::Grade(std::int64_t size, std::span<const float> rgb, const GradeOptions& options)
+    : cube_(std::make_unique<const PackedCube>(size, rgb)), options_(options) {
+    checkOptions(options);
+}
+
+void Grade::checkOptions(const GradeOptions& options) {
+    kernel::requireValidStrength(options.strength);
+}
 
 Grade::~Grade() = default;
 Grade::Grade(Grade&&) noexcept = default;
@@ -97,7 +104,7 @@ std::int64_t Grade::size() const {
 void Grade::render(const PictureView& source, const PictureView& destination) const {
     const long long pixels = static_cast<long long>(destination.width) * destination.height;
     const int bands = pixels >= pixelsPerExtraBand ? defaultMaxBands : 1;
-    kernel::renderWith(kernel::chosenKernel(), cube_.get(), source, destination, bands);
+    kernel::renderWith(kernel::chosenKernel(), cube_.get(), options_, source, destination, bands);
 }
 
 } // namespace vantrel::imaging

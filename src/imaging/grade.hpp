@@ -17,6 +17,7 @@
 #include <memory>
 #include <span>
 
+#include "core/grade_options.hpp"
 #include "core/picture.hpp"
 
 namespace vantrel {
@@ -35,14 +36,19 @@ public:
     static constexpr std::int64_t maxSize = 512;
 
     // The cube is repacked once, aligned. Throws Error (domain "imaging")
-    // unless 2 ≤ size ≤ maxSize and rgb holds 3·size³ floats.
-    explicit Grade(const CubeLUT& cube);
-    Grade(std::int64_t size, std::span<const float> rgb);
+    // unless 2 ≤ size ≤ maxSize, rgb holds 3·size³ floats and the options'
+    // strength is valid (validStrength).
+    explicit Grade(const CubeLUT& cube, const GradeOptions& options = {});
+    Grade(std::int64_t size, std::span<const float> rgb, const GradeOptions& options = {});
     ~Grade();
     Grade(Grade&&) noexcept;
     Grade& operator=(Grade&&) noexcept;
 
     std::int64_t size() const;
+    const GradeOptions& options() const { return options_; }
+
+    // Throws what the constructor throws for options it cannot apply.
+    static void checkOptions(const GradeOptions& options);
 
     // Grades all of `destination` (10-bit 4:2:0, even sides) from the top-left
     // of `source` (8 to 16 bits, chroma halved at most, at least as large).
@@ -58,6 +64,7 @@ public:
 
 private:
     std::unique_ptr<const PackedCube> cube_;
+    GradeOptions options_;
 };
 
 } // namespace vantrel::imaging

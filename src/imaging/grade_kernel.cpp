@@ -51,26 +51,74 @@ Cell cellOf(float value, int top) {
     return {cell, 1.0f - high, high};
 }
 
-// Interpolates along blue, then green, then red: the vector kernel's order.
-Rgb lookup(const PackedCube& cube, Rgb in) {
+// The cell around a colour: its corner c(0, 0, 0) and the steps to its red,
+// green and blue neighbours, in floats.
+struct CellOf {
+    const float* corner;
+    std::ptrdiff_t stepR, stepG, stepB;
+    Cell r, g, b;
+};
+
+CellOf cellAround(const PackedCube& cube, Rgb in) {
     const auto n = static_cast<int>(cube.size());
     const Cell r = cellOf(in.r, n - 1);
     const Cell g = cellOf(in.g, n - 1);
     const Cell b = cellOf(in.b, n - 1);
     const std::ptrdiff_t stepG = 3 * std::ptrdiff_t{n};
     const std::ptrdiff_t stepB = stepG * n;
-    const float* p = cube.rgb() + 3 * r.index + stepG * g.index + stepB * b.index;
+    return {cube.rgb() + 3 * r.index + stepG * g.index + stepB * b.index, 3, stepG, stepB, r, g, b};
+}
 
+// Interpolates along blue, then green, then red: the vector kernel's order.
+Rgb trilinear(const PackedCube& cube, Rgb in) {
+    const auto [p, stepR, stepG, stepB, r, g, b] = cellAround(cube, in);
     float out[3];
     for (int c = 0; c < 3; ++c) {
         auto alongB = [&](std::ptrdiff_t at) {
             return p[at + c] * b.low + p[at + stepB + c] * b.high;
         };
         const float lowR = alongB(0) * g.low + alongB(stepG) * g.high;
-        const float highR = alongB(3) * g.low + alongB(stepG + 3) * g.high;
+        const float highR = alongB(stepR) * g.low + alongB(stepG + stepR) * g.high;
         out[c] = lowR * r.low + highR * r.high;
     }
     return {out[0], out[1], out[2]};
+}
+
+// The comparisons are the vector kernels' (their masks pick the same corners).
+Rgb tetrahedral(const PackedCube& cube, Rgb in) {
+    const auto [p, stepR, stepG, stepB, r, g, b] = cellAround(cube, in);
+    const float fr = r.high, fg = g.high, fb = b.high;
+    // The largest fraction's step, then the smallest's.
+    std::ptrdiff_t first, last;
+    if (fr > fg) {
+        first = fr > fb ? stepR : stepB;
+        last = fg > fb ? stepB : stepG;
+    } else {
+        first = fb > fg ? stepB : stepG;
+        last = fb > fr ? stepR : stepB;
+    }
+    const float f1 = std::max(std::max(fr, fg), fb);
+    const float f3 = std::min(std::min(fr, fg), fb);
+    const float f2 = std::max(std::min(fr, fg), std::min(std::max(fr, fg), fb));
+    const std::ptrdiff_t all = stepR + stepG + stepB;
+    float out[3];
+    for (int c = 0; c < 3; ++c)
+        out[c] = (1.0f - f1) * p[c] + (f1 - f2) * p[first + c] + (f2 - f3) * p[all - last + c] +
+                 f3 * p[all + c];
+    return {out[0], out[1], out[2]};
+}
+
+Rgb lookup(const GradeJob& job, Rgb source) {
+    const Rgb graded = job.interpolation == Interpolation::tetrahedral
+                           ? tetrahedral(*job.cube, source)
+                           : trilinear(*job.cube, source);
+    if (job.strength == 1.0f)
+        return graded;
+    // Fused, as the vector kernels mix: the same codes where rounding lands on a tie.
+    const auto mix = [s = job.strength](float from, float to) {
+        return std::fma(s, to - from, from);
+    };
+    return {mix(source.r, graded.r), mix(source.g, graded.g), mix(source.b, graded.b)};
 }
 
 std::uint16_t toCode(float v) {
@@ -116,7 +164,7 @@ template <typename Sample> void gradeRowsScalar(const GradeJob& job, int rowBegi
                 Rgb c{luma + job.crToR * cr, luma + job.cbToG * cb + job.crToG * cr,
                       luma + job.cbToB * cb};
                 if (job.cube)
-                    c = lookup(*job.cube, c);
+                    c = lookup(job, c);
 
                 // Written around G′ so that greys come out exactly.
                 const float yp = c.g + outKb * (c.b - c.g) + outKr * (c.r - c.g);
@@ -195,13 +243,16 @@ void checkRender(const PictureView& source, const PictureView& target) {
 
 } // namespace
 
-GradeJob makeGradeJob(const PictureView& source, const PictureView& target,
-                      const PackedCube* cube) {
+GradeJob makeGradeJob(const PictureView& source, const PictureView& target, const PackedCube* cube,
+                      const GradeOptions& options) {
     GradeJob job;
     job.source = source;
     job.target = target;
     job.width = target.width;
-    job.cube = cube;
+    // At strength 0 the source is the result: the conversion alone gives it exactly.
+    job.cube = options.strength > 0.0 ? cube : nullptr;
+    job.interpolation = options.interpolation;
+    job.strength = static_cast<float>(options.strength);
     job.chromaWidth = (source.width + (1 << source.chromaShiftX) - 1) >> source.chromaShiftX;
     job.chromaHeight = (source.height + (1 << source.chromaShiftY) - 1) >> source.chromaShiftY;
 
@@ -220,6 +271,12 @@ GradeJob makeGradeJob(const PictureView& source, const PictureView& target,
     job.cbToG = static_cast<float>(-2.0 * kb * (1.0 - kb) / kg);
     job.crToG = static_cast<float>(-2.0 * kr * (1.0 - kr) / kg);
     return job;
+}
+
+void requireValidStrength(double strength) {
+    if (!validStrength(strength))
+        throw Error("imaging", 4, "The grade's strength is not supported.",
+                    fmt::format("a strength of {}; it must be 0 to 1", strength));
 }
 
 std::string_view nameOf(Kind kind) {
@@ -270,13 +327,14 @@ GradeRows chosenKernel() {
     return chosen;
 }
 
-void renderWith(GradeRows kernel, const PackedCube* cube, const PictureView& source,
-                const PictureView& target, int maxBands) {
+void renderWith(GradeRows kernel, const PackedCube* cube, const GradeOptions& options,
+                const PictureView& source, const PictureView& target, int maxBands) {
     checkRender(source, target);
+    requireValidStrength(options.strength);
     if (target.width == 0 || target.height == 0)
         return;
 
-    const GradeJob job = makeGradeJob(source, target, cube);
+    const GradeJob job = makeGradeJob(source, target, cube, options);
     const int rowPairs = target.height / 2;
     const int bands = std::clamp(maxBands, 1, rowPairs);
     const auto firstRow = [&](int band) { return 2 * (rowPairs * band / bands); };

@@ -11,8 +11,18 @@
 //   resolved matrix's coefficients (lumaCoefficients);
 // - subsampled chroma is rebuilt at every pixel by linear interpolation at the
 //   picture's chroma siting (imaging/chroma.hpp), edges replicated;
-// - with a cube, R′G′B′ is limited to [0, 1] and interpolated trilinearly between
-//   the cube's (finite, see PackedCube) entries, in the order blue, green, red;
+// - with a cube, R′G′B′ is limited to [0, 1] and looked up between the cube's
+//   (finite, see PackedCube) entries. With fractions f = (fr, fg, fb) of the
+//   colour within its cell (cells of the top row end at the last entry) and
+//   c(i, j, k) the cell's corner i steps up in red, j in green, k in blue:
+//   trilinear: Σ over the eight corners of c · Π per component (f or 1 − f),
+//     interpolated along blue, then green, then red;
+//   tetrahedral: with the components ordered so that f1 ≥ f2 ≥ f3 (e1, e2, e3
+//     the unit steps of those components; ties choose either way, to the same
+//     value), (1 − f1)·c(0) + (f1 − f2)·c(e1) + (f2 − f3)·c(e1 + e2) + f3·c(1, 1, 1):
+//     the one of the cell's six tetrahedra around its main diagonal that holds f;
+//   the looked-up L is then mixed with the source's R′G′B′ S (before limiting)
+//   as S + strength·(L − S); strength 1 takes L as it is, 0 skips the cube;
 // - output codes follow the full-range convention that mirrors the decode: luma
 //   1023·Y′, chroma 512 + 1023·C, rounded to nearest and limited to [0, 1023], so a
 //   full-range 10-bit BT.709 picture comes back with the codes it had. Output
@@ -23,6 +33,7 @@
 
 #include <string_view>
 
+#include "core/grade_options.hpp"
 #include "core/picture.hpp"
 #include "imaging/packed_cube.hpp"
 
@@ -55,12 +66,18 @@ struct GradeJob {
     float cbToG = 0;
     float crToG = 0;
     float cbToB = 0;
-    const PackedCube* cube = nullptr; // null: no lookup
+    const PackedCube* cube = nullptr; // null: no lookup (also for strength 0)
+    Interpolation interpolation = Interpolation::trilinear;
+    float strength = 1; // in (0, 1]
 };
 
 // The job for the columns of `target` (10-bit 4:2:0) from `source` (8 to 16
-// bits, shifts 0 or 1); the caller has checked both.
-GradeJob makeGradeJob(const PictureView& source, const PictureView& target, const PackedCube* cube);
+// bits, shifts 0 or 1); the caller has checked both, and that the strength is valid.
+GradeJob makeGradeJob(const PictureView& source, const PictureView& target, const PackedCube* cube,
+                      const GradeOptions& options = {});
+
+// Throws Error (domain "imaging", code 4) unless validStrength(strength).
+void requireValidStrength(double strength);
 
 // Grades rows [rowBegin, rowEnd) of the job; both even. Different row ranges of
 // one job may run at the same time.
@@ -84,9 +101,10 @@ GradeRows chosenKernel();
 
 // Renders as Grade::render does, with the given kernel and at most `maxBands`
 // row bands run in parallel; without a cube, the conversion alone. Throws
-// Error (domain "imaging") when the pictures do not fit together.
-void renderWith(GradeRows kernel, const PackedCube* cube, const PictureView& source,
-                const PictureView& target, int maxBands);
+// Error (domain "imaging") when the pictures do not fit together or the
+// strength is not valid (validStrength).
+void renderWith(GradeRows kernel, const PackedCube* cube, const GradeOptions& options,
+                const PictureView& source, const PictureView& target, int maxBands);
 
 // Defined in the instruction-set files (x86-64 only); only called after the
 // CPU check.

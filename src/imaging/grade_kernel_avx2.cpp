@@ -33,6 +33,9 @@ struct Constants {
         stepB = 4 * n * n;
         stepsG = _mm256_set1_epi32(stepG);
         stepsB = _mm256_set1_epi32(stepB);
+        tetrahedral = job.interpolation == Interpolation::tetrahedral;
+        mix = job.strength != 1.0f;
+        strength = _mm256_set1_ps(job.strength);
     }
 
     __m256 lumaScale;
@@ -51,6 +54,9 @@ struct Constants {
     std::int32_t stepB = 0;         // floats between blue neighbours
     __m256i stepsG{};
     __m256i stepsB{};
+    bool tetrahedral = false;
+    bool mix = false; // strength below 1
+    __m256 strength{};
 };
 
 // Rounded, limited codes as eight 16-bit lanes.
@@ -67,6 +73,22 @@ __m256i cellOf(const Constants& k, __m256 v, __m256& high) {
     const __m256 cell = _mm256_min_ps(_mm256_floor_ps(v), k.topCell);
     high = _mm256_sub_ps(v, cell);
     return _mm256_cvttps_epi32(cell);
+}
+
+// Eight RGBx pixels back to one vector per channel.
+[[gnu::always_inline]] inline void toChannels(const float (&rgbx)[8][4], __m256& r, __m256& g,
+                                              __m256& b) {
+    const __m256 p04 = _mm256_loadu2_m128(rgbx[4], rgbx[0]);
+    const __m256 p15 = _mm256_loadu2_m128(rgbx[5], rgbx[1]);
+    const __m256 p26 = _mm256_loadu2_m128(rgbx[6], rgbx[2]);
+    const __m256 p37 = _mm256_loadu2_m128(rgbx[7], rgbx[3]);
+    const __m256 rg01 = _mm256_unpacklo_ps(p04, p15);
+    const __m256 bx01 = _mm256_unpackhi_ps(p04, p15);
+    const __m256 rg23 = _mm256_unpacklo_ps(p26, p37);
+    const __m256 bx23 = _mm256_unpackhi_ps(p26, p37);
+    r = _mm256_shuffle_ps(rg01, rg23, _MM_SHUFFLE(1, 0, 1, 0));
+    g = _mm256_shuffle_ps(rg01, rg23, _MM_SHUFFLE(3, 2, 3, 2));
+    b = _mm256_shuffle_ps(bx01, bx23, _MM_SHUFFLE(1, 0, 1, 0));
 }
 
 // Gathers are slow next to plain loads, so the cells' corners are read pixel by
@@ -112,18 +134,68 @@ __m256i cellOf(const Constants& k, __m256 v, __m256& high) {
         _mm_store_ps(rgbx[j], c);
     }
 
-    // Eight RGBx pixels back to one vector per channel.
-    const __m256 p04 = _mm256_loadu2_m128(rgbx[4], rgbx[0]);
-    const __m256 p15 = _mm256_loadu2_m128(rgbx[5], rgbx[1]);
-    const __m256 p26 = _mm256_loadu2_m128(rgbx[6], rgbx[2]);
-    const __m256 p37 = _mm256_loadu2_m128(rgbx[7], rgbx[3]);
-    const __m256 rg01 = _mm256_unpacklo_ps(p04, p15);
-    const __m256 bx01 = _mm256_unpackhi_ps(p04, p15);
-    const __m256 rg23 = _mm256_unpacklo_ps(p26, p37);
-    const __m256 bx23 = _mm256_unpackhi_ps(p26, p37);
-    r = _mm256_shuffle_ps(rg01, rg23, _MM_SHUFFLE(1, 0, 1, 0));
-    g = _mm256_shuffle_ps(rg01, rg23, _MM_SHUFFLE(3, 2, 3, 2));
-    b = _mm256_shuffle_ps(bx01, bx23, _MM_SHUFFLE(1, 0, 1, 0));
+    toChannels(rgbx, r, g, b);
+}
+
+// The four corners of each pixel's tetrahedron, one 128-bit load each, the
+// corners chosen with blends rather than branches.
+[[gnu::always_inline]] inline void lookupTetrahedral(const Constants& k, __m256& r, __m256& g,
+                                                     __m256& b) {
+    __m256 fr, fg, fb;
+    const __m256i cellR = cellOf(k, r, fr);
+    const __m256i cellG = cellOf(k, g, fg);
+    const __m256i cellB = cellOf(k, b, fb);
+    const __m256i base = _mm256_add_epi32(
+        _mm256_slli_epi32(cellR, 2),
+        _mm256_add_epi32(_mm256_mullo_epi32(cellG, k.stepsG), _mm256_mullo_epi32(cellB, k.stepsB)));
+
+    const __m256 rOverG = _mm256_cmp_ps(fr, fg, _CMP_GT_OQ);
+    const __m256 rOverB = _mm256_cmp_ps(fr, fb, _CMP_GT_OQ);
+    const __m256 gOverB = _mm256_cmp_ps(fg, fb, _CMP_GT_OQ);
+    const __m256 bOverG = _mm256_cmp_ps(fb, fg, _CMP_GT_OQ);
+    const __m256 bOverR = _mm256_cmp_ps(fb, fr, _CMP_GT_OQ);
+    const auto pick = [](__m256 mask, std::int32_t ifSet, std::int32_t ifNot) {
+        return _mm256_blendv_ps(_mm256_castsi256_ps(_mm256_set1_epi32(ifNot)),
+                                _mm256_castsi256_ps(_mm256_set1_epi32(ifSet)), mask);
+    };
+    const std::int32_t stepR = 4;
+    // The largest fraction's step, then the smallest's, as the scalar kernel picks them.
+    const __m256i first = _mm256_castps_si256(
+        _mm256_blendv_ps(pick(bOverG, k.stepB, k.stepG), pick(rOverB, stepR, k.stepB), rOverG));
+    const __m256i last = _mm256_castps_si256(
+        _mm256_blendv_ps(pick(bOverR, stepR, k.stepB), pick(gOverB, k.stepB, k.stepG), rOverG));
+    const __m256i all = _mm256_set1_epi32(stepR + k.stepG + k.stepB);
+
+    const __m256 f1 = _mm256_max_ps(_mm256_max_ps(fr, fg), fb);
+    const __m256 f3 = _mm256_min_ps(_mm256_min_ps(fr, fg), fb);
+    const __m256 f2 =
+        _mm256_max_ps(_mm256_min_ps(fr, fg), _mm256_min_ps(_mm256_max_ps(fr, fg), fb));
+
+    alignas(32) std::int32_t offset[3][8]; // c(0), c(e1), c(e1 + e2); c(1, 1, 1) is base + all
+    alignas(32) float weight[4][8];
+    _mm256_store_si256(reinterpret_cast<__m256i*>(offset[0]), base);
+    _mm256_store_si256(reinterpret_cast<__m256i*>(offset[1]), _mm256_add_epi32(base, first));
+    _mm256_store_si256(reinterpret_cast<__m256i*>(offset[2]),
+                       _mm256_sub_epi32(_mm256_add_epi32(base, all), last));
+    _mm256_store_ps(weight[0], _mm256_sub_ps(_mm256_set1_ps(1.0f), f1));
+    _mm256_store_ps(weight[1], _mm256_sub_ps(f1, f2));
+    _mm256_store_ps(weight[2], _mm256_sub_ps(f2, f3));
+    _mm256_store_ps(weight[3], f3);
+
+    const std::int32_t toLast = stepR + k.stepG + k.stepB;
+    alignas(32) float rgbx[8][4];
+#pragma GCC unroll 8
+    for (int j = 0; j < 8; ++j) {
+        const float* p = k.lattice + offset[0][j];
+        const __m128 c0 = _mm_mul_ps(_mm_load_ps(p), _mm_broadcast_ss(&weight[0][j]));
+        const __m128 c1 = _mm_fmadd_ps(_mm_load_ps(k.lattice + offset[1][j]),
+                                       _mm_broadcast_ss(&weight[1][j]), c0);
+        const __m128 c2 = _mm_fmadd_ps(_mm_load_ps(k.lattice + offset[2][j]),
+                                       _mm_broadcast_ss(&weight[2][j]), c1);
+        _mm_store_ps(rgbx[j],
+                     _mm_fmadd_ps(_mm_load_ps(p + toLast), _mm_broadcast_ss(&weight[3][j]), c2));
+    }
+    toChannels(rgbx, r, g, b);
 }
 
 // The horizontal chroma taps of eight pixels as vectors.
@@ -162,8 +234,18 @@ void gradeEight(const Constants& k, const AcrossTaps& taps, const Sample* luma, 
     __m256 r = _mm256_fmadd_ps(cr, k.crToR, y);
     __m256 g = _mm256_fmadd_ps(cb, k.cbToG, _mm256_fmadd_ps(cr, k.crToG, y));
     __m256 b = _mm256_fmadd_ps(cb, k.cbToB, y);
-    if (k.lattice)
-        lookup(k, r, g, b);
+    if (k.lattice) {
+        const __m256 sourceR = r, sourceG = g, sourceB = b;
+        if (k.tetrahedral)
+            lookupTetrahedral(k, r, g, b);
+        else
+            lookup(k, r, g, b);
+        if (k.mix) {
+            r = _mm256_fmadd_ps(k.strength, _mm256_sub_ps(r, sourceR), sourceR);
+            g = _mm256_fmadd_ps(k.strength, _mm256_sub_ps(g, sourceG), sourceG);
+            b = _mm256_fmadd_ps(k.strength, _mm256_sub_ps(b, sourceB), sourceB);
+        }
+    }
 
     const __m256 yp =
         _mm256_fmadd_ps(kr, _mm256_sub_ps(r, g), _mm256_fmadd_ps(kb, _mm256_sub_ps(b, g), g));

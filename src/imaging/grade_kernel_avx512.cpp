@@ -38,6 +38,9 @@ struct Constants {
         stepB = 16 * (n - 1) * (n - 1);
         stepsG = _mm512_set1_epi32(stepG);
         stepsB = _mm512_set1_epi32(stepB);
+        tetrahedral = job.interpolation == Interpolation::tetrahedral;
+        mix = job.strength != 1.0f;
+        strength = _mm512_set1_ps(job.strength);
     }
 
     __m512 lumaScale;
@@ -54,6 +57,9 @@ struct Constants {
     std::int32_t stepB = 0;         // floats between blue neighbours' quads
     __m512i stepsG{};
     __m512i stepsB{};
+    bool tetrahedral = false;
+    bool mix = false; // strength below 1
+    __m512 strength{};
 };
 
 __m512 load16(const std::uint8_t* p) {
@@ -87,6 +93,49 @@ __m512 pairSums(__m512 a, __m512 b) {
                          _mm512_shuffle_f32x4(a, b, _MM_SHUFFLE(3, 2, 3, 2)));
 }
 
+// Four corner weights of sixteen pixels (w00 for red low and green low, w10 one
+// red step up, w01 one green step up, w11 both), in the order a cell half holds
+// its corners: 128-bit lane L of corner[k] holds the four of pixel 4L + k.
+void spreadCorners(__m512 w00, __m512 w10, __m512 w01, __m512 w11, __m512 (&corner)[4]) {
+    const __m512 t0 = _mm512_unpacklo_ps(w00, w10), t1 = _mm512_unpackhi_ps(w00, w10);
+    const __m512 t2 = _mm512_unpacklo_ps(w01, w11), t3 = _mm512_unpackhi_ps(w01, w11);
+    corner[0] = _mm512_shuffle_ps(t0, t2, _MM_SHUFFLE(1, 0, 1, 0));
+    corner[1] = _mm512_shuffle_ps(t0, t2, _MM_SHUFFLE(3, 2, 3, 2));
+    corner[2] = _mm512_shuffle_ps(t1, t3, _MM_SHUFFLE(1, 0, 1, 0));
+    corner[3] = _mm512_shuffle_ps(t1, t3, _MM_SHUFFLE(3, 2, 3, 2));
+}
+
+// spread[m] takes lane m's four weights over the four 128-bit lanes.
+alignas(64) constexpr std::int32_t spread[4][16] = {
+    {0, 0, 0, 0, 1, 1, 1, 1, 2, 2, 2, 2, 3, 3, 3, 3},
+    {4, 4, 4, 4, 5, 5, 5, 5, 6, 6, 6, 6, 7, 7, 7, 7},
+    {8, 8, 8, 8, 9, 9, 9, 9, 10, 10, 10, 10, 11, 11, 11, 11},
+    {12, 12, 12, 12, 13, 13, 13, 13, 14, 14, 14, 14, 15, 15, 15, 15}};
+
+// Four pixels' weighted corners (pixel j's four corners in the 128-bit lanes of
+// weighted[j]) summed into their RGBx, pixel j in lane j.
+__m512 sumQuads(const __m512 (&weighted)[4]) {
+    const __m512 s01 = pairSums(weighted[0], weighted[1]);
+    const __m512 s23 = pairSums(weighted[2], weighted[3]);
+    return _mm512_add_ps(_mm512_shuffle_f32x4(s01, s23, _MM_SHUFFLE(2, 0, 2, 0)),
+                         _mm512_shuffle_f32x4(s01, s23, _MM_SHUFFLE(3, 1, 3, 1)));
+}
+
+// Sixteen RGBx pixels (four per vector) back to one vector per channel.
+[[gnu::always_inline]] inline void toChannels(const __m512 (&quads)[4], __m512& r, __m512& g,
+                                              __m512& b) {
+    const auto channel = [&](int c) {
+        const __m512i pick = _mm512_set_epi32(0, 0, 0, 0, 0, 0, 0, 0, 28 + c, 24 + c, 20 + c,
+                                              16 + c, 12 + c, 8 + c, 4 + c, c);
+        const __m512 low = _mm512_permutex2var_ps(quads[0], pick, quads[1]);
+        const __m512 high = _mm512_permutex2var_ps(quads[2], pick, quads[3]);
+        return _mm512_shuffle_f32x4(low, high, _MM_SHUFFLE(1, 0, 1, 0));
+    };
+    r = channel(0);
+    g = channel(1);
+    b = channel(2);
+}
+
 [[gnu::always_inline]] inline void lookup(const Constants& k, __m512& r, __m512& g, __m512& b) {
     const __m512 one = _mm512_set1_ps(1.0f);
     __m512 highR, highG, highB;
@@ -101,26 +150,12 @@ __m512 pairSums(__m512 a, __m512 b) {
     _mm512_store_si512(offset, offsets);
     _mm512_store_ps(blue, highB);
 
-    // Red-green weights of the four corners, in the order a cell half holds them
-    // (red low, red high, then the same one green step up), pixel by pixel:
-    // lane L of corner[k] holds pixel 4L + k.
     const __m512 lowR = _mm512_sub_ps(one, highR);
     const __m512 lowG = _mm512_sub_ps(one, highG);
-    const __m512 w00 = _mm512_mul_ps(lowR, lowG), w10 = _mm512_mul_ps(highR, lowG);
-    const __m512 w01 = _mm512_mul_ps(lowR, highG), w11 = _mm512_mul_ps(highR, highG);
-    const __m512 t0 = _mm512_unpacklo_ps(w00, w10), t1 = _mm512_unpackhi_ps(w00, w10);
-    const __m512 t2 = _mm512_unpacklo_ps(w01, w11), t3 = _mm512_unpackhi_ps(w01, w11);
-    const __m512 corner[4] = {_mm512_shuffle_ps(t0, t2, _MM_SHUFFLE(1, 0, 1, 0)),
-                              _mm512_shuffle_ps(t0, t2, _MM_SHUFFLE(3, 2, 3, 2)),
-                              _mm512_shuffle_ps(t1, t3, _MM_SHUFFLE(1, 0, 1, 0)),
-                              _mm512_shuffle_ps(t1, t3, _MM_SHUFFLE(3, 2, 3, 2))};
+    __m512 corner[4];
+    spreadCorners(_mm512_mul_ps(lowR, lowG), _mm512_mul_ps(highR, lowG), _mm512_mul_ps(lowR, highG),
+                  _mm512_mul_ps(highR, highG), corner);
 
-    // spread[m] takes lane m's four weights over the four 128-bit lanes.
-    alignas(64) static constexpr std::int32_t spread[4][16] = {
-        {0, 0, 0, 0, 1, 1, 1, 1, 2, 2, 2, 2, 3, 3, 3, 3},
-        {4, 4, 4, 4, 5, 5, 5, 5, 6, 6, 6, 6, 7, 7, 7, 7},
-        {8, 8, 8, 8, 9, 9, 9, 9, 10, 10, 10, 10, 11, 11, 11, 11},
-        {12, 12, 12, 12, 13, 13, 13, 13, 14, 14, 14, 14, 15, 15, 15, 15}};
     __m512 quads[4]; // RGBx of pixels 4m to 4m + 3
 #pragma GCC unroll 4
     for (int m = 0; m < 4; ++m) {
@@ -136,23 +171,66 @@ __m512 pairSums(__m512 a, __m512 b) {
                 _mm512_fmadd_ps(_mm512_sub_ps(high, low), _mm512_set1_ps(blue[pixel]), low);
             weighted[j] = _mm512_mul_ps(alongB, _mm512_permutexvar_ps(spreadM, corner[j]));
         }
-        const __m512 s01 = pairSums(weighted[0], weighted[1]);
-        const __m512 s23 = pairSums(weighted[2], weighted[3]);
-        quads[m] = _mm512_add_ps(_mm512_shuffle_f32x4(s01, s23, _MM_SHUFFLE(2, 0, 2, 0)),
-                                 _mm512_shuffle_f32x4(s01, s23, _MM_SHUFFLE(3, 1, 3, 1)));
+        quads[m] = sumQuads(weighted);
     }
+    toChannels(quads, r, g, b);
+}
 
-    // Sixteen RGBx pixels back to one vector per channel.
-    const auto channel = [&](int c) {
-        const __m512i pick = _mm512_set_epi32(0, 0, 0, 0, 0, 0, 0, 0, 28 + c, 24 + c, 20 + c,
-                                              16 + c, 12 + c, 8 + c, 4 + c, c);
-        const __m512 low = _mm512_permutex2var_ps(quads[0], pick, quads[1]);
-        const __m512 high = _mm512_permutex2var_ps(quads[2], pick, quads[3]);
-        return _mm512_shuffle_f32x4(low, high, _MM_SHUFFLE(1, 0, 1, 0));
-    };
-    r = channel(0);
-    g = channel(1);
-    b = channel(2);
+// The cell's eight corner weights, all but four of them zero, chosen with masks
+// rather than branches; then read and summed as the trilinear lookup does.
+[[gnu::always_inline]] inline void lookupTetrahedral(const Constants& k, __m512& r, __m512& g,
+                                                     __m512& b) {
+    __m512 fr, fg, fb;
+    const __m512i cellR = cellOf(k, r, fr);
+    const __m512i cellG = cellOf(k, g, fg);
+    const __m512i cellB = cellOf(k, b, fb);
+    const __m512i offsets = _mm512_add_epi32(
+        _mm512_slli_epi32(cellR, 4),
+        _mm512_add_epi32(_mm512_mullo_epi32(cellG, k.stepsG), _mm512_mullo_epi32(cellB, k.stepsB)));
+    alignas(64) std::int32_t offset[16];
+    _mm512_store_si512(offset, offsets);
+
+    const __mmask16 rOverG = _mm512_cmp_ps_mask(fr, fg, _CMP_GT_OQ);
+    const __mmask16 rOverB = _mm512_cmp_ps_mask(fr, fb, _CMP_GT_OQ);
+    const __mmask16 gOverB = _mm512_cmp_ps_mask(fg, fb, _CMP_GT_OQ);
+    const __mmask16 bOverG = _mm512_cmp_ps_mask(fb, fg, _CMP_GT_OQ);
+    const __mmask16 bOverR = _mm512_cmp_ps_mask(fb, fr, _CMP_GT_OQ);
+    // Which component is largest and which smallest, as the scalar kernel picks them.
+    const __mmask16 firstR = rOverG & rOverB;
+    const __mmask16 firstG = ~rOverG & ~bOverG;
+    const __mmask16 firstB = ~firstR & ~firstG;
+    const __mmask16 lastR = ~rOverG & bOverR;
+    const __mmask16 lastG = rOverG & ~gOverB;
+    const __mmask16 lastB = ~lastR & ~lastG;
+
+    const __m512 f1 = _mm512_max_ps(_mm512_max_ps(fr, fg), fb);
+    const __m512 f3 = _mm512_min_ps(_mm512_min_ps(fr, fg), fb);
+    const __m512 f2 =
+        _mm512_max_ps(_mm512_min_ps(fr, fg), _mm512_min_ps(_mm512_max_ps(fr, fg), fb));
+    const __m512 one = _mm512_set1_ps(1.0f);
+    const __m512 d1 = _mm512_sub_ps(f1, f2); // weight of c(e1)
+    const __m512 d2 = _mm512_sub_ps(f2, f3); // weight of c(e1 + e2)
+    __m512 lowCorner[4], highCorner[4];      // blue low, blue high
+    spreadCorners(_mm512_sub_ps(one, f1), _mm512_maskz_mov_ps(firstR, d1),
+                  _mm512_maskz_mov_ps(firstG, d1), _mm512_maskz_mov_ps(lastB, d2), lowCorner);
+    spreadCorners(_mm512_maskz_mov_ps(firstB, d1), _mm512_maskz_mov_ps(lastG, d2),
+                  _mm512_maskz_mov_ps(lastR, d2), f3, highCorner);
+
+    __m512 quads[4];
+#pragma GCC unroll 4
+    for (int m = 0; m < 4; ++m) {
+        const __m512i spreadM = _mm512_load_si512(spread[m]);
+        __m512 weighted[4];
+#pragma GCC unroll 4
+        for (int j = 0; j < 4; ++j) {
+            const float* p = k.lattice + offset[4 * m + j];
+            weighted[j] = _mm512_fmadd_ps(
+                _mm512_load_ps(p + k.stepB), _mm512_permutexvar_ps(spreadM, highCorner[j]),
+                _mm512_mul_ps(_mm512_load_ps(p), _mm512_permutexvar_ps(spreadM, lowCorner[j])));
+        }
+        quads[m] = sumQuads(weighted);
+    }
+    toChannels(quads, r, g, b);
 }
 
 struct AcrossTaps {
@@ -191,8 +269,18 @@ void gradeSixteen(const Constants& k, const AcrossTaps& taps, const Sample* luma
     __m512 r = _mm512_fmadd_ps(cr, k.crToR, y);
     __m512 g = _mm512_fmadd_ps(cb, k.cbToG, _mm512_fmadd_ps(cr, k.crToG, y));
     __m512 b = _mm512_fmadd_ps(cb, k.cbToB, y);
-    if (k.lattice)
-        lookup(k, r, g, b);
+    if (k.lattice) {
+        const __m512 sourceR = r, sourceG = g, sourceB = b;
+        if (k.tetrahedral)
+            lookupTetrahedral(k, r, g, b);
+        else
+            lookup(k, r, g, b);
+        if (k.mix) {
+            r = _mm512_fmadd_ps(k.strength, _mm512_sub_ps(r, sourceR), sourceR);
+            g = _mm512_fmadd_ps(k.strength, _mm512_sub_ps(g, sourceG), sourceG);
+            b = _mm512_fmadd_ps(k.strength, _mm512_sub_ps(b, sourceB), sourceB);
+        }
+    }
 
     const __m512 yp =
         _mm512_fmadd_ps(kr, _mm512_sub_ps(r, g), _mm512_fmadd_ps(kb, _mm512_sub_ps(b, g), g));

@@ -42,6 +42,8 @@ TEST(CommandLine, PrintsOrFails) {
                  {"frob", 2, "", "subcommand"},
                  {"export --input r/a.mp4", 2, "", "--job"},
                  {"export --job min.json --input r/a.mp4 --preset warp", 2, "", "warp"},
+                 {"plan --job min.json --input r/a.mp4 --strength 1.5", 2, "", "--strength"},
+                 {batch + "--interpolation cubic r", 2, "", "cubic"},
                  {"plan --job /no.json --input /no.mp4", 2, "", "/no.json"},
                  {batch + "--jobs 0 r", 2, "", "--jobs"},
                  {batch + "--shard 2/2 r", 2, "", "--shard"},
@@ -57,7 +59,7 @@ TEST(CommandLine, PrintsOrFails) {
                  {"lut none.cube", 1, "", "", "file", 2},
                  {"job --json full.json", 0,
                   R"({"version":1,"output":{"fps":25.0,"maxWidth":1920,"targetBitrate":20000000,)"
-                  R"("container":"mp4"},"lutSize":2})",
+                  R"("container":"mp4"},"lutSize":2,"interpolation":"trilinear","strength":1.0})",
                   ""},
                  {"job min.json", 0, "Version: 1\nOutput: absent\nLUT size: 2\n", ""},
                  {"job bad.json", 1, "", "", "job", 3},

@@ -56,6 +56,22 @@ TEST(JobDecoding, KeysAreExactUnknownOnesIgnoredAndTextKept) {
     EXPECT_EQ(job.grade().lutCube(), std::string("\"\u2028\r\n") + '\0' + "x");
 }
 
+// An interpolation this version does not know is the default, not a failure.
+TEST(JobDecoding, GradeOptionsWithTheirDefaults) {
+    const auto options = [](const std::string& members) {
+        return Job::decode(R"({"version": 1, "grade": {"lutCube": "")" + members + "}}")
+            .grade()
+            .options();
+    };
+    EXPECT_EQ(options("").interpolation, Interpolation::trilinear);
+    EXPECT_EQ(options(R"(, "interpolation": "tetrahedral")").interpolation,
+              Interpolation::tetrahedral);
+    EXPECT_EQ(options(R"(, "interpolation": "Tetrahedral", "strength": null)").interpolation,
+              Interpolation::trilinear);
+    EXPECT_EQ(options(R"(, "strength": null)").strength, 1.0);
+    EXPECT_EQ(options(R"(, "interpolation": 4, "strength": 0.5)").strength, 0.5);
+}
+
 TEST(JobDecoding, BrokenFilesFailWithKindAndPlace) {
     const struct {
         std::string json;
@@ -81,7 +97,11 @@ TEST(JobDecoding, BrokenFilesFailWithKindAndPlace) {
         {withOutput(R"({"container": 4, "fps": "x"})"), typeMismatch, "output.fps"},
         // Arrays and deeper values are not kept, but their type still shows.
         {withOutput("[1, 2]"), typeMismatch, ".output"},
-        {R"({"version": 1, "grade": {"lutCube": {"text": "x"}}})", typeMismatch, "grade.lutCube"}};
+        {R"({"version": 1, "grade": {"lutCube": {"text": "x"}}})", typeMismatch, "grade.lutCube"},
+        {R"({"version": 1, "grade": {"lutCube": "", "strength": 1.01}})", dataCorrupted,
+         "grade.strength"},
+        {R"({"version": 1, "grade": {"lutCube": "", "strength": "1"}})", typeMismatch,
+         "grade.strength"}};
     for (const auto& c : cases) {
         const auto e = decodingError(c.json);
         EXPECT_TRUE(e.is(c.kind)) << e.description();

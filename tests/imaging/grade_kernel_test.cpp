@@ -49,7 +49,7 @@ protected:
     // Renders w × h into a frame two samples larger each way, filled with 0xffff
     // so that writes outside the picture show.
     media::Frame render(const PictureView& source, const std::vector<float>& rgb, int w, int h,
-                        int bands = 1, kernel::GradeRows k = nullptr) {
+                        GradeOptions options, int bands = 1, kernel::GradeRows k = nullptr) {
         media::Frame out = *media::FramePool(w + 2, h + 2).acquire();
         PictureView target = out.view();
         test::fill(target, {0xffff, 0xffff, 0xffff});
@@ -58,8 +58,8 @@ protected:
         std::optional<PackedCube> c;
         if (!rgb.empty())
             c.emplace(std::lround(std::cbrt(rgb.size() / 3)), rgb);
-        kernel::renderWith(k ? k : kernel::kernel(GetParam()), c ? &*c : nullptr, source, target,
-                           bands);
+        kernel::renderWith(k ? k : kernel::kernel(GetParam()), c ? &*c : nullptr, options, source,
+                           target, bands);
         const auto all = codes(out.view(), w + 2, h + 2);
         EXPECT_EQ(all.size() - std::count(all.begin(), all.end(), 0xffff), w * h * 3 / 2)
             << "written outside the picture";
@@ -69,10 +69,11 @@ protected:
 
 // Random samples (the sharpest picture there is) of every format, matrix and
 // siting, through no cube, a scattered one, an identity and damaged ones, at
-// sizes that leave vector tails and chroma planes of odd size, in several bands;
-// and through a cube too large for the AVX-512 kernel's quads (a slope near 100
-// lets float rounding move a value a few hundredths of a code). The kernel the
-// grade chooses must give the very same codes (the large cube aside).
+// sizes that leave vector tails and chroma planes of odd size, in several bands,
+// by both interpolations at several strengths; and through a cube too large for
+// the AVX-512 kernel's quads (a slope near 100 lets float rounding move a value
+// a few hundredths of a code). The kernel the grade chooses must give the very
+// same codes (the large cube aside).
 TEST_P(GradeKernel, MatchesTheFormulaForEveryFormat) {
     using Values = std::vector<float>;
     const Values cubes[] = {{},
@@ -97,14 +98,24 @@ TEST_P(GradeKernel, MatchesTheFormulaForEveryFormat) {
         std::mt19937 random(trial);
         const auto [frame, in] = picture(
             format, w, h, [&](int, int, int) { return int(random() >> (32 - format.bitDepth)); });
-        const auto out = render(in, values, w, h, bands);
         const auto rgb = test::decodeYCbCr(
             format, w, h, [&](int p, int x, int y) { return sampleAt(in, p, x, y); });
-        ASSERT_TRUE(test::matches(test::encode(rgb, values.empty() ? nullptr : &values), out.view(),
-                                  trial < 24 * 6 ? 0.502 : 0.55));
-        const auto byDefault = render(in, values, w, h, 1, kernel::chosenKernel());
-        if (trial < 24 * 6) // the large cube's float rounding may differ by kernel
-            ASSERT_EQ(codes(byDefault.view(), w, h), codes(out.view(), w, h));
+        for (const Interpolation interpolation :
+             {Interpolation::trilinear, Interpolation::tetrahedral}) {
+            // Mixed with entries of ±2^16, the source would keep no precision in float.
+            const bool damaged = trial / 24 >= 3 && trial / 24 <= 5;
+            const GradeOptions options{
+                interpolation, damaged ? 1.0 : std::array{1.0, 0.5, 1.0, 0.2}[trial / 3 % 4]};
+            SCOPED_TRACE(testing::Message() << nameOf(interpolation) << ' ' << options.strength);
+            const auto out = render(in, values, w, h, options, bands);
+            ASSERT_TRUE(
+                test::matches(test::encode(rgb, values.empty() ? nullptr : &values, options),
+                              out.view(), trial < 24 * 6 ? 0.502 : 0.55));
+            const auto byDefault = render(in, values, w, h, options, 1, kernel::chosenKernel());
+            if (trial < 24 * 6) { // the large cube's float rounding may differ by kernel
+                ASSERT_EQ(codes(byDefault.view(), w, h), codes(out.view(), w, h));
+            }
+        }
     }
 }
 
@@ -127,6 +138,8 @@ TEST(Grade, ChoosesKernelsByNameAndRefusesWhatCannotRun) {
 
     for (const auto& [size, values] : {std::pair{1, 3}, {Grade::maxSize + 1, 0}, {2, 23}})
         EXPECT_THROW(Grade(size, std::vector<float>(values)), Error) << size;
+    for (const double strength : {-0.01, 1.01, double(NAN)})
+        EXPECT_THROW(Grade(2, cube(2, true), {Interpolation::trilinear, strength}), Error);
     const Grade grade(2, cube(2, true));
     const auto [frame, source] = picture({8}, 4, 4, [](int, int, int) { return 128; });
     const media::Frame target = *media::FramePool(4, 4).acquire();

@@ -1,8 +1,9 @@
 #pragma once
 // The whole grade evaluated in double precision from its definition, written
 // apart from the kernels and the fitter: source codes → R′G′B′ (the source's
-// matrix and range, chroma rebuilt linearly at its siting) → trilinear cube →
-// BT.709 full-range 10-bit Y′ per pixel and left-sited Cb, Cr per 2×2 block.
+// matrix and range, chroma rebuilt linearly at its siting) → trilinear or
+// tetrahedral cube, mixed with the source by the strength → BT.709 full-range
+// 10-bit Y′ per pixel and left-sited Cb, Cr per 2×2 block.
 
 #include <algorithm>
 #include <array>
@@ -11,6 +12,7 @@
 
 #include <gtest/gtest.h>
 
+#include "core/grade_options.hpp"
 #include "core/picture.hpp"
 #include "media/media_clips.hpp"
 
@@ -79,25 +81,33 @@ inline RgbPicture decodeYCbCr(const YCbCrFormat& f, int width, int height, const
     return out;
 }
 
-// Trilinear interpolation of an n³ RGB cube (red fastest) at a colour limited
-// to [0, 1]. Entries read as documented: NaN as 0, magnitudes beyond 2^16 as ±2^16.
-inline Rgb lookup(const std::vector<float>& cube, Rgb c) {
+// An n³ RGB cube (red fastest) at a colour limited to [0, 1], mixed with the
+// colour itself by the strength. Entries read as documented: NaN as 0,
+// magnitudes beyond 2^16 as ±2^16. A corner's tetrahedral weight is the
+// smallest fraction of the components it steps up in less the largest of the
+// others (1 and 0 for none), where that is positive.
+inline Rgb lookup(const std::vector<float>& cube, Rgb c, GradeOptions options = {}) {
     const int n = static_cast<int>(std::lround(std::cbrt(cube.size() / 3)));
     Rgb out{};
     for (int corner = 0; corner < 8; ++corner) {
-        double weight = 1;
+        double weight = 1, up = 1, down = 0;
         std::size_t at = 0;
         for (int k = 2; k >= 0; --k) {
             const double x = std::clamp(c[k], 0.0, 1.0) * (n - 1);
-            const int cell = std::min(static_cast<int>(x), n - 2) + (corner >> k & 1);
+            const int low = std::min(static_cast<int>(x), n - 2), cell = low + (corner >> k & 1);
             weight *= 1 - std::abs(x - cell);
+            (corner >> k & 1) ? up = std::min(up, x - low) : down = std::max(down, x - low);
             at = at * n + cell;
         }
+        if (options.interpolation == Interpolation::tetrahedral)
+            weight = std::max(0.0, up - down);
         for (int k = 0; k < 3; ++k) {
             const double entry = std::isnan(cube[3 * at + k]) ? 0 : cube[3 * at + k];
             out[k] += weight * std::clamp(entry, -65536.0, 65536.0);
         }
     }
+    for (int k = 0; k < 3; ++k)
+        out[k] = c[k] + options.strength * (out[k] - c[k]);
     return out;
 }
 
@@ -116,12 +126,13 @@ struct Expected {
     std::vector<double> planes[3];
 };
 
-inline Expected encode(const RgbPicture& in, const std::vector<float>* cube) {
+inline Expected encode(const RgbPicture& in, const std::vector<float>* cube,
+                       GradeOptions options = {}) {
     const int w = in.width, h = in.height;
     Expected out{w, h, {}};
     RgbPicture coded = in; // 1023·Y′ and the codes of B′ − Y′ and R′ − Y′ around 0
     for (auto& c : coded.pixels) {
-        const Rgb v = cube ? lookup(*cube, c) : c;
+        const Rgb v = cube ? lookup(*cube, c, options) : c;
         const double luma = 0.2126 * v[0] + 0.7152 * v[1] + 0.0722 * v[2];
         c = {1023 * luma, 1023 * (v[2] - luma) / 1.8556, 1023 * (v[0] - luma) / 1.5748};
         out.planes[0].push_back(c[0]);
