@@ -134,7 +134,7 @@ TEST_F(BatchCommandTest, ExistingOutputsAreSkippedUnlessForced) {
 // neither kept nor reported, and no more clips start (exit 130).
 TEST_F(BatchCommandTest, AStopKeepsFinishedOutputsAndStartsNoMoreClips) {
     addClip("a.mp4");
-    addClip("b.mp4", 500);
+    addClip("b.mp4", 3000);
     addClip("c.mp4");
     test::Background batchRun("exec " +
                               batch("--preset slow --report " + shellQuote(report.string()) + " " +

@@ -25,7 +25,7 @@ protected:
     void SetUp() override {
         fs::create_directories(rushes);
         test::writeIdentityJob(dir / "job.json");
-        for (const auto& [name, seconds] : {std::pair{"a.mp4", "0.2"}, std::pair{"b.mp4", "20"}})
+        for (const auto& [name, seconds] : {std::pair{"a.mp4", "0.2"}, std::pair{"b.mp4", "120"}})
             test::makeClip(std::string("-f lavfi -i testsrc2=size=64x48:rate=25:duration=") +
                                seconds + " -c:v libx264 -preset ultrafast",
                            rushes / name);

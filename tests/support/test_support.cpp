@@ -64,8 +64,9 @@ CommandResult run(const std::string& commandLine) {
     return Background(commandLine).wait();
 }
 
-// Woken by inotify; the predicate is also checked once a second, for changes the
-// watch cannot see (in subfolders, or before the folder existed).
+// Woken by inotify; the predicate is also checked every 20 ms, for changes the
+// watch cannot see (in subfolders, or before the folder existed), which on a fast
+// machine may last well under a second.
 bool waitForChange(const std::filesystem::path& folder, const std::function<bool()>& ready,
                    int seconds) {
     const int fd = inotify_init1(IN_CLOEXEC);
@@ -75,7 +76,7 @@ bool waitForChange(const std::filesystem::path& folder, const std::function<bool
     for (pollfd events{fd, POLLIN, 0}; !met && std::chrono::steady_clock::now() < deadline;
          met = ready()) {
         char buffer[4096];
-        if (poll(&events, 1, 1000) > 0 && ::read(fd, buffer, sizeof buffer) < 0)
+        if (poll(&events, 1, 20) > 0 && ::read(fd, buffer, sizeof buffer) < 0)
             break;
     }
     ::close(fd);
