@@ -206,12 +206,18 @@ GradeJob makeGradeJob(const PictureView& source, const PictureView& target,
     job.chromaHeight = (source.height + (1 << source.chromaShiftY) - 1) >> source.chromaShiftY;
 
     const CodeRange codes = codeRange(resolvedRange(source.colour.range), source.bitDepth);
-    // The zero codes are powers of two, so the rounded offset is exactly −zero·scale
-    // and they decode to exactly 0: greys stay grey all the way through.
-    job.lumaScale = static_cast<float>(1.0 / codes.lumaSpan);
-    job.lumaOffset = static_cast<float>(-codes.lumaZero / codes.lumaSpan);
-    job.chromaScale = static_cast<float>(1.0 / codes.chromaSpan);
-    job.chromaOffset = static_cast<float>(-codes.chromaZero / codes.chromaSpan);
+    // A cube over inputs other than 0 to 1 is reached by decoding straight to its
+    // grid's unit: (R′ − min)/(max − min) is the same multiply-add of the codes with
+    // every coefficient divided by the span, so the kernels need not know. For 0 to
+    // 1 nothing changes. The chroma zero codes are powers of two, so the rounded
+    // chroma offset is exactly −zero·scale and decodes to exactly 0: greys stay
+    // grey all the way through.
+    const double low = cube ? cube->inputMin() : 0.0;
+    const double span = cube ? cube->inputMax() - low : 1.0;
+    job.lumaScale = static_cast<float>(1.0 / codes.lumaSpan / span);
+    job.lumaOffset = static_cast<float>((-codes.lumaZero / codes.lumaSpan - low) / span);
+    job.chromaScale = static_cast<float>(1.0 / codes.chromaSpan / span);
+    job.chromaOffset = static_cast<float>(-codes.chromaZero / codes.chromaSpan / span);
 
     const auto [kr, kb] = lumaCoefficients(resolvedMatrix(source.colour.matrix, source.height));
     const double kg = 1.0 - kr - kb;

@@ -11,8 +11,9 @@
 //   resolved matrix's coefficients (lumaCoefficients);
 // - subsampled chroma is rebuilt at every pixel by linear interpolation at the
 //   picture's chroma siting (imaging/chroma.hpp), edges replicated;
-// - with a cube, R′G′B′ is limited to [0, 1] and interpolated trilinearly between
-//   the cube's (finite, see PackedCube) entries, in the order blue, green, red;
+// - with a cube, R′G′B′ is limited to the cube's input range (0 to 1 unless it
+//   says otherwise, see PackedCube) and interpolated trilinearly between the
+//   cube's (finite) entries, in the order blue, green, red;
 // - output codes follow the full-range convention that mirrors the decode: luma
 //   1023·Y′, chroma 512 + 1023·C, rounded to nearest and limited to [0, 1023], so a
 //   full-range 10-bit BT.709 picture comes back with the codes it had. Output
@@ -45,7 +46,8 @@ struct GradeJob {
     // Chroma samples in a row and rows of chroma, counted from the source's size.
     int chromaWidth = 0;
     int chromaHeight = 0;
-    // Normalised Y′ = code·lumaScale + lumaOffset, and the same for Cb and Cr.
+    // Normalised Y′ = code·lumaScale + lumaOffset, and the same for Cb and Cr;
+    // with a cube, in units of its input range (0 at its min, 1 at its max).
     float lumaScale = 0;
     float lumaOffset = 0;
     float chromaScale = 0;
