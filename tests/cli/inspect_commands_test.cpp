@@ -41,44 +41,34 @@ TEST(CommandLine, PrintsOrFails) {
         int exitCode;
         std::string out, err, domain = "";
         int code = 0;
-    } cases[] = {
-        {"--version", 0, "vantrel-cli " VANTREL_VERSION "\n", ""},
-        {"lut look.cube --frobnicate", 2, "", "--help"},
-        {"frob", 2, "", "subcommand"},
-        {"export --input r/a.mp4", 2, "", "--job"},
-        {"export --job min.json --input r/a.mp4 --preset warp", 2, "", "warp"},
-        {"plan --job /no.json --input /no.mp4", 2, "", "/no.json"},
-        {batch + "--jobs 0 r", 2, "", "--jobs"},
-        {batch + "--shard 2/2 r", 2, "", "--shard"},
-        {batch + "r s", 2, "", "", "batch", 2},
-        {batch + "--list --shard 1/2 r", 0, "r/b.mov \u2192 o/b_vantrel_10bit.mov\n", ""},
-        {"lut --json look.cube", 0,
-         R"({"size":2,"entries":8,"min":[0.0,0.0,-1.0],"max":[1.0,1.0,null],)"
-         R"("warnings":[],"file":{"lut1dSize":null,"lut1dInputRange":null,"lut3dSize":2,)"
-         R"("lut3dInputRange":[0.0,1.0],"domainMin":[0.0,0.0,0.0],"domainMax":[1.0,1.0,)"
-         R"(1.0]},"applied":{"baked":false,"size":2,"inputRange":[0.0,1.0]}})",
-         ""},
-        {"lut --json shaped.cube", 0,
-         R"("file":{"lut1dSize":2,"lut1dInputRange":[-1.0,3.0],"lut3dSize":2,)"
-         R"("lut3dInputRange":[0.0,1.0],"domainMin":[0.0,0.0,0.0],"domainMax":[1.0,1.0,)"
-         R"(1.0]},"applied":{"baked":true,"size":2,"inputRange":[-1.0,3.0]}})",
-         ""},
-        {"lut shaped.cube", 0,
-         "File:     1D table of 2 entries over -1 to 3, 3D cube of 2 points over 0 to 1\n"
-         "Applied:  baked into a 2-point cube over -1 to 3\n",
-         ""},
-        {"lut --json warned.cube", 0, R"("warnings":["The LUT declares LUT_1D_SIZE 4)", ""},
-        {"lut warned.cube", 0, "LUT size: 2\n", "vantrel-cli: warning: The LUT declares"},
-        {"lut latin1.cube", 1, "", "not UTF-8", "file", EILSEQ},
-        {"lut look.cube", 0, "Green:    0 to 1\nBlue:     -1 to inf\n", ""},
-        {"lut none.cube", 1, "", "", "file", 2},
-        {"job --json full.json", 0,
-         R"({"version":1,"output":{"fps":25.0,"maxWidth":1920,"targetBitrate":20000000,)"
-         R"("container":"mp4"},"lutSize":2})",
-         ""},
-        {"job min.json", 0, "Version: 1\nOutput: absent\nLUT size: 2\n", ""},
-        {"job bad.json", 1, "", "", "job", 3},
-        {"job --json badlut.json", 1, "", "", "cube", 1}};
+    } cases[] = {{"--version", 0, "vantrel-cli " VANTREL_VERSION "\n", ""},
+                 {"lut look.cube --frobnicate", 2, "", "--help"},
+                 {"frob", 2, "", "subcommand"},
+                 {"export --input r/a.mp4", 2, "", "--job"},
+                 {"export --job min.json --input r/a.mp4 --preset warp", 2, "", "warp"},
+                 {"plan --job /no.json --input /no.mp4", 2, "", "/no.json"},
+                 {batch + "--jobs 0 r", 2, "", "--jobs"},
+                 {batch + "--shard 2/2 r", 2, "", "--shard"},
+                 {batch + "r s", 2, "", "", "batch", 2},
+                 {batch + "--list --shard 1/2 r", 0, "r/b.mov \u2192 o/b_vantrel_10bit.mov\n", ""},
+                 {"lut --json look.cube", 0,
+                  R"({"size":2,"entries":8,"min":[0.0,0.0,-1.0],"max":[1.0,1.0,null],)"
+                  R"("warnings":[],"file":{"lut1dSize":null,"lut1dInputRange":null,"lut3dSize":2,)",
+                  ""},
+                 {"lut --json shaped.cube", 0,
+                  R"("lut1dSize":2,"lut1dInputRange":[-1.0,3.0],"lut3dSize":2,)", ""},
+                 {"lut shaped.cube", 0, "Applied:  baked into a 2-point cube over -1 to 3\n", ""},
+                 {"lut warned.cube", 0, "LUT size: 2\n", "vantrel-cli: warning: The LUT declares"},
+                 {"lut latin1.cube", 1, "", "not UTF-8", "file", EILSEQ},
+                 {"lut look.cube", 0, "Green:    0 to 1\nBlue:     -1 to inf\n", ""},
+                 {"lut none.cube", 1, "", "", "file", 2},
+                 {"job --json full.json", 0,
+                  R"({"version":1,"output":{"fps":25.0,"maxWidth":1920,"targetBitrate":20000000,)"
+                  R"("container":"mp4"},"lutSize":2})",
+                  ""},
+                 {"job min.json", 0, "Version: 1\nOutput: absent\nLUT size: 2\n", ""},
+                 {"job bad.json", 1, "", "", "job", 3},
+                 {"job --json badlut.json", 1, "", "", "cube", 1}};
     const auto before = test::folderEntries(dir.path());
     for (const auto& c : cases) {
         const auto result = test::run("cd " + test::shellQuote(dir.path().string()) + " && " +
