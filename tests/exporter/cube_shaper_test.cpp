@@ -72,9 +72,8 @@ struct ShapedFile {
             t += fmt::format("DOMAIN_MIN {}\nDOMAIN_MAX {}\n", fmt::join((*domain)[0], " "),
                              fmt::join((*domain)[1], " "));
         if (shaperSize) // a domain gives the first table's range
-            t += fmt::format(domain ? "LUT_1D_SIZE {}\n"
-                                    : "LUT_1D_SIZE {}\nLUT_1D_INPUT_RANGE {} {}\n",
-                             shaperSize, shaperMin, shaperMax);
+            t += fmt::format("LUT_1D_SIZE {}\n", shaperSize) +
+                 (domain ? "" : fmt::format("LUT_1D_INPUT_RANGE {} {}\n", shaperMin, shaperMax));
         if (cubeSize)
             t += fmt::format("LUT_3D_SIZE {}\nLUT_3D_INPUT_RANGE {} {}\n", cubeSize, cubeMin,
                              cubeMax);
