@@ -6,6 +6,7 @@
 #include <optional>
 
 #include <fmt/format.h>
+#include <fmt/ranges.h>
 #include <nlohmann/json.hpp>
 
 #include "cli/commands.hpp"
@@ -52,6 +53,24 @@ OrderedJson jsonNumber(std::optional<float> value) {
     return widened;
 }
 
+// What a file's tables are, in a line: "1D table of 1024 entries over 0 to 1, 3D
+// cube of 17 points over 0 to 1, domain …".
+std::string describeFile(const CubeFileContents& file) {
+    std::vector<std::string> parts;
+    if (file.curveSize)
+        parts.push_back(fmt::format("1D table of {} entries over {} to {}", *file.curveSize,
+                                    file.curveRange.min, file.curveRange.max));
+    if (file.cubeSize)
+        parts.push_back(fmt::format("3D cube of {} points over {} to {}", *file.cubeSize,
+                                    file.cubeRange.min, file.cubeRange.max));
+    if (file.domain != std::array<LutRange, 3>{}) {
+        const auto& [r, g, b] = file.domain;
+        parts.push_back(
+            fmt::format("domain {} {} {} to {} {} {}", r.min, g.min, b.min, r.max, g.max, b.max));
+    }
+    return fmt::format("{}", fmt::join(parts, ", "));
+}
+
 void printJson(const OrderedJson& json) {
     std::cout << json.dump(-1, ' ', false, OrderedJson::error_handler_t::replace) << "\n";
 }
@@ -74,6 +93,22 @@ int inspectLut(const InspectArguments& args) {
         json["max"] = {jsonNumber(ranges[0].max), jsonNumber(ranges[1].max),
                        jsonNumber(ranges[2].max)};
         json["warnings"] = lut.warnings;
+        const auto& file = lut.file;
+        const auto range = [](LutRange r) { return OrderedJson::array({r.min, r.max}); };
+        const auto domain = [&](bool max) {
+            OrderedJson ends = OrderedJson::array();
+            for (const LutRange& r : file.domain)
+                ends.push_back(max ? r.max : r.min);
+            return ends;
+        };
+        json["file"] = {{"lut1dSize", file.curveSize ? OrderedJson(*file.curveSize) : nullptr},
+                        {"lut1dInputRange", file.curveSize ? range(file.curveRange) : nullptr},
+                        {"lut3dSize", file.cubeSize ? OrderedJson(*file.cubeSize) : nullptr},
+                        {"lut3dInputRange", file.cubeSize ? range(file.cubeRange) : nullptr},
+                        {"domainMin", domain(false)},
+                        {"domainMax", domain(true)}};
+        json["applied"] = {
+            {"baked", lut.baked}, {"size", lut.size}, {"inputRange", range(lut.input)}};
         printJson(json);
         return 0;
     }
@@ -83,6 +118,10 @@ int inspectLut(const InspectArguments& args) {
     for (int channel = 0; channel < 3; ++channel)
         fmt::print("{}    {} to {}\n", names[channel], readable(ranges[channel].min),
                    readable(ranges[channel].max));
+    fmt::print("File:     {}\nApplied:  {}\n", describeFile(lut.file),
+               lut.baked ? fmt::format("baked into a {}-point cube over {} to {}", lut.size,
+                                       lut.input.min, lut.input.max)
+                         : std::string("as the file's own cube"));
     return 0;
 }
 

@@ -60,8 +60,8 @@ std::string_view errorReason(ExportCode code) {
 std::string_view errorReason(CubeCode code) {
     switch (code) {
     case CubeCode::noSize:
-        return "the LUT has no usable size: LUT_3D_SIZE (and LUT_1D_SIZE, when given) must be 2 "
-               "or more";
+        return "the LUT has no usable size: LUT_3D_SIZE or LUT_1D_SIZE (each when given) must be "
+               "2 or more";
     case CubeCode::tooFewEntries:
         return "the LUT has fewer entries than its size needs";
     }

@@ -58,7 +58,7 @@ enum class ExportCode {
 
 // A .cube text.
 enum class CubeCode {
-    noSize = 1,       // no usable LUT_3D_SIZE (or LUT_1D_SIZE, when given)
+    noSize = 1,       // neither a usable LUT_3D_SIZE nor LUT_1D_SIZE, or an unusable one given
     tooFewEntries = 2 // fewer entries than the sizes need
 };
 

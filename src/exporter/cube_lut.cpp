@@ -1,6 +1,7 @@
 #include "exporter/cube_lut.hpp"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <limits>
 #include <optional>
@@ -109,16 +110,21 @@ struct SizeLine {
     std::optional<std::int64_t> value;
 };
 
+using shaper::InputRange;
+
+// A cube entry's magnitude as the grade reads it.
+constexpr double entryLimit = 65536;
+
 struct RangeLine {
     bool given = false;
-    std::optional<shaper::InputRange> value; // nothing when unreadable
+    std::optional<InputRange> value; // nothing when unreadable
 };
 
-std::string spell(shaper::InputRange range) {
+std::string spell(InputRange range) {
     return fmt::format("{} to {}", range.min, range.max);
 }
 
-bool isUnit(shaper::InputRange range) {
+bool isUnit(InputRange range) {
     return range.min == 0 && range.max == 1;
 }
 
@@ -136,7 +142,7 @@ public:
         if (beginsWithKeyword(line, "TITLE"))
             return;
         if (beginsWithKeyword(line, "DOMAIN_")) {
-            checkDomain(line);
+            readDomain(line);
             return;
         }
         if (beginsWithKeyword(line, "LUT_3D_SIZE"))
@@ -163,47 +169,159 @@ public:
     }
 
     CubeLUT finish() {
+        if (!cubeSize_.given && shaperSize_.given)
+            return finishCurve();
         if (!cubeSize_.value || *cubeSize_.value < 2)
-            throw CubeError(CubeCode::noSize, shaperSize_.given
-                                                  ? "a 1D LUT without a 3D cube cannot be applied"
-                                                  : std::string());
+            throw CubeError(CubeCode::noSize);
         const std::int64_t n = *cubeSize_.value;
         if (n >= firstOverflowingSize)
             throw CubeError(CubeCode::tooFewEntries);
         const auto entries = static_cast<std::uint64_t>(n * n * n);
         const std::uint64_t rows = floats_.size() / 3;
-        if (!shaperSize_.given) {
-            if (rows < entries)
-                throw CubeError(CubeCode::tooFewEntries);
-            if (cubeRange_.given && !(cubeRange_.value && isUnit(*cubeRange_.value)))
-                warn("The LUT's LUT_3D_INPUT_RANGE is ignored without a LUT_1D_SIZE shaper: the "
-                     "LUT is read as covering 0 to 1.");
-            warnSurplus(rows - entries, fmt::format("LUT_3D_SIZE {} needs", n));
-            floats_.resize(static_cast<std::size_t>(entries) * 3);
-            return CubeLUT{n, std::move(floats_), std::move(warnings_)};
-        }
-
-        if (!shaperSize_.value || *shaperSize_.value < 2)
+        if (shaperSize_.given && !(shaperSize_.value && *shaperSize_.value >= 2))
             throw CubeError(CubeCode::noSize,
                             "the LUT_1D_SIZE line does not give a size of 2 or more");
-        const auto shaperRows = static_cast<std::uint64_t>(*shaperSize_.value);
-        if (rows < shaperRows || rows - shaperRows < entries)
-            throw CubeError(CubeCode::tooFewEntries,
-                            fmt::format("a {}-entry shaper and a {}-point cube need {} "
-                                        "entries",
-                                        shaperRows, n, shaperRows + entries));
-        warnSurplus(rows - shaperRows - entries,
-                    fmt::format("LUT_1D_SIZE {} and LUT_3D_SIZE {} need", shaperRows, n));
-        const std::span<const float> all(floats_);
-        const shaper::ShapedCube shaped{all.first(3 * shaperRows),
-                                        usableRange(shaperRange_, "LUT_1D_INPUT_RANGE"),
-                                        all.subspan(3 * shaperRows, 3 * entries), n,
-                                        usableRange(cubeRange_, "LUT_3D_INPUT_RANGE")};
-        auto baked = shaper::bake(shaped);
-        return CubeLUT{baked.size, std::move(baked.rgb), std::move(warnings_)};
+        const auto shaperRows =
+            shaperSize_.given ? static_cast<std::uint64_t>(*shaperSize_.value) : 0;
+        // Rows that make exactly the cube, and no more, are the cube: the 1D size
+        // line is then a leftover, as some tools write.
+        if (shaperRows > 0 && rows == entries && rows - entries < shaperRows) {
+            warn(fmt::format("The LUT declares LUT_1D_SIZE {} but its rows make the {}-point cube "
+                             "alone; it is read as that cube.",
+                             shaperRows, n));
+            return finishCube(n, 0, rows);
+        }
+        return finishCube(n, shaperRows, rows);
     }
 
 private:
+    // A cube of n points, after a shaper of `shaperRows` rows (0: none).
+    CubeLUT finishCube(std::int64_t n, std::uint64_t shaperRows, std::uint64_t rows) {
+        const auto entries = static_cast<std::uint64_t>(n * n * n);
+        if (rows < shaperRows || rows - shaperRows < entries)
+            throw CubeError(CubeCode::tooFewEntries,
+                            shaperRows == 0 ? std::string()
+                                            : fmt::format("a {}-entry shaper and a {}-point cube "
+                                                          "need {} entries",
+                                                          shaperRows, n, shaperRows + entries));
+        warnSurplus(rows - shaperRows - entries,
+                    shaperRows == 0
+                        ? fmt::format("LUT_3D_SIZE {} needs", n)
+                        : fmt::format("LUT_1D_SIZE {} and LUT_3D_SIZE {} need", shaperRows, n));
+        file_.cubeSize = n;
+        const std::span<const float> all(floats_);
+        const auto domain = usableDomain();
+        shaper::ShapedCube shaped{{}, {}, all.subspan(3 * shaperRows, 3 * entries), n, {}};
+        if (shaperRows == 0) {
+            if (cubeRange_.given && !(cubeRange_.value && isUnit(*cubeRange_.value)))
+                warn("The LUT's LUT_3D_INPUT_RANGE is ignored without a LUT_1D_SIZE shaper: the "
+                     "LUT is read as covering its DOMAIN_MIN to DOMAIN_MAX (0 to 1 unless given).");
+            if (domain == shaper::Ranges{}) {
+                floats_.resize(static_cast<std::size_t>(entries) * 3);
+                return CubeLUT{n, std::move(floats_), std::move(warnings_), {}, false, file_};
+            }
+            shaped.cubeRange = domain;
+            return baked(shaped, domain, domain);
+        }
+        file_.curveSize = static_cast<std::int64_t>(shaperRows);
+        shaped.shaper = all.first(3 * shaperRows);
+        shaped.shaperRange = firstTableRange(shaperRange_, "LUT_1D_INPUT_RANGE", domain);
+        file_.curveRange = shaped.shaperRange[0];
+        shaped.cubeRange.fill(usableRange(cubeRange_, "LUT_3D_INPUT_RANGE"));
+        file_.cubeRange = shaped.cubeRange[0];
+        return baked(shaped, shaped.shaperRange, domain);
+    }
+
+    // A file of one 1D table: a curve per channel, baked with a cube that passes
+    // every value of the curve through unchanged.
+    CubeLUT finishCurve() {
+        if (!shaperSize_.value || *shaperSize_.value < 2)
+            throw CubeError(CubeCode::noSize,
+                            "the LUT_1D_SIZE line does not give a size of 2 or more");
+        const auto n = static_cast<std::uint64_t>(*shaperSize_.value);
+        const std::uint64_t rows = floats_.size() / 3;
+        if (rows < n)
+            throw CubeError(CubeCode::tooFewEntries,
+                            fmt::format("a {}-entry 1D LUT needs {} entries", n, n));
+        warnSurplus(rows - n, fmt::format("LUT_1D_SIZE {} needs", n));
+        if (cubeRange_.given && !(cubeRange_.value && isUnit(*cubeRange_.value)))
+            warn("The LUT's LUT_3D_INPUT_RANGE is ignored: the file has no 3D cube.");
+        const std::span<const float> curve = std::span<const float>(floats_).first(3 * n);
+        // The pass-through cube spans every value the curve takes (as the grade
+        // would read them as cube entries).
+        InputRange values{0, 1};
+        for (const float v : curve)
+            if (!std::isnan(v))
+                values = {std::min(values.min, std::max(double(v), -entryLimit)),
+                          std::max(values.max, std::min(double(v), entryLimit))};
+        float passThrough[24];
+        for (int i = 0; i < 24; ++i)
+            passThrough[i] = float((i / 3 >> i % 3 & 1) != 0 ? values.max : values.min);
+        const auto domain = usableDomain();
+        shaper::ShapedCube shaped{
+            curve, firstTableRange(shaperRange_, "LUT_1D_INPUT_RANGE", domain), passThrough, 2, {}};
+        shaped.cubeRange.fill(values);
+        file_.curveSize = static_cast<std::int64_t>(n);
+        file_.curveRange = shaped.shaperRange[0];
+        return baked(shaped, shaped.shaperRange, domain);
+    }
+
+    // The file's tables baked into one cube over the inputs `ranges` cover.
+    CubeLUT baked(const shaper::ShapedCube& shaped, const shaper::Ranges& ranges,
+                  const shaper::Ranges& domain) {
+        const InputRange input = coveredInput(ranges);
+        auto cube = shaper::bake(shaped, input);
+        file_.domain = domain;
+        return CubeLUT{cube.size, std::move(cube.rgb), std::move(warnings_), input, true, file_};
+    }
+
+    // The inputs a baked cube covers: every channel's range, within what decoded
+    // R′G′B′ can reach (about −1.2 to 2.3, from limited-range extremes), so no grid
+    // points are spent on inputs that never come.
+    static InputRange coveredInput(const shaper::Ranges& ranges) {
+        constexpr InputRange reachable{-2, 3};
+        InputRange covered{std::numeric_limits<double>::infinity(),
+                           -std::numeric_limits<double>::infinity()};
+        for (const auto& r : ranges)
+            covered = {std::min({covered.min, r.min, r.max}),
+                       std::max({covered.max, r.min, r.max})};
+        covered = {std::max(covered.min, reachable.min), std::min(covered.max, reachable.max)};
+        // A range beyond what can come holds one value of the table: any grid will do.
+        return covered.min < covered.max ? covered : InputRange{};
+    }
+
+    // The input range of a file's first table: its own INPUT_RANGE line, else the
+    // file's domain.
+    shaper::Ranges firstTableRange(const RangeLine& line, const char* keyword,
+                                   const shaper::Ranges& domain) {
+        if (!line.given)
+            return domain;
+        if (domain != shaper::Ranges{})
+            warn(fmt::format("The LUT's DOMAIN_MIN/DOMAIN_MAX is ignored: its {} gives the "
+                             "input range.",
+                             keyword));
+        shaper::Ranges ranges;
+        ranges.fill(usableRange(line, keyword));
+        return ranges;
+    }
+
+    // DOMAIN_MIN and DOMAIN_MAX per channel, or 0 to 1 (and a warning) when a
+    // channel's pair cannot be used.
+    shaper::Ranges usableDomain() {
+        shaper::Ranges ranges;
+        for (int c = 0; c < 3; ++c) {
+            ranges[c] = {domainMin_[c], domainMax_[c]};
+            if (!std::isfinite(ranges[c].max - ranges[c].min) || ranges[c].max == ranges[c].min) {
+                warn(fmt::format("The LUT's DOMAIN_MIN of {} {} {} and DOMAIN_MAX of {} {} {} "
+                                 "cannot be used: 0 to 1 is used.",
+                                 domainMin_[0], domainMin_[1], domainMin_[2], domainMax_[0],
+                                 domainMax_[1], domainMax_[2]));
+                return {};
+            }
+        }
+        return ranges;
+    }
+
     static void readSizeLine(std::string_view line, SizeLine& size) {
         Tokens tokens(line);
         tokens.next();
@@ -224,36 +342,29 @@ private:
         range.given = true;
         range.value = std::nullopt;
         if (minValue && maxValue)
-            range.value = shaper::InputRange{*minValue, *maxValue};
+            range.value = InputRange{*minValue, *maxValue};
     }
 
-    // DOMAIN_MIN/DOMAIN_MAX never change how the cube is read (it covers 0 to 1);
-    // a file that says otherwise is graded differently from what it means.
-    void checkDomain(std::string_view line) {
+    // "DOMAIN_MIN r g b" or "DOMAIN_MAX r g b"; the last readable line of each decides.
+    void readDomain(std::string_view line) {
         const bool isMin = beginsWithKeyword(line, "DOMAIN_MIN");
         if (!isMin && !beginsWithKeyword(line, "DOMAIN_MAX"))
             return;
-        const double expected = isMin ? 0 : 1;
-        const char* keyword = isMin ? "DOMAIN_MIN" : "DOMAIN_MAX";
         Tokens tokens(line);
         tokens.next();
-        double values[3];
+        std::array<double, 3> values;
         for (double& value : values) {
             const auto token = tokens.next();
             const auto number = token ? text::readWholeDouble(*token) : std::nullopt;
             if (!number)
-                return warn(fmt::format("The LUT's {} line cannot be read and is ignored: the LUT "
-                                        "is read as covering 0 to 1.",
-                                        keyword));
+                return warn(fmt::format("The LUT's {} line cannot be read and is ignored.",
+                                        isMin ? "DOMAIN_MIN" : "DOMAIN_MAX"));
             value = *number;
         }
-        if (values[0] != expected || values[1] != expected || values[2] != expected)
-            warn(fmt::format("The LUT's {} of {} {} {} is ignored: the LUT is read as covering 0 "
-                             "to 1.",
-                             keyword, values[0], values[1], values[2]));
+        (isMin ? domainMin_ : domainMax_) = values;
     }
 
-    shaper::InputRange usableRange(const RangeLine& range, const char* keyword) {
+    InputRange usableRange(const RangeLine& range, const char* keyword) {
         if (!range.given)
             return {};
         if (!range.value) {
@@ -285,6 +396,9 @@ private:
             warnings_.push_back("Further warnings about this LUT are left out.");
     }
 
+    std::array<double, 3> domainMin_{0, 0, 0};
+    std::array<double, 3> domainMax_{1, 1, 1};
+    CubeFileContents file_;
     SizeLine cubeSize_;
     SizeLine shaperSize_;
     RangeLine shaperRange_;

@@ -23,8 +23,10 @@ public:
 // The cube a .cube text describes, or CubeError. The grammar is lenient: a line
 // that is neither a keyword nor three numbers is skipped, entries are kept as read
 // (beyond 0 to 1, infinite or NaN alike: the grade decides what they become), and
-// what is read but not applied goes into the warnings. A 1D shaper before the
-// cube (LUT_1D_SIZE) is baked into the cube (see cube_shaper.hpp).
+// what is read but not applied goes into the warnings. A 1D table (LUT_1D_SIZE,
+// alone or as a shaper before the cube) and DOMAIN_MIN/DOMAIN_MAX other than 0
+// and 1 are baked into the cube (see cube_shaper.hpp), over the input range
+// CubeLUT::input says.
 CubeLUT parseCube(std::string_view text);
 
 } // namespace vantrel

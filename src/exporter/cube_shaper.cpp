@@ -52,10 +52,12 @@ public:
     // The cube coordinate that input `x` of channel `c` reaches through the shaper.
     double coordinate(int c, double x) const {
         const auto rows = static_cast<std::int64_t>(s_.shaper.size() / 3);
-        const Cell cell = cellOf(normalise(x, s_.shaperRange), rows);
+        if (rows == 0)
+            return normalise(x, s_.cubeRange[c]);
+        const Cell cell = cellOf(normalise(x, s_.shaperRange[c]), rows);
         const double low = s_.shaper[3 * cell.index + c];
         const double high = s_.shaper[3 * (cell.index + 1) + c];
-        return normalise(lerp(low, high, cell.high), s_.cubeRange);
+        return normalise(lerp(low, high, cell.high), s_.cubeRange[c]);
     }
 
     Cell cubeCell(double u) const { return cellOf(u, s_.cubeSize); }
@@ -87,13 +89,18 @@ public:
 
     // The cube cells of a baked cube's grid points, per axis: the composite
     // separates into one shaper lookup per axis.
-    std::array<std::vector<Cell>, 3> gridCells(std::int64_t size) const {
+    std::array<std::vector<Cell>, 3> gridCells(std::int64_t size, InputRange input) const {
         std::array<std::vector<Cell>, 3> cells;
         for (int c = 0; c < 3; ++c)
             for (std::int64_t i = 0; i < size; ++i)
-                cells[c].push_back(cubeCell(
-                    coordinate(c, static_cast<double>(i) / static_cast<double>(size - 1))));
+                cells[c].push_back(cubeCell(coordinate(
+                    c, inputAt(static_cast<double>(i) / static_cast<double>(size - 1), input))));
         return cells;
+    }
+
+    // The input at `unit` (0 to 1) of a baked grid over `input`; its ends exactly.
+    static double inputAt(double unit, InputRange input) {
+        return unit == 1 ? input.max : input.min + unit * (input.max - input.min);
     }
 
 private:
@@ -114,9 +121,9 @@ std::vector<std::array<double, 3>> samplePoints() {
 // The largest difference between the composite and a cube of `size` points baked
 // from it, at the sample points. Corners are rounded to float as the baked cube
 // stores them.
-double sampledError(const Composite& composite, std::int64_t size) {
+double sampledError(const Composite& composite, std::int64_t size, InputRange input) {
     static const auto points = samplePoints();
-    const auto grid = composite.gridCells(size);
+    const auto grid = composite.gridCells(size, input);
     double worst = 0;
     for (const auto& p : points) {
         Cell cells[3];
@@ -135,7 +142,10 @@ double sampledError(const Composite& composite, std::int64_t size) {
             for (int c = 0; c < 3; ++c)
                 baked[c] += weight * static_cast<float>(value[c]);
         }
-        const auto exact = composite.at(p);
+        std::array<double, 3> in;
+        for (int c = 0; c < 3; ++c)
+            in[c] = Composite::inputAt(p[c], input);
+        const auto exact = composite.at(in);
         for (int c = 0; c < 3; ++c)
             worst = std::max(worst, std::abs(baked[c] - exact[c]));
     }
@@ -148,7 +158,7 @@ std::array<double, 3> evaluate(const ShapedCube& shaped, std::array<double, 3> r
     return Composite(shaped).at(rgb);
 }
 
-BakedCube bake(const ShapedCube& shaped) {
+BakedCube bake(const ShapedCube& shaped, InputRange input) {
     const Composite composite(shaped);
     std::vector<std::int64_t> sizes{shaped.cubeSize};
     for (const std::int64_t larger : {33, 65})
@@ -157,13 +167,13 @@ BakedCube bake(const ShapedCube& shaped) {
     BakedCube baked;
     for (const std::int64_t size : sizes) {
         baked.size = size;
-        baked.sampledError = sampledError(composite, size);
+        baked.sampledError = sampledError(composite, size, input);
         if (baked.sampledError <= bakeTolerance)
             break;
     }
 
     const std::int64_t m = baked.size;
-    const auto grid = composite.gridCells(m);
+    const auto grid = composite.gridCells(m, input);
     baked.rgb.reserve(static_cast<std::size_t>(3 * m * m * m));
     for (const Cell& b : grid[2])
         for (const Cell& g : grid[1])

@@ -1,5 +1,7 @@
 // The files an export reads besides the video, and what it writes beside its output.
 
+#include <cerrno>
+
 #include <fmt/format.h>
 
 #include "exporter/containers.hpp"
@@ -18,15 +20,15 @@ LutText Exporter::resolveLutText(const std::optional<std::filesystem::path>& lut
     // silently: the grade would not be the one the user chose.
     std::string why;
     try {
-        auto text = media::readWholeFile(*lutOverridePath, maxLutFileBytes);
-        if (text.size() > maxLutFileBytes)
+        return {readLutFile(*lutOverridePath), {}};
+    } catch (const Error& error) {
+        const bool file = error.domain() == "file";
+        if (file && error.code() == EFBIG)
             why = fmt::format("is larger than {} MiB", maxLutFileBytes >> 20);
-        else if (!text::isValidUtf8(text))
+        else if (file && error.code() == EILSEQ)
             why = "is not UTF-8 text";
         else
-            return {std::move(text), {}};
-    } catch (const Error& error) {
-        why = fmt::format("cannot be read ({})", error.detail());
+            why = fmt::format("cannot be read ({})", error.detail());
     }
     return {job.grade().lutCube(),
             {fmt::format("The LUT file \"{}\" {}; the job's own LUT is used instead.",
@@ -51,6 +53,9 @@ std::string Exporter::readLutFile(const std::filesystem::path& path) {
     auto text = media::readWholeFile(path, maxLutFileBytes);
     if (text.size() > maxLutFileBytes)
         throw FileError(EFBIG, "read", path);
+    // One verdict for every reader of a LUT file: a .cube file is text.
+    if (!text::isValidUtf8(text))
+        throw FileError(EILSEQ, "read", path, "it is not UTF-8 text");
     return text;
 }
 

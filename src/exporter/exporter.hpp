@@ -119,7 +119,8 @@ public:
 
     // A job file's bytes, read no further than one byte past maxJobFileBytes
     // (Job::decode refuses a longer one), and a LUT file's bytes, refused above
-    // maxLutFileBytes with FileError EFBIG. Throw FileError.
+    // maxLutFileBytes with FileError EFBIG and when not UTF-8 with FileError
+    // EILSEQ. Throw FileError.
     static std::string readJobFile(const std::filesystem::path& path);
     static std::string readLutFile(const std::filesystem::path& path);
 

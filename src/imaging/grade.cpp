@@ -47,7 +47,12 @@ void PackedCube::AlignedFree::operator()(float* p) const noexcept {
     std::free(p);
 }
 
-PackedCube::PackedCube(std::int64_t size, std::span<const float> rgb) : size_(size) {
+PackedCube::PackedCube(std::int64_t size, std::span<const float> rgb, double inputMin,
+                       double inputMax)
+    : size_(size), inputMin_(inputMin), inputMax_(inputMax) {
+    if (!(inputMin < inputMax) || !std::isfinite(inputMax - inputMin))
+        throw Error("imaging", 3, "The cube's size is not supported.",
+                    fmt::format("its input range of {} to {} is empty", inputMin, inputMax));
     if (size < 2 || size > Grade::maxSize)
         throw Error("imaging", 3, "The cube's size is not supported.",
                     fmt::format("a size of {}; the grade holds 2 to {}", size, Grade::maxSize));
@@ -82,7 +87,11 @@ PackedCube::PackedCube(std::int64_t size, std::span<const float> rgb) : size_(si
 }
 
 Grade::Grade(const CubeLUT& cube, const GradeOptions& options)
-    : Grade(cube.size, cube.rgb, options) {}
+    : cube_(std::make_unique<const PackedCube>(cube.size, cube.rgb, cube.input.min,
+                                               cube.input.max)),
+      options_(options) {
+    checkOptions(options);
+}
 
 Grade::Grade(std::int64_t size, std::span<const float> rgb, const GradeOptions& options)
     : cube_(std::make_unique<const PackedCube>(size, rgb)), options_(options) {

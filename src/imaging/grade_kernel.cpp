@@ -115,8 +115,9 @@ Rgb lookup(const GradeJob& job, Rgb source) {
     if (job.strength == 1.0f)
         return graded;
     // Fused, as the vector kernels mix: the same codes where rounding lands on a tie.
-    const auto mix = [s = job.strength](float from, float to) {
-        return std::fma(s, to - from, from);
+    const auto mix = [&job](float unit, float to) {
+        const float from = std::fma(unit, job.inputSpan, job.inputMin);
+        return std::fma(job.strength, to - from, from);
     };
     return {mix(source.r, graded.r), mix(source.g, graded.g), mix(source.b, graded.b)};
 }
@@ -257,12 +258,21 @@ GradeJob makeGradeJob(const PictureView& source, const PictureView& target, cons
     job.chromaHeight = (source.height + (1 << source.chromaShiftY) - 1) >> source.chromaShiftY;
 
     const CodeRange codes = codeRange(resolvedRange(source.colour.range), source.bitDepth);
-    // The zero codes are powers of two, so the rounded offset is exactly −zero·scale
-    // and they decode to exactly 0: greys stay grey all the way through.
-    job.lumaScale = static_cast<float>(1.0 / codes.lumaSpan);
-    job.lumaOffset = static_cast<float>(-codes.lumaZero / codes.lumaSpan);
-    job.chromaScale = static_cast<float>(1.0 / codes.chromaSpan);
-    job.chromaOffset = static_cast<float>(-codes.chromaZero / codes.chromaSpan);
+    // A cube over inputs other than 0 to 1 is reached by decoding straight to its
+    // grid's unit: (R′ − min)/(max − min) is the same multiply-add of the codes with
+    // every coefficient divided by the span, so the lookups need not know; only a
+    // mix with the source takes it back to R′ (inputSpan, inputMin). For 0 to 1
+    // nothing changes. The chroma zero codes are powers of two, so the rounded
+    // chroma offset is exactly −zero·scale and decodes to exactly 0: greys stay
+    // grey all the way through.
+    const double low = job.cube ? job.cube->inputMin() : 0.0;
+    const double span = job.cube ? job.cube->inputMax() - low : 1.0;
+    job.inputMin = static_cast<float>(low);
+    job.inputSpan = static_cast<float>(span);
+    job.lumaScale = static_cast<float>(1.0 / codes.lumaSpan / span);
+    job.lumaOffset = static_cast<float>((-codes.lumaZero / codes.lumaSpan - low) / span);
+    job.chromaScale = static_cast<float>(1.0 / codes.chromaSpan / span);
+    job.chromaOffset = static_cast<float>(-codes.chromaZero / codes.chromaSpan / span);
 
     const auto [kr, kb] = lumaCoefficients(resolvedMatrix(source.colour.matrix, source.height));
     const double kg = 1.0 - kr - kb;

@@ -11,10 +11,11 @@
 //   resolved matrix's coefficients (lumaCoefficients);
 // - subsampled chroma is rebuilt at every pixel by linear interpolation at the
 //   picture's chroma siting (imaging/chroma.hpp), edges replicated;
-// - with a cube, R′G′B′ is limited to [0, 1] and looked up between the cube's
-//   (finite, see PackedCube) entries. With fractions f = (fr, fg, fb) of the
-//   colour within its cell (cells of the top row end at the last entry) and
-//   c(i, j, k) the cell's corner i steps up in red, j in green, k in blue:
+// - with a cube, R′G′B′ is limited to the cube's input range (0 to 1 unless it
+//   says otherwise, see PackedCube) and looked up between the cube's (finite)
+//   entries. With fractions f = (fr, fg, fb) of the colour within its cell (cells
+//   of the top row end at the last entry) and c(i, j, k) the cell's corner i
+//   steps up in red, j in green, k in blue:
 //   trilinear: Σ over the eight corners of c · Π per component (f or 1 − f),
 //     interpolated along blue, then green, then red;
 //   tetrahedral: with the components ordered so that f1 ≥ f2 ≥ f3 (e1, e2, e3
@@ -56,7 +57,8 @@ struct GradeJob {
     // Chroma samples in a row and rows of chroma, counted from the source's size.
     int chromaWidth = 0;
     int chromaHeight = 0;
-    // Normalised Y′ = code·lumaScale + lumaOffset, and the same for Cb and Cr.
+    // Normalised Y′ = code·lumaScale + lumaOffset, and the same for Cb and Cr;
+    // with a cube, in units of its input range (0 at its min, 1 at its max).
     float lumaScale = 0;
     float lumaOffset = 0;
     float chromaScale = 0;
@@ -69,6 +71,9 @@ struct GradeJob {
     const PackedCube* cube = nullptr; // null: no lookup (also for strength 0)
     Interpolation interpolation = Interpolation::trilinear;
     float strength = 1; // in (0, 1]
+    // R′ = normalised·inputSpan + inputMin, for the mix with the source.
+    float inputSpan = 1;
+    float inputMin = 0;
 };
 
 // The job for the columns of `target` (10-bit 4:2:0) from `source` (8 to 16

@@ -36,6 +36,8 @@ struct Constants {
         tetrahedral = job.interpolation == Interpolation::tetrahedral;
         mix = job.strength != 1.0f;
         strength = _mm256_set1_ps(job.strength);
+        inputSpan = _mm256_set1_ps(job.inputSpan);
+        inputMin = _mm256_set1_ps(job.inputMin);
     }
 
     __m256 lumaScale;
@@ -57,6 +59,8 @@ struct Constants {
     bool tetrahedral = false;
     bool mix = false; // strength below 1
     __m256 strength{};
+    __m256 inputSpan{}; // the source's R′ from its normalised value, for the mix
+    __m256 inputMin{};
 };
 
 // Rounded, limited codes as eight 16-bit lanes.
@@ -241,9 +245,13 @@ void gradeEight(const Constants& k, const AcrossTaps& taps, const Sample* luma, 
         else
             lookup(k, r, g, b);
         if (k.mix) {
-            r = _mm256_fmadd_ps(k.strength, _mm256_sub_ps(r, sourceR), sourceR);
-            g = _mm256_fmadd_ps(k.strength, _mm256_sub_ps(g, sourceG), sourceG);
-            b = _mm256_fmadd_ps(k.strength, _mm256_sub_ps(b, sourceB), sourceB);
+            const auto mix = [&k](__m256 unit, __m256 to) {
+                const __m256 from = _mm256_fmadd_ps(unit, k.inputSpan, k.inputMin);
+                return _mm256_fmadd_ps(k.strength, _mm256_sub_ps(to, from), from);
+            };
+            r = mix(sourceR, r);
+            g = mix(sourceG, g);
+            b = mix(sourceB, b);
         }
     }
 

@@ -41,6 +41,8 @@ struct Constants {
         tetrahedral = job.interpolation == Interpolation::tetrahedral;
         mix = job.strength != 1.0f;
         strength = _mm512_set1_ps(job.strength);
+        inputSpan = _mm512_set1_ps(job.inputSpan);
+        inputMin = _mm512_set1_ps(job.inputMin);
     }
 
     __m512 lumaScale;
@@ -60,6 +62,8 @@ struct Constants {
     bool tetrahedral = false;
     bool mix = false; // strength below 1
     __m512 strength{};
+    __m512 inputSpan{}; // the source's R′ from its normalised value, for the mix
+    __m512 inputMin{};
 };
 
 __m512 load16(const std::uint8_t* p) {
@@ -276,9 +280,13 @@ void gradeSixteen(const Constants& k, const AcrossTaps& taps, const Sample* luma
         else
             lookup(k, r, g, b);
         if (k.mix) {
-            r = _mm512_fmadd_ps(k.strength, _mm512_sub_ps(r, sourceR), sourceR);
-            g = _mm512_fmadd_ps(k.strength, _mm512_sub_ps(g, sourceG), sourceG);
-            b = _mm512_fmadd_ps(k.strength, _mm512_sub_ps(b, sourceB), sourceB);
+            const auto mix = [&k](__m512 unit, __m512 to) {
+                const __m512 from = _mm512_fmadd_ps(unit, k.inputSpan, k.inputMin);
+                return _mm512_fmadd_ps(k.strength, _mm512_sub_ps(to, from), from);
+            };
+            r = mix(sourceR, r);
+            g = mix(sourceG, g);
+            b = mix(sourceB, b);
         }
     }
 

@@ -13,10 +13,15 @@ namespace vantrel::imaging {
 // interpolates to finite values and in-range codes.
 class PackedCube {
 public:
-    // `rgb` holds 3·N³ floats. Throws Error (domain "imaging") unless
-    // 2 ≤ N ≤ 512 and the sizes agree.
-    PackedCube(std::int64_t size, std::span<const float> rgb);
+    // `rgb` holds 3·N³ floats; every axis spans inputs inputMin to inputMax
+    // (grid point i at inputMin + i·(inputMax − inputMin)/(N − 1)). Throws Error
+    // (domain "imaging") unless 2 ≤ N ≤ 512, the sizes agree and inputMin <
+    // inputMax, both finite.
+    PackedCube(std::int64_t size, std::span<const float> rgb, double inputMin = 0,
+               double inputMax = 1);
     std::int64_t size() const { return size_; }
+    double inputMin() const { return inputMin_; }
+    double inputMax() const { return inputMax_; }
     const float* rgb() const { return rgb_.get(); }
     // The same entries as RGBx quadruples (x unused), 64-byte aligned, so that one
     // vector load takes a grid point and its red neighbour together.
@@ -32,6 +37,8 @@ private:
         void operator()(float* p) const noexcept;
     };
     std::int64_t size_;
+    double inputMin_;
+    double inputMax_;
     std::unique_ptr<float[], AlignedFree> rgb_;
     std::unique_ptr<float[], AlignedFree> rgbx_;
     std::unique_ptr<float[], AlignedFree> quads_;

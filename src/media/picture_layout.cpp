@@ -83,13 +83,24 @@ AVFrame& scratch(FramePtr& frame, int width, int height, AVPixelFormat format) {
 
 // The 16-bit limited-range convention the fitter builds in.
 constexpr CodeRange rebuilt = codeRange(Range::limited, 16);
-constexpr auto rebuiltBlack = static_cast<float>(rebuilt.lumaZero);
-constexpr auto rebuiltLumaSpan = static_cast<float>(rebuilt.lumaSpan);
-constexpr auto rebuiltChromaZero = static_cast<float>(rebuilt.chromaZero);
-constexpr auto rebuiltChromaSpan = static_cast<float>(rebuilt.chromaSpan);
-
-std::uint16_t rebuiltCode(float v) {
-    return static_cast<std::uint16_t>(std::lrint(std::clamp(v, 0.0f, 65535.0f)));
+// The rebuilt code of a component value: Y′ (0 to 1) with `luma`, else Cb or Cr
+// (−½ to ½). Nearest, unless the code stands for a value on the other side of a
+// rounding boundary of the 10-bit output (1023·Y′, 512 + 1023·C) than the value
+// itself; then the next code towards the value. A plain nearest code is up to
+// 0.009 of an output code off, enough to grade (0, 0, 254) to Cb 1022 instead of
+// 1021.49's 1021: the output keeps the value's own rounding this way.
+std::uint16_t rebuiltCode(double v, bool luma) {
+    const double zero = luma ? rebuilt.lumaZero : rebuilt.chromaZero;
+    const double span = luma ? rebuilt.lumaSpan : rebuilt.chromaSpan;
+    const double outZero = luma ? 0 : 512;
+    const double exact = zero + span * v;
+    double code = std::nearbyint(exact);
+    const auto output = [&](double c) {
+        return std::nearbyint(outZero + 1023 * (c - zero) / span);
+    };
+    if (output(code) != std::nearbyint(outZero + 1023 * v))
+        code += code > exact ? -1 : 1;
+    return static_cast<std::uint16_t>(std::clamp(code, 0.0, 65535.0));
 }
 
 // Codes of component `c` of one row, whatever the layout.
@@ -153,22 +164,22 @@ void convertRgb(const AVFrame& from, const AVPixFmtDescriptor& desc, Reading rea
     for (auto& row : rows)
         row.resize(static_cast<std::size_t>(width));
     // Component values are code·scale + offset.
-    float scale[3];
-    float offset = 0.0f;
+    double scale[3];
+    double offset = 0;
     for (int c = 0; c < 3; ++c) {
         const int bits =
             reading == Reading::palette ? 8 : desc.comp[reading == Reading::rgb ? c : 0].depth;
-        scale[c] = 1.0f / (std::ldexp(1.0f, bits) - 1.0f);
+        scale[c] = 1 / (std::ldexp(1.0, bits) - 1);
         if (reading == Reading::grey && limitedGrey) {
-            const float unit = std::ldexp(1.0f, bits - 8);
-            scale[c] = 1.0f / (219.0f * unit);
-            offset = -16.0f * unit * scale[c];
+            const double unit = std::ldexp(1.0, bits - 8);
+            scale[c] = 1 / (219 * unit);
+            offset = -16 * unit * scale[c];
         }
     }
     // BT.709, as the encoded stream is tagged.
     constexpr LumaCoefficients bt709 = lumaCoefficients(Matrix::bt709);
-    constexpr auto kr = static_cast<float>(bt709.kr), kb = static_cast<float>(bt709.kb);
-    constexpr float kg = 1.0f - kr - kb;
+    constexpr double kr = bt709.kr, kb = bt709.kb;
+    constexpr double kg = 1 - kr - kb;
     std::uint16_t* out[3];
     for (int y = 0; y < height; ++y) {
         switch (reading) {
@@ -201,15 +212,13 @@ void convertRgb(const AVFrame& from, const AVPixFmtDescriptor& desc, Reading rea
             out[p] = reinterpret_cast<std::uint16_t*>(to.planes[p].data +
                                                       std::ptrdiff_t{y} * to.planes[p].stride);
         for (int x = 0; x < width; ++x) {
-            const float r = rows[0][x] * scale[0] + offset;
-            const float g = rows[1][x] * scale[1] + offset;
-            const float b = rows[2][x] * scale[2] + offset;
-            const float luma = kr * r + kg * g + kb * b;
-            out[0][x] = rebuiltCode(rebuiltBlack + rebuiltLumaSpan * luma);
-            out[1][x] = rebuiltCode(rebuiltChromaZero +
-                                    rebuiltChromaSpan * (b - luma) / (2.0f * (1.0f - kb)));
-            out[2][x] = rebuiltCode(rebuiltChromaZero +
-                                    rebuiltChromaSpan * (r - luma) / (2.0f * (1.0f - kr)));
+            const double r = rows[0][x] * scale[0] + offset;
+            const double g = rows[1][x] * scale[1] + offset;
+            const double b = rows[2][x] * scale[2] + offset;
+            const double luma = kr * r + kg * g + kb * b;
+            out[0][x] = rebuiltCode(luma, true);
+            out[1][x] = rebuiltCode((b - luma) / (2 * (1 - kb)), false);
+            out[2][x] = rebuiltCode((r - luma) / (2 * (1 - kr)), false);
         }
     }
 }

@@ -71,11 +71,11 @@ TEST_F(ExportCommandTest, PlanAndWarnings) {
     EXPECT_EQ(json["targetBitrate"], 12500000);
     auto exported =
         test::run(cli("export", "--preset ultrafast {out}" +
-                                    lut("domain.cube", "DOMAIN_MAX 2 2 2\n" + test::identityCube)));
+                                    lut("rowless.cube", "LUT_1D_SIZE 4\n" + test::identityCube)));
     EXPECT_EQ(exported.exitCode, 0) << exported.err;
     EXPECT_TRUE(fs::exists(out));
     for (const auto& [result, warning] :
-         {std::pair{plan, "1 more entries"}, std::pair{exported, "DOMAIN_MAX of 2 2 2"}}) {
+         {std::pair{plan, "1 more entries"}, std::pair{exported, "declares LUT_1D_SIZE 4"}}) {
         EXPECT_EQ(result.err.rfind("vantrel-cli: warning: ", 0), 0u) << result.err;
         EXPECT_NE(result.err.find(warning), std::string::npos) << result.err;
         EXPECT_EQ(std::count(result.err.begin(), result.err.end(), '\n'), 1) << result.err;

@@ -1,6 +1,7 @@
 // vantrel-cli as a user runs it, for the verbs that print: exit codes, which stream
 // says what, the JSON shapes, and usage errors of every verb.
 
+#include <cerrno>
 #include <string>
 
 #include <gtest/gtest.h>
@@ -19,7 +20,10 @@ TEST(CommandLine, PrintsOrFails) {
         R"("LUT_3D_SIZE 2\n0 0 0\n1 0 0\n0 1 0\n1 1 0\n0 0 1\n1 0 1\n0 1 1\n1 1 1")";
     test::writeFile(dir / "look.cube", "LUT_3D_SIZE 2\n0 0.1 -1\n1 0 nan\n0 1 inf\n1 1 0.5\n"
                                        "0 0 0.5\n1 0 0.5\n0 1 0.5\n1 1 0.5\n");
-    test::writeFile(dir / "warned.cube", "DOMAIN_MAX 2 2 2\n" + test::identityCube);
+    test::writeFile(dir / "warned.cube", "LUT_1D_SIZE 4\n" + test::identityCube);
+    test::writeFile(dir / "shaped.cube",
+                    "LUT_1D_SIZE 2\nLUT_1D_INPUT_RANGE -1 3\n0 0 0\n1 1 1\n" + test::identityCube);
+    test::writeFile(dir / "latin1.cube", test::identityCube + "# \xE9");
     test::writeFile(dir / "full.json", R"({"version": 1, "output": {"fps": 25, "maxWidth": 1920,
         "targetBitrate": 20000000, "container": "mp4"}, "grade": {"lutCube": )" +
                                            lut + "}}");
@@ -51,10 +55,13 @@ TEST(CommandLine, PrintsOrFails) {
                  {batch + "--list --shard 1/2 r", 0, "r/b.mov \u2192 o/b_vantrel_10bit.mov\n", ""},
                  {"lut --json look.cube", 0,
                   R"({"size":2,"entries":8,"min":[0.0,0.0,-1.0],"max":[1.0,1.0,null],)"
-                  R"("warnings":[]})",
+                  R"("warnings":[],"file":{"lut1dSize":null,"lut1dInputRange":null,"lut3dSize":2,)",
                   ""},
-                 {"lut --json warned.cube", 0, R"("warnings":["The LUT's DOMAIN_MAX of 2 2 2)", ""},
-                 {"lut warned.cube", 0, "LUT size: 2\n", "vantrel-cli: warning: The LUT's DOMAIN"},
+                 {"lut --json shaped.cube", 0,
+                  R"("lut1dSize":2,"lut1dInputRange":[-1.0,3.0],"lut3dSize":2,)", ""},
+                 {"lut shaped.cube", 0, "Applied:  baked into a 2-point cube over -1 to 3\n", ""},
+                 {"lut warned.cube", 0, "LUT size: 2\n", "vantrel-cli: warning: The LUT declares"},
+                 {"lut latin1.cube", 1, "", "not UTF-8", "file", EILSEQ},
                  {"lut look.cube", 0, "Green:    0 to 1\nBlue:     -1 to inf\n", ""},
                  {"lut none.cube", 1, "", "", "file", 2},
                  {"job --json full.json", 0,

@@ -1,17 +1,19 @@
-// .cube files with a 1D shaper before the 3D cube: the parsed cube must grade as the
-// shaper followed by the cube would, checked against a double-precision evaluation
-// written here from the file's own rows.
+// .cube files with a 1D table (alone, or as a shaper before the 3D cube) or a domain:
+// the parsed cube must grade as the file's tables would, checked against a
+// double-precision evaluation written here from the file's own rows.
 
 #include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstring>
 #include <functional>
+#include <optional>
 #include <random>
 #include <string>
 #include <vector>
 
 #include <fmt/format.h>
+#include <fmt/ranges.h>
 #include <gtest/gtest.h>
 
 #include "exporter/cube_lut.hpp"
@@ -48,23 +50,33 @@ Rgb trilinear(const Rows& entries, Rgb u) {
 }
 
 struct ShapedFile {
-    int shaperSize;
+    int shaperSize; // 0: no 1D table
     double shaperMin, shaperMax;
     std::function<double(int channel, double t)> shaper; // row value at t in [0, 1]
-    int cubeSize;
+    int cubeSize;                                        // 0: no cube
     double cubeMin, cubeMax;
     std::function<Rgb(Rgb u)> cube; // entry at grid coordinates u in [0, 1]³
     // How far the baked cube may stray from the composite between its grid points,
     // in 10-bit codes: at worst, and for all but 1 point in `outliers`.
     double worstCodes = 1;
     double outliers = 0;
+    // DOMAIN_MIN and DOMAIN_MAX per channel, in place of the first table's range line.
+    std::optional<std::array<Rgb, 2>> domain = {};
+    std::string extra = "";              // lines before the rest, each worth a warning
     Rows shaperRows = {}, cubeRows = {}; // as the file stores them (floats)
 
     // The layout colour tools write: keywords, then the shaper's rows, then the cube's.
     std::string text() {
-        std::string t = fmt::format("LUT_1D_SIZE {}\nLUT_1D_INPUT_RANGE {} {}\nLUT_3D_SIZE {}\n"
-                                    "LUT_3D_INPUT_RANGE {} {}\n",
-                                    shaperSize, shaperMin, shaperMax, cubeSize, cubeMin, cubeMax);
+        std::string t = extra;
+        if (domain)
+            t += fmt::format("DOMAIN_MIN {}\nDOMAIN_MAX {}\n", fmt::join((*domain)[0], " "),
+                             fmt::join((*domain)[1], " "));
+        if (shaperSize) // a domain gives the first table's range
+            t += fmt::format("LUT_1D_SIZE {}\n", shaperSize) +
+                 (domain ? "" : fmt::format("LUT_1D_INPUT_RANGE {} {}\n", shaperMin, shaperMax));
+        if (cubeSize)
+            t += fmt::format("LUT_3D_SIZE {}\nLUT_3D_INPUT_RANGE {} {}\n", cubeSize, cubeMin,
+                             cubeMax);
         const auto add = [&](Rows& rows, Rgb v) {
             rows.push_back({float(v[0]), float(v[1]), float(v[2])});
             t += fmt::format("{:.9g} {:.9g} {:.9g}\n", rows.back()[0], rows.back()[1],
@@ -80,17 +92,23 @@ struct ShapedFile {
             add(cubeRows, cube({i % n / (n - 1.0), i / n % n / (n - 1.0), i / n / n / (n - 1.0)}));
         return t;
     }
-    // The file's meaning, from its rows: the shaper, then the cube.
+    // The file's meaning, from its rows: the 1D table, then the cube, each limited to
+    // its own input range.
     Rgb composite(Rgb in) const {
         Rgb u;
         for (int c = 0; c < 3; ++c) {
-            const double t = (in[c] - shaperMin) / (shaperMax - shaperMin);
-            const double x = std::clamp(t, 0.0, 1.0) * (shaperSize - 1.0);
+            const double low = domain ? (*domain)[0][c] : shaperSize ? shaperMin : cubeMin;
+            const double high = domain ? (*domain)[1][c] : shaperSize ? shaperMax : cubeMax;
+            u[c] = (in[c] - low) / (high - low); // no 1D table: the cube's coordinate
+            if (!shaperSize)
+                continue;
+            const double x = std::clamp(u[c], 0.0, 1.0) * (shaperSize - 1.0);
             const auto i = std::min(static_cast<std::size_t>(x), shaperRows.size() - 2);
-            const double y = shaperRows[i][c] + (x - i) * (shaperRows[i + 1][c] - shaperRows[i][c]);
-            u[c] = (y - cubeMin) / (cubeMax - cubeMin);
+            u[c] = shaperRows[i][c] + (x - i) * (shaperRows[i + 1][c] - shaperRows[i][c]);
+            if (cubeSize)
+                u[c] = (u[c] - cubeMin) / (cubeMax - cubeMin);
         }
-        return trilinear(cubeRows, u);
+        return cubeSize ? trilinear(cubeRows, u) : u;
     }
 };
 
@@ -114,34 +132,47 @@ TEST(CubeShaper, ShaperThenCubeGradesAsTheFileMeans) {
             v = (std::pow(10.0, 3 * v) - 1) / 999;
         return u;
     };
+    // A camera's log-to-video curve alone, per channel.
+    const auto toVideo = [](int c, double t) { return (std::pow(10.0, 2 * t) - 1) / (99 + 9 * c); };
+    const std::array<Rgb, 2> domain{Rgb{-0.1, 0, 0.2}, Rgb{1.5, 2, 0.9}}, double2{{{}, {2, 2, 2}}};
     ShapedFile files[] = {{5, 0, 1, identity, 9, 0, 1, look, 0.01},
-                          {64, -0.25, 1.25, curves, 9, -0.1, 1.1, look, 2, 6},
-                          {1024, 0, 1, log, 17, 0, 1, unlog, 10, 10}};
+                          {64, -0.25, 1.25, curves, 9, -0.1, 1.1, look, 2.5, 6},
+                          {1024, 0, 1, log, 17, 0, 1, unlog, 10, 10},
+                          {4096, 0, 1, toVideo, 0, 0, 1, look, 0.7},
+                          {32, 0, 1, curves, 0, 0, 1, look, 15, 7, domain},
+                          {64, -1, 3, curves, 9, -0.1, 1.1, look, 0.2},
+                          {0, 0, 1, identity, 9, 0, 1, look, 0.01, 0, double2},
+                          {0, 0, 1, identity, 9, 0, 1, look, 0, 0, {}, "LUT_1D_SIZE 1024\n"}};
     std::mt19937 random(7);
-    std::uniform_real_distribution<double> anywhere(0.0, 1.0);
+    // Inputs a little beyond 0 to 1, as chroma reconstruction makes them.
+    std::uniform_real_distribution<double> anywhere(-0.2, 1.2);
     std::vector<std::int64_t> sizes;
     for (auto& file : files) {
-        SCOPED_TRACE(file.shaperSize);
+        SCOPED_TRACE(file.text().substr(0, 60));
         const auto lut = parseCube(file.text());
         Rows baked(lut.rgb.size() / 3);
         std::memcpy(baked.data(), lut.rgb.data(), lut.rgb.size() * sizeof(float));
-        EXPECT_EQ(lut.warnings, std::vector<std::string>{});
+        EXPECT_EQ(lut.warnings.size(), file.extra.empty() ? 0u : 1u);
         sizes.push_back(lut.size);
-        const double top = static_cast<double>(lut.size - 1);
+        const double top = static_cast<double>(lut.size - 1), span = lut.input.max - lut.input.min;
+        const auto input = [&](double u) { return lut.input.min + u * span; };
         // Its grid points hold the composite itself...
         for (std::int64_t i = 0; i < lut.size; i += 3) {
             const Rgb at{i / top, (lut.size - 1 - i) / top, (i / 2) / top};
-            const Rgb got = trilinear(baked, at), expected = file.composite(at);
+            const Rgb got = trilinear(baked, at),
+                      expected = file.composite({input(at[0]), input(at[1]), input(at[2])});
             for (int c = 0; c < 3; ++c)
                 EXPECT_NEAR(got[c], expected[c], 1e-6) << "grid point " << i;
         }
         // ...and between them it stays close to it: where the shaper bends hard
         // the cube's own kinks land between the grid points and cannot be followed.
+        const auto unit = [&](double x) { return (x - lut.input.min) / span; };
         double worst = 0;
         int beyond = 0;
         for (int i = 0; i < 20000; ++i) {
-            const Rgb in{anywhere(random), anywhere(random), anywhere(random)};
-            const Rgb got = trilinear(baked, in), expected = file.composite(in);
+            const Rgb in{anywhere(random), anywhere(random), anywhere(random)},
+                expected = file.composite(in);
+            const Rgb got = trilinear(baked, {unit(in[0]), unit(in[1]), unit(in[2])});
             double e = 0;
             for (int c = 0; c < 3; ++c)
                 e = std::max(e, std::abs(got[c] - expected[c]));

@@ -57,7 +57,7 @@ protected:
         target.height = h;
         std::optional<PackedCube> c;
         if (!rgb.empty())
-            c.emplace(std::lround(std::cbrt(rgb.size() / 3)), rgb);
+            c.emplace(std::lround(std::cbrt(rgb.size() / 3)), rgb, low, high);
         kernel::renderWith(k ? k : kernel::kernel(GetParam()), c ? &*c : nullptr, options, source,
                            target, bands);
         const auto all = codes(out.view(), w + 2, h + 2);
@@ -65,6 +65,7 @@ protected:
             << "written outside the picture";
         return out;
     }
+    double low = 0, high = 1; // the cube's input range
 };
 
 // Random samples (the sharpest picture there is) of every format, matrix and
@@ -82,9 +83,10 @@ TEST_P(GradeKernel, MatchesTheFormulaForEveryFormat) {
                             Values(24, NAN),
                             Values(24, INFINITY),
                             Values(24, -INFINITY),
+                            cube(5, false), // over inputs −1 to 3
                             cube(66, false)};
     const std::array<int, 3> sizes[] = {{34, 6, 3}, {2, 2, 1}, {16, 4, 2}, {22, 8, 2}, {12, 2, 1}};
-    for (int trial = 0; trial < 24 * 6 + 4; ++trial) {
+    for (int trial = 0; trial < 24 * 7 + 4; ++trial) {
         const auto& values = cubes[trial / 24];
         const auto [w, h, bands] = sizes[trial % 5];
         SCOPED_TRACE(testing::Message() << "trial " << trial);
@@ -98,6 +100,7 @@ TEST_P(GradeKernel, MatchesTheFormulaForEveryFormat) {
         std::mt19937 random(trial);
         const auto [frame, in] = picture(
             format, w, h, [&](int, int, int) { return int(random() >> (32 - format.bitDepth)); });
+        std::tie(low, high) = trial / 24 == 6 ? std::pair{-1.0, 3.0} : std::pair{0.0, 1.0};
         const auto rgb = test::decodeYCbCr(
             format, w, h, [&](int p, int x, int y) { return sampleAt(in, p, x, y); });
         for (const Interpolation interpolation :
@@ -108,11 +111,11 @@ TEST_P(GradeKernel, MatchesTheFormulaForEveryFormat) {
                 interpolation, damaged ? 1.0 : std::array{1.0, 0.5, 1.0, 0.2}[trial / 3 % 4]};
             SCOPED_TRACE(testing::Message() << nameOf(interpolation) << ' ' << options.strength);
             const auto out = render(in, values, w, h, options, bands);
-            ASSERT_TRUE(
-                test::matches(test::encode(rgb, values.empty() ? nullptr : &values, options),
-                              out.view(), trial < 24 * 6 ? 0.502 : 0.55));
+            ASSERT_TRUE(test::matches(
+                test::encode(rgb, values.empty() ? nullptr : &values, options, {low, high}),
+                out.view(), trial < 24 * 7 ? 0.502 : 0.55));
             const auto byDefault = render(in, values, w, h, options, 1, kernel::chosenKernel());
-            if (trial < 24 * 6) { // the large cube's float rounding may differ by kernel
+            if (trial < 24 * 6) { // the ranged and large cubes' float rounding may differ by kernel
                 ASSERT_EQ(codes(byDefault.view(), w, h), codes(out.view(), w, h));
             }
         }

@@ -81,19 +81,26 @@ inline RgbPicture decodeYCbCr(const YCbCrFormat& f, int width, int height, const
     return out;
 }
 
-// An n³ RGB cube (red fastest) at a colour limited to [0, 1], mixed with the
-// colour itself by the strength. Entries read as documented: NaN as 0,
+// The inputs a cube's grid spans on every axis.
+struct InputRange {
+    double min = 0, max = 1;
+};
+
+// An n³ RGB cube (red fastest) over `range`, at a colour limited to it, mixed
+// with the colour itself by the strength. Entries read as documented: NaN as 0,
 // magnitudes beyond 2^16 as ±2^16. A corner's tetrahedral weight is the
 // smallest fraction of the components it steps up in less the largest of the
 // others (1 and 0 for none), where that is positive.
-inline Rgb lookup(const std::vector<float>& cube, Rgb c, GradeOptions options = {}) {
+inline Rgb lookup(const std::vector<float>& cube, Rgb c, GradeOptions options = {},
+                  InputRange range = {}) {
     const int n = static_cast<int>(std::lround(std::cbrt(cube.size() / 3)));
     Rgb out{};
     for (int corner = 0; corner < 8; ++corner) {
         double weight = 1, up = 1, down = 0;
         std::size_t at = 0;
         for (int k = 2; k >= 0; --k) {
-            const double x = std::clamp(c[k], 0.0, 1.0) * (n - 1);
+            const double unit = (c[k] - range.min) / (range.max - range.min);
+            const double x = std::clamp(unit, 0.0, 1.0) * (n - 1);
             const int low = std::min(static_cast<int>(x), n - 2), cell = low + (corner >> k & 1);
             weight *= 1 - std::abs(x - cell);
             (corner >> k & 1) ? up = std::min(up, x - low) : down = std::max(down, x - low);
@@ -127,12 +134,12 @@ struct Expected {
 };
 
 inline Expected encode(const RgbPicture& in, const std::vector<float>* cube,
-                       GradeOptions options = {}) {
+                       GradeOptions options = {}, InputRange range = {}) {
     const int w = in.width, h = in.height;
     Expected out{w, h, {}};
     RgbPicture coded = in; // 1023·Y′ and the codes of B′ − Y′ and R′ − Y′ around 0
     for (auto& c : coded.pixels) {
-        const Rgb v = cube ? lookup(*cube, c, options) : c;
+        const Rgb v = cube ? lookup(*cube, c, options, range) : c;
         const double luma = 0.2126 * v[0] + 0.7152 * v[1] + 0.0722 * v[2];
         c = {1023 * luma, 1023 * (v[2] - luma) / 1.8556, 1023 * (v[0] - luma) / 1.5748};
         out.planes[0].push_back(c[0]);

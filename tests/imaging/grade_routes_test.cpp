@@ -184,6 +184,20 @@ TEST(GradeRoutes, EveryLayoutAndTurnMatchesTheFormula) {
     }
 }
 
+// 8-bit RGB through an identity look keeps each component's own rounding, from
+// (0, 0, 254) on; a colour per row pair, so that the chroma filter mixes nothing.
+TEST(GradeRoutes, EightBitRgbGradesToTheExactCodes) {
+    auto frame = test::makeFrame(AV_PIX_FMT_RGB24, 2, 8192, [](int c, int, int y) {
+        return y < 2 ? c / 2 * 254 : int((y / 2 * 2654435761u ^ c * 0x9E3779B9u) >> 24);
+    });
+    Fitter fitter(2, 8192, Orientation::up);
+    const auto identity = cube(2, true);
+    const auto expected = test::encode(
+        decodeFrame(*frame, 2, 8192, Matrix::bt709, Range::full, ChromaSiting::left), &identity);
+    EXPECT_TRUE(
+        test::matches(expected, graded(fitter.fit(decoded(frame)), identity).view(), 0.501));
+}
+
 // Scaled routes cannot match the formula pixel for pixel (the scaler's filter is
 // its own), but against the formula evaluated at full size and averaged down
 // they stay close; a lost chroma siting or a scale error costs far more.
