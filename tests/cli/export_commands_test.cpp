@@ -3,6 +3,8 @@
 
 #include <csignal>
 #include <string>
+#include <sys/stat.h>
+#include <tuple>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -100,6 +102,42 @@ TEST_F(ExportCommandTest, AnotherUsersFileInAStickyFolderIsRefusedUpFront) {
     EXPECT_TRUE(test::reportsError(result.err, "file", 1)) << result.err;
     EXPECT_NE(result.err.find("another user"), std::string::npos) << "refused before encoding";
     EXPECT_EQ(test::folderEntries(dir / "shared"), std::vector<std::string>{"out.mov"});
+}
+
+// A hostile command line loses nothing: the finished file is synced before the
+// rename (and its folder after); closed descriptors 0-2 or a reader that went away
+// neither spoil the movie nor fail the export; a FIFO as the job or the LUT is
+// refused rather than read for ever.
+TEST_F(ExportCommandTest, HostileStreamsAndFilesLoseNothing) {
+    const auto trace = dir / "trace";
+    const auto decoded = [&] {
+        return test::run("ffmpeg -v error -i " + shellQuote(out.string()) + " -f md5 -").out;
+    };
+    if (test::run("command -v strace").exitCode == 0) {
+        ASSERT_EQ(test::run("strace -f -qq -e trace=fsync,renameat,renameat2 -o " +
+                            shellQuote(trace.string()) + " " + cli("export", "{out}"))
+                      .exitCode,
+                  0);
+        const auto calls = test::readFile(trace);
+        const auto rename = calls.find("rename");
+        EXPECT_TRUE(calls.find("fsync(") < rename && calls.rfind("fsync(") > rename) << calls;
+    }
+    const auto plain = decoded();
+    ASSERT_EQ(::mkfifo((dir / "fifo").c_str(), 0644), 0);
+    const auto fifo = shellQuote((dir / "fifo").string());
+    const std::tuple<std::string, int, std::string> cases[] = {
+        {cli("export", "{out}") + " <&- >&- 2>&-", 0, ""},
+        {"(" + cli("export", "{out}") + "; echo exit $? >&2) | true", 0, "exit 0"},
+        {cli("export", "{out} --lut " + fifo), 0, "a FIFO, not a regular file)"},
+        {test::run("echo " + shellQuote(cli("export", "{out}")) + " | sed s/job.json/fifo/").out, 1,
+         "a FIFO, not a regular file"}};
+    for (const auto& [command, code, message] : cases) {
+        fs::remove(out);
+        auto result = test::run(command);
+        EXPECT_EQ(result.exitCode, code) << command << result.err;
+        EXPECT_NE(result.err.find(message), std::string::npos) << result.err;
+        EXPECT_EQ(decoded(), code == 0 ? plain : "") << command;
+    }
 }
 
 // However the run is stopped it exits 130, with the earlier output as it was and no
