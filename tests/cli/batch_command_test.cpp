@@ -137,13 +137,14 @@ TEST_F(BatchCommandTest, RefusesReportsOverItsOwnFilesAndHidesNothing) {
     test::writeFile(dir / "latin1.cube", "caf\xE9");
     const auto lut = "--lut " + shellQuote((dir / "latin1.cube").string());
     const auto clipBytes = test::readFile(rushes / "a.mp4");
+    fs::create_directories(out); // where a report could be opened
     for (const fs::path& path : {rushes / "a.mp4", dir / "job.json", dir / "latin1.cube",
                                  out / "b_vantrel_10bit.mp4", rushes, fs::path("/dev/null")}) {
         report = path;
         auto refused = run(lut);
         EXPECT_EQ(refused.exitCode, 2) << path << refused.err;
     }
-    EXPECT_TRUE(test::readFile(rushes / "a.mp4") == clipBytes && !fs::exists(out));
+    EXPECT_TRUE(test::readFile(rushes / "a.mp4") == clipBytes && fs::is_empty(out));
 
     report = dir / "report.jsonl";
     fs::create_directories(rushes / "bad");
