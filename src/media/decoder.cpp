@@ -77,7 +77,7 @@ Decoder::Decoder(const std::filesystem::path& path, int streamIndex) : streamInd
     if (samplesListed_ == 0) {
         statedEnd_ = statedEndOf(*format_);
         if (format_->start_time != AV_NOPTS_VALUE)
-            start_ = static_cast<double>(format_->start_time) / AV_TIME_BASE;
+            statedStart_ = static_cast<double>(format_->start_time) / AV_TIME_BASE;
     }
     for (unsigned i = 0; i < format_->nb_streams; ++i)
         format_->streams[i]->discard = static_cast<int>(i) == streamIndex || !std::isnan(statedEnd_)
@@ -127,10 +127,10 @@ std::optional<Frame> Decoder::next() {
                                  fmt::format("{} of the {} frames its index lists were there",
                                              samplesRead_, samplesListed_));
             if (!std::isnan(statedEnd_) && !std::isnan(lastEnd_) &&
-                endsWellShort(statedEnd_, lastEnd_, start_))
+                endsWellShort(statedEnd_, lastEnd_, statedStart_))
                 throw MediaError(MediaFailure::endedEarly, "read the video track",
                                  fmt::format("the file ends at {:.2f} s of the {:.2f} s it states",
-                                             lastEnd_ - start_, statedEnd_ - start_));
+                                             lastEnd_ - statedStart_, statedEnd_ - statedStart_));
             check(avcodec_send_packet(decoder_.get(), nullptr), "finish decoding", &log_);
             flushing_ = true;
             continue;

@@ -49,7 +49,7 @@ private:
     // the packets read so far end, and its start, in seconds (NaN when unknown).
     double statedEnd_ = std::numeric_limits<double>::quiet_NaN();
     double lastEnd_ = std::numeric_limits<double>::quiet_NaN();
-    double start_ = 0;
+    double statedStart_ = 0;
 
     void noteEndOf(const AVPacket& packet);
 };
