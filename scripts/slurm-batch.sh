@@ -85,16 +85,20 @@ mkdir -p "$output_dir" || exit 1
 # On the shared file system, beside the outputs, so that every task can write there.
 work="$(mktemp -d "$(realpath "$output_dir")/.vantrel-slurm.XXXXXX")" || exit 1
 
+# Every value that lands in the task script is quoted for the shell that runs it:
+# a folder name may hold quotes, `$(...)` or anything else a file name can.
 quoted_args=""
 for arg in "${batch_args[@]}"; do quoted_args+=" $(printf '%q' "$arg")"; done
+quoted_work="$(printf '%q' "$work")"
 cat >"$work/task.sh" <<EOF
 #!/usr/bin/env bash
 # One shard of the batch. The shell outlives a cancelled vantrel-cli, so that the
 # task's outcome is always written down.
 trap '' INT TERM HUP
 shard="\$SLURM_ARRAY_TASK_ID"
-$(printf '%q' "$cli") batch --shard "\$shard/$shards" --report "$work/shard-\$shard.jsonl"$quoted_args
-echo \$? >"$work/shard-\$shard.status"
+work=$quoted_work
+$(printf '%q' "$cli") batch --shard "\$shard/$shards" --report "\$work/shard-\$shard.jsonl"$quoted_args
+echo \$? >"\$work/shard-\$shard.status"
 EOF
 chmod +x "$work/task.sh"
 

@@ -6,9 +6,14 @@
 
 namespace vantrel::app {
 
-void openFiles(ContentView& view, const QStringList& arguments, const QString& workingDirectory) {
+void openFiles(ContentView& view, const std::vector<std::string>& arguments,
+               const std::filesystem::path& workingDirectory) {
     for (const auto& argument : arguments) {
-        const QUrl url = QUrl::fromUserInput(argument, workingDirectory, QUrl::AssumeLocalFile);
+        if (argument.find("://") == std::string::npos) {
+            view.applyDroppedFile((workingDirectory / argument).lexically_normal());
+            continue;
+        }
+        const QUrl url(QString::fromUtf8(argument.data(), static_cast<qsizetype>(argument.size())));
         if (url.isLocalFile())
             view.applyDroppedFile(toLocation(url.toLocalFile()));
     }

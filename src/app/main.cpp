@@ -1,5 +1,11 @@
 // vantrel: the desktop window.
 
+#include <csignal>
+#include <cstdlib>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QDir>
@@ -8,8 +14,43 @@
 #include "app/command_line.hpp"
 #include "app/content_view.hpp"
 #include "app/desktop.hpp"
+#include "exporter/exporter.hpp"
+
+namespace {
+
+// The window ended from outside (SIGTERM from a session manager, Ctrl-C in the
+// terminal it was started from) leaves no partial file behind.
+extern "C" void leaveOnSignal(int signal) {
+    vantrel::Exporter::removePartialFilesNow();
+    _exit(128 + signal);
+}
+
+// The arguments that are not options, as the bytes they were given in: a file
+// name need not be text in any encoding.
+std::vector<std::string> fileArguments(int argc, char** argv) {
+    std::vector<std::string> files;
+    bool optionsEnded = false;
+    for (int i = 1; i < argc; ++i) {
+        const std::string argument = argv[i];
+        if (!optionsEnded && argument == "--")
+            optionsEnded = true;
+        else if (optionsEnded || argument.empty() || argument[0] != '-')
+            files.push_back(argument);
+    }
+    return files;
+}
+
+} // namespace
 
 int main(int argc, char** argv) {
+    vantrel::Exporter::ensureStandardDescriptors();
+    std::signal(SIGPIPE, SIG_IGN);
+    for (int signal : {SIGINT, SIGTERM, SIGHUP})
+        std::signal(signal, leaveOnSignal);
+    // A lost display connection ends the program through exit(): the partial file
+    // of a running export goes with it.
+    std::atexit([] { vantrel::Exporter::removePartialFilesNow(); });
+    const auto files = fileArguments(argc, argv);
     QApplication application(argc, argv);
     QApplication::setApplicationName("Vantrel");
     QApplication::setApplicationVersion(VANTREL_VERSION);
@@ -31,7 +72,7 @@ int main(int argc, char** argv) {
 
     vantrel::app::SystemDesktop desktop;
     vantrel::app::ContentView window(desktop);
-    vantrel::app::openFiles(window, parser.positionalArguments(), QDir::currentPath());
+    vantrel::app::openFiles(window, files, std::filesystem::current_path());
     window.show();
     return application.exec();
 }

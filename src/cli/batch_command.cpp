@@ -4,9 +4,12 @@
 
 #include <algorithm>
 #include <chrono>
+#include <condition_variable>
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <iostream>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <thread>
@@ -19,6 +22,7 @@
 #include "cli/batch_progress.hpp"
 #include "cli/commands.hpp"
 #include "cli/error_report.hpp"
+#include "cli/output.hpp"
 #include "cli/signals.hpp"
 #include "exporter/exporter.hpp"
 
@@ -53,6 +57,7 @@ struct ClipOutcome {
     std::optional<Error> error; // when failed
     std::int64_t frames = 0;
     double seconds = 0;
+    std::vector<std::string> warnings; // what the export could not apply as meant
 };
 
 const char* statusName(ClipStatus status) {
@@ -79,8 +84,10 @@ std::string clipCount(std::size_t count) {
 class BatchRun {
 public:
     BatchRun(const BatchArguments& args, std::vector<BatchClip> clips, std::ostream* report,
-             const CancellationToken& stop)
+             const CancellationToken& stop, std::shared_ptr<const std::string> jobBytes,
+             std::shared_ptr<const LutText> lutText)
         : args_(args), clips_(std::move(clips)), report_(report), stop_(stop),
+          jobBytes_(std::move(jobBytes)), lutText_(std::move(lutText)),
           slots_(std::clamp<std::size_t>(static_cast<std::size_t>(args.jobs), 1,
                                          std::max<std::size_t>(clips_.size(), 1))),
           lut_(args.lut.empty() ? std::nullopt : std::optional<fs::path>(args.lut)),
@@ -89,15 +96,79 @@ public:
 
     int run() {
         std::vector<std::thread> workers;
+        running_ = slots_.size();
         for (std::size_t slot = 0; slot < slots_.size(); ++slot)
-            workers.emplace_back([this, slot] { work(slot); });
+            workers.emplace_back([this, slot] {
+                work(slot);
+                std::lock_guard lock(mutex_);
+                --running_;
+                ended_.notify_all();
+            });
+        waitForWorkers();
         for (auto& worker : workers)
             worker.join();
+        removeFoldersLeftEmpty();
         clearLine();
         return summarise();
     }
 
 private:
+    // A stop ends the run within a second whatever the exports are doing (an
+    // encoder busy with a large frame, a read that blocks): past that, the partial
+    // files go and the process leaves as the second signal would make it.
+    void waitForWorkers() {
+        std::unique_lock lock(mutex_);
+        std::optional<Clock::time_point> deadline;
+        while (running_ > 0) {
+            if (stop_ && !deadline)
+                deadline = Clock::now() + std::chrono::seconds(1);
+            if (deadline && Clock::now() >= *deadline) {
+                clearLine();
+                const int code = summarise();
+                Exporter::removePartialFilesNow();
+                std::fflush(stdout);
+                std::_Exit(code);
+            }
+            // The signal handler can only set the token, so the token is looked at
+            // now and then rather than waited on.
+            ended_.wait_for(lock, std::chrono::milliseconds(100));
+        }
+    }
+
+    // Folders made for outputs that never came (a clip that failed) are removed
+    // again, deepest first; a folder that holds anything stays.
+    void removeFoldersLeftEmpty() {
+        std::sort(createdFolders_.begin(), createdFolders_.end(),
+                  [](const fs::path& a, const fs::path& b) { return a.native() > b.native(); });
+        for (const auto& folder : createdFolders_) {
+            std::error_code ignored;
+            fs::remove(folder, ignored);
+        }
+    }
+
+    void createFolderFor(const fs::path& output) {
+        auto folder = output.parent_path();
+        if (folder.empty())
+            return;
+        std::vector<fs::path> missing;
+        std::error_code error;
+        for (auto f = folder; !f.empty() && !fs::exists(fs::symlink_status(f, error));
+             f = f.parent_path()) {
+            missing.push_back(f);
+            if (f == f.parent_path())
+                break;
+        }
+        const bool created = fs::create_directories(folder, error);
+        {
+            std::lock_guard lock(mutex_);
+            for (const auto& f : missing)
+                if (fs::is_directory(fs::symlink_status(f, error)))
+                    createdFolders_.push_back(f);
+        }
+        if (!created && error)
+            throw FileError(error.value(), "create the folder", folder);
+    }
+
     void work(std::size_t slot) {
         for (;;) {
             std::size_t index = 0;
@@ -117,19 +188,18 @@ private:
 
     ClipOutcome grade(const BatchClip& clip, std::size_t slot) {
         std::error_code error;
-        // Only complete files are ever renamed into place, so an output that exists
-        // is a finished one.
-        if (!args_.force && fs::exists(clip.output, error))
-            return {ClipStatus::skipped, {}, 0, 0};
+        // Only complete files are ever renamed into place, so a file at the output
+        // is a finished one. Anything else there (a folder) is for the export to
+        // refuse: a clip that cannot be written is a failure, not a skip.
+        if (!args_.force && fs::is_regular_file(clip.output, error))
+            return {ClipStatus::skipped, {}, 0, 0, {}};
         auto started = Clock::now();
         auto seconds = [&] {
             return std::chrono::duration<double>(Clock::now() - started).count();
         };
         std::int64_t frames = 0;
         try {
-            auto folder = clip.output.parent_path();
-            if (!folder.empty() && !fs::create_directories(folder, error) && error)
-                throw FileError(error.value(), "create the folder", folder);
+            createFolderFor(clip.output);
             ExportOptions options;
             options.preset = args_.preset;
             options.cancellation = &stop_;
@@ -140,17 +210,22 @@ private:
                 slots_[slot].framesExpected = expected;
                 showProgress(false);
             };
-            Exporter::exportVideo({args_.job, lut_, clip.input, clip.output, bitrate_,
-                                   args_.grade.interpolation, args_.grade.strength},
-                                  options);
-            return {ClipStatus::done, {}, frames, seconds()};
+            ExportRequest request{args_.job, lut_, clip.input, clip.output, bitrate_,
+                                  args_.grade.interpolation, args_.grade.strength};
+            request.jobBytes = jobBytes_;
+            request.lutText = lutText_;
+            auto result = Exporter::exportVideo(request, options);
+            return {ClipStatus::done, {}, frames, seconds(), std::move(result.warnings)};
         } catch (const ExportCancelled&) {
-            return {ClipStatus::cancelled, {}, frames, seconds()};
+            return {ClipStatus::cancelled, {}, frames, seconds(), {}};
         } catch (const Error& failure) {
-            return {ClipStatus::failed, failure, frames, seconds()};
+            return {ClipStatus::failed, failure, frames, seconds(), {}};
         } catch (const std::exception& failure) {
-            return {ClipStatus::failed, Error(BatchCode::clipFailed, failure.what()), frames,
-                    seconds()};
+            return {ClipStatus::failed,
+                    Error(BatchCode::clipFailed, failure.what()),
+                    frames,
+                    seconds(),
+                    {}};
         }
     }
 
@@ -159,20 +234,22 @@ private:
         if (outcome.status == ClipStatus::cancelled)
             return;
         clearLine();
+        for (const auto& warning : outcome.warnings)
+            printText(stderr, "vantrel-cli: warning: {}: {}\n", clip.input.string(), warning);
         switch (outcome.status) {
         case ClipStatus::done:
             ++done_;
-            fmt::print("Done: {}\n", clip.output.string());
+            printText("Done: {}\n", clip.output.string());
             break;
         case ClipStatus::failed:
             ++failed_;
             failures_.push_back({clip, outcome});
-            fmt::print(stderr, "Failed: {}: {}\n", clip.input.string(),
-                       outcome.error->description());
+            printText(stderr, "Failed: {}: {}\n", clip.input.string(),
+                      outcome.error->description());
             break;
         case ClipStatus::skipped:
             ++skipped_;
-            fmt::print("Skipped: {} exists\n", clip.output.string());
+            printText("Skipped: {} exists\n", clip.output.string());
             break;
         case ClipStatus::cancelled:
             break;
@@ -192,6 +269,7 @@ private:
         };
         if (outcome.status == ClipStatus::failed)
             line["error"] = errorJson(*outcome.error);
+        line["warnings"] = outcome.warnings;
         line["frames"] = outcome.frames;
         line["seconds"] = outcome.seconds;
         // File names need not be UTF-8; JSON text must be.
@@ -209,7 +287,7 @@ private:
         lastShown_ = now;
         const auto line = batchProgressLine({clips_.size(), done_, failed_, skipped_}, slots_,
                                             std::chrono::duration<double>(now - started_).count());
-        fmt::print(stderr, "\r\033[K{}", line);
+        printText(stderr, "\r\033[K{}", line);
         std::fflush(stderr);
         lineShown_ = true;
     }
@@ -224,18 +302,18 @@ private:
         auto counts = fmt::format("{} done, {} failed, {} skipped", done_, failed_, skipped_);
         if (stop_) {
             auto ended = done_ + failed_ + skipped_;
-            fmt::print("Batch stopped: {} of {} ended ({}); finished outputs are kept.\n", ended,
-                       clipCount(clips_.size()), counts);
+            printText("Batch stopped: {} of {} ended ({}); finished outputs are kept.\n", ended,
+                      clipCount(clips_.size()), counts);
         } else {
-            fmt::print("Batch: {}: {}.\n", clipCount(clips_.size()), counts);
+            printText("Batch: {}: {}.\n", clipCount(clips_.size()), counts);
         }
         for (const auto& [clip, outcome] : failures_)
-            fmt::print("Failed: {}: {}\n", clip.input.string(), outcome.error->description());
+            printText("Failed: {}: {}\n", clip.input.string(), outcome.error->description());
         std::fflush(stdout);
         bool reportLost = report_ && !report_->good();
         if (reportLost)
-            fmt::print(stderr, "vantrel-cli: the report {} could not be written completely.\n",
-                       args_.report);
+            printText(stderr, "vantrel-cli: the report {} could not be written completely.\n",
+                      args_.report);
         if (stop_)
             return 130;
         return failed_ > 0 || reportLost ? 1 : 0;
@@ -246,7 +324,13 @@ private:
     std::ostream* report_;
     const CancellationToken& stop_;
 
+    const std::shared_ptr<const std::string> jobBytes_;
+    const std::shared_ptr<const LutText> lutText_;
+
     std::mutex mutex_;
+    std::condition_variable ended_; // a worker returned
+    std::size_t running_ = 0;
+    std::vector<fs::path> createdFolders_;
     std::vector<RunningClip> slots_;
     std::size_t next_ = 0;
     std::size_t done_ = 0;
@@ -263,8 +347,46 @@ private:
 };
 
 int usageError(const std::string& message) {
-    fmt::print(stderr, "vantrel-cli batch: {}\n", message);
+    printText(stderr, "vantrel-cli batch: {}\n", message);
     return 2;
+}
+
+bool sameFile(const fs::path& a, const fs::path& b) {
+    std::error_code error;
+    return fs::equivalent(a, b, error) && !error;
+}
+
+// Outputs usually do not exist yet: compared by the part of their path that does.
+fs::path resolved(const fs::path& path) {
+    std::error_code error;
+    auto absolute = fs::absolute(path, error);
+    auto canonical = fs::weakly_canonical(absolute, error);
+    return error ? absolute.lexically_normal() : canonical;
+}
+
+// Why the report must not be written at `report`, or nothing: opening it truncates
+// whatever it names, so it may not be any file the batch reads or writes (by any
+// spelling or link), nor anything but a regular file. `clips` is the whole plan,
+// every shard's outputs included.
+std::optional<std::string> unsafeReport(const BatchArguments& args,
+                                        const std::vector<BatchClip>& clips) {
+    const fs::path report = args.report;
+    std::error_code error;
+    const auto status = fs::status(report, error);
+    if (fs::exists(status) && !fs::is_regular_file(status))
+        return fs::is_directory(status) ? "it is a folder" : "it is not a regular file";
+    if (sameFile(report, args.job))
+        return "it is the job file";
+    if (!args.lut.empty() && sameFile(report, args.lut))
+        return "it is the LUT file";
+    const auto where = resolved(report);
+    for (const auto& clip : clips) {
+        if (sameFile(report, clip.input))
+            return fmt::format("it is the clip {}", clip.input.string());
+        if (sameFile(report, clip.output) || resolved(clip.output) == where)
+            return fmt::format("it is the output of {}", clip.input.string());
+    }
+    return std::nullopt;
 }
 
 int runBatch(const BatchArguments& args) {
@@ -274,12 +396,16 @@ int runBatch(const BatchArguments& args) {
     } catch (const Error& error) {
         return usageError(error.description());
     }
+    if (!args.report.empty())
+        if (auto why = unsafeReport(args, clips))
+            return usageError(
+                fmt::format("will not write the report to {}: {}", args.report, *why));
     if (!args.shard.empty())
         clips = takeShard(clips, *parseShard(args.shard));
 
     if (args.list) {
         for (const auto& clip : clips)
-            fmt::print("{} \u2192 {}\n", clip.input.string(), clip.output.string());
+            printText("{} \u2192 {}\n", clip.input.string(), clip.output.string());
         return 0;
     }
 
@@ -290,7 +416,25 @@ int runBatch(const BatchArguments& args) {
             return usageError(fmt::format("cannot write the report {}", args.report));
     }
     const auto& stop = stopOnSignals();
-    BatchRun run(args, std::move(clips), args.report.empty() ? nullptr : &report, stop);
+    // The job and the LUT are read once: every clip of the batch gets the same look,
+    // whatever happens to the files meanwhile. A job that does not decode fails
+    // each clip with its reason, as its export would.
+    std::shared_ptr<const std::string> jobBytes;
+    std::shared_ptr<const LutText> lutText;
+    try {
+        jobBytes = std::make_shared<const std::string>(Exporter::readJobFile(args.job));
+    } catch (const Error& error) {
+        printError(error);
+        return 1;
+    }
+    try {
+        const auto job = Job::decode(*jobBytes);
+        lutText = std::make_shared<const LutText>(Exporter::resolveLutText(
+            args.lut.empty() ? std::nullopt : std::optional<fs::path>(args.lut), job));
+    } catch (const Error&) {
+    }
+    BatchRun run(args, std::move(clips), args.report.empty() ? nullptr : &report, stop,
+                 std::move(jobBytes), std::move(lutText));
     return run.run();
 }
 

@@ -156,8 +156,13 @@ std::optional<Shard> parseShard(std::string_view text) {
 
 std::vector<BatchClip> takeShard(const std::vector<BatchClip>& clips, Shard shard) {
     std::vector<BatchClip> taken;
-    for (std::size_t i = shard.index; i < clips.size(); i += shard.count)
+    // Stepped without overflow: a count near the largest size_t must not wrap
+    // back to the start of the list.
+    for (std::size_t i = shard.index; i < clips.size(); i += shard.count) {
         taken.push_back(clips[i]);
+        if (clips.size() - i <= shard.count)
+            break;
+    }
     return taken;
 }
 

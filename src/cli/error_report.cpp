@@ -4,10 +4,12 @@
 
 #include <fmt/format.h>
 
+#include "cli/output.hpp"
+
 namespace vantrel::cli {
 
 void printError(const Error& error) {
-    fmt::print(stderr, "vantrel-cli: {}\n", error.description());
+    printText(stderr, "vantrel-cli: {}\n", error.description());
 }
 
 } // namespace vantrel::cli

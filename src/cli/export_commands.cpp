@@ -10,6 +10,7 @@
 
 #include "cli/commands.hpp"
 #include "cli/error_report.hpp"
+#include "cli/output.hpp"
 #include "cli/signals.hpp"
 #include "exporter/exporter.hpp"
 
@@ -126,7 +127,7 @@ public:
         } else {
             line = fmt::format("{} frames  {:.1f} fps", done, rate);
         }
-        fmt::print(stderr, "\r\033[K{}", line);
+        printText(stderr, "\r\033[K{}", line);
         std::fflush(stderr);
         shown_ = true;
     }
@@ -150,11 +151,11 @@ int runExport(const ExportArguments& args) {
         auto result = Exporter::exportVideo(requestOf(args), options);
         progress.clear();
         printWarnings(result.warnings);
-        fmt::print("Done: {}\n", result.outputPath.string());
+        printText("Done: {}\n", result.outputPath.string());
         return 0;
     } catch (const ExportCancelled&) {
         progress.clear();
-        fmt::print(stderr, "vantrel-cli: export stopped; no output was written.\n");
+        printText(stderr, "vantrel-cli: export stopped; no output was written.\n");
         return 130;
     } catch (const Error& error) {
         progress.clear();
@@ -200,10 +201,10 @@ const std::vector<std::string> presets = {"ultrafast", "superfast", "veryfast", 
 std::optional<std::int64_t> bitrateOverrideOrWarn(const std::string& mbps) {
     auto bps = Exporter::parseBitrateOverride(mbps);
     if (!bps && mbps.find_first_not_of(" \t") != std::string::npos)
-        fmt::print(stderr,
-                   "vantrel-cli: --bitrate-mbps \"{}\" is not a positive number of "
-                   "Mbit/s; using the job's bitrate.\n",
-                   mbps);
+        printText(stderr,
+                  "vantrel-cli: --bitrate-mbps \"{}\" is not a positive number of "
+                  "Mbit/s; using the job's bitrate.\n",
+                  mbps);
     return bps;
 }
 

@@ -10,6 +10,7 @@
 #include <nlohmann/json.hpp>
 
 #include "cli/commands.hpp"
+#include "cli/output.hpp"
 #include "exporter/exporter.hpp"
 
 namespace vantrel::cli {
@@ -113,13 +114,13 @@ int inspectLut(const InspectArguments& args) {
         return 0;
     }
     printWarnings(lut.warnings);
-    fmt::print("LUT size: {}\nEntries:  {}\n", lut.size, entries);
+    printText("LUT size: {}\nEntries:  {}\n", lut.size, entries);
     const char* names[3] = {"Red:  ", "Green:", "Blue: "};
     for (int channel = 0; channel < 3; ++channel)
-        fmt::print("{}    {} to {}\n", names[channel], readable(ranges[channel].min),
-                   readable(ranges[channel].max));
-    fmt::print("File:     {}\nApplied:  {}\n", describeFile(lut.file),
-               lut.baked ? fmt::format("baked into a {}-point cube over {} to {}", lut.size,
+        printText("{}    {} to {}\n", names[channel], readable(ranges[channel].min),
+                  readable(ranges[channel].max));
+    printText("File:     {}\nApplied:  {}\n", describeFile(lut.file),
+              lut.baked ? fmt::format("baked into a {}-point cube over {} to {}", lut.size,
                                        lut.input.min, lut.input.max)
                          : std::string("as the file's own cube"));
     return 0;
@@ -164,19 +165,19 @@ int inspectJob(const InspectArguments& args) {
         printJson(json);
         return 0;
     }
-    fmt::print("Version: {}\n", job.version());
+    printText("Version: {}\n", job.version());
     if (output) {
-        fmt::print("Output:\n");
-        fmt::print("  fps:           {}\n", readableField(output->fps()));
-        fmt::print("  maxWidth:      {}\n", readableField(output->maxWidth()));
-        fmt::print("  targetBitrate: {}\n", readableField(output->targetBitrate()));
-        fmt::print("  container:     {}\n", readableField(output->container()));
+        printText("Output:\n");
+        printText("  fps:           {}\n", readableField(output->fps()));
+        printText("  maxWidth:      {}\n", readableField(output->maxWidth()));
+        printText("  targetBitrate: {}\n", readableField(output->targetBitrate()));
+        printText("  container:     {}\n", readableField(output->container()));
     } else {
-        fmt::print("Output: absent\n");
+        printText("Output: absent\n");
     }
-    fmt::print("LUT size: {}\n", lut.size);
-    fmt::print("Interpolation: {}\nStrength: {}\n", nameOf(job.grade().options().interpolation),
-               job.grade().options().strength);
+    printText("LUT size: {}\n", lut.size);
+    printText("Interpolation: {}\nStrength: {}\n", nameOf(job.grade().options().interpolation),
+              job.grade().options().strength);
     return 0;
 }
 
@@ -194,7 +195,7 @@ void addInspectCommand(CLI::App& app, int& exitCode, const char* name, const cha
 
 void printWarnings(const std::vector<std::string>& warnings) {
     for (const auto& warning : warnings)
-        fmt::print(stderr, "vantrel-cli: warning: {}\n", warning);
+        printText(stderr, "vantrel-cli: warning: {}\n", warning);
 }
 
 void addLutCommand(CLI::App& app, int& exitCode) {

@@ -2,6 +2,7 @@
 // Exit codes: 0 success, 1 the work failed (its description on stderr), 2 the
 // command line was wrong.
 
+#include <csignal>
 #include <cstdio>
 #include <exception>
 
@@ -10,9 +11,15 @@
 
 #include "cli/commands.hpp"
 #include "cli/error_report.hpp"
+#include "cli/output.hpp"
 #include "core/error.hpp"
+#include "exporter/exporter.hpp"
 
 int main(int argc, char** argv) {
+    vantrel::Exporter::ensureStandardDescriptors();
+    // A reader that went away (`| head`) is no reason to stop grading or to leave a
+    // partial file: writes to it fail instead, and printing ignores that.
+    std::signal(SIGPIPE, SIG_IGN);
     CLI::App app{"Grades a video through a 3D LUT into a 10-bit HEVC file.", "vantrel-cli"};
     app.require_subcommand(1);
     app.set_version_flag("--version", "vantrel-cli " VANTREL_VERSION);
@@ -36,7 +43,7 @@ int main(int argc, char** argv) {
         vantrel::cli::printError(e);
         return 1;
     } catch (const std::exception& e) {
-        fmt::print(stderr, "vantrel-cli: {}\n", e.what());
+        vantrel::cli::printText(stderr, "vantrel-cli: {}\n", e.what());
         return 1;
     }
     return exitCode;

@@ -43,11 +43,11 @@ struct CubeLUT {
     // point i stands for input min + i·(max − min)/(size − 1), and inputs beyond
     // the range are limited to it. min < max; 0 to 1 unless the file's tables
     // take wider (or narrower) inputs.
-    LutRange input;
+    LutRange input = {};
     // False when `rgb` holds the file's own rows as they are; true when it was
     // made from the file's tables (a 1D table, a domain other than 0 to 1).
     bool baked = false;
-    CubeFileContents file;
+    CubeFileContents file = {};
 };
 
 } // namespace vantrel

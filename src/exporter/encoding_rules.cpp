@@ -6,6 +6,7 @@
 
 #include "exporter/exporter.hpp"
 #include "exporter/text_scan.hpp"
+#include "media/orientation.hpp"
 
 namespace vantrel {
 
@@ -58,9 +59,19 @@ std::int64_t roundHalfAwayLimited(double x) {
 }
 
 OutputSize orientedSize(const media::VideoStream& stream) {
-    const media::Size turned = stream.displayMatrix.applyToSize(stream.size);
-    return {absLimited(roundHalfAwayLimited(turned.width)),
-            absLimited(roundHalfAwayLimited(turned.height))};
+    // Only the orientation counts: a matrix that also scales (×25, say) must not
+    // make a small file a huge export.
+    const OutputSize coded{absLimited(roundHalfAwayLimited(stream.size.width)),
+                           absLimited(roundHalfAwayLimited(stream.size.height))};
+    switch (media::orientationOf(stream.displayMatrix)) {
+    case Orientation::left:
+    case Orientation::leftMirrored:
+    case Orientation::right:
+    case Orientation::rightMirrored:
+        return {coded.height, coded.width};
+    default:
+        return coded;
+    }
 }
 
 OutputSize outputSize(OutputSize oriented, std::optional<std::int64_t> maxWidth) {
@@ -150,7 +161,11 @@ double Exporter::chooseFps(const media::SourceQueries& source, std::optional<dou
         return 29.97;
     if (rate >= 23.8 && rate <= 24.2)
         return 23.976;
-    return std::round(rate);
+    // Other rates are kept: rounding 12.5 to 13 would play the clip 4 % fast. A rate
+    // a hair from a whole one (single precision) is that whole rate.
+    if (std::abs(rate - std::round(rate)) < 1e-3)
+        return std::round(rate);
+    return rate;
 }
 
 Timebase Exporter::fpsToTimebase(double fps) {
@@ -163,8 +178,27 @@ Timebase Exporter::fpsToTimebase(double fps) {
         return {24000, 1001};
     // A timescale beyond the 32-bit range is limited to its largest value; such a rate
     // can only come from an absurd job setting.
-    const std::int64_t rounded = std::clamp<std::int64_t>(roundHalfAwayLimited(fps), 1, int32Max);
-    return {static_cast<std::int32_t>(rounded), 1};
+    if (!(fps > 0))
+        return {1, 1};
+    if (fps >= int32Max)
+        return {int32Max, 1};
+    const double whole = std::round(fps);
+    if (whole >= 1 && std::abs(fps - whole) < 1e-6)
+        return {static_cast<std::int32_t>(whole), 1};
+    // The broadcast family: n×1000/1001 (14.985, 47.952, 119.88…).
+    const double n = std::round(fps * 1.001);
+    if (n >= 1 && n * 1000 <= int32Max && std::abs(fps - n * 1000 / 1001) < tolerance)
+        return {static_cast<std::int32_t>(n * 1000), 1001};
+    // Any other rate as the smallest fraction that gives it to single precision
+    // (12.5 → 25/2, 0.4 → 2/5), else in thousandths.
+    for (std::int64_t step = 1; step <= 1000; ++step) {
+        const double units = std::round(fps * static_cast<double>(step));
+        if (units >= 1 && units <= int32Max &&
+            std::abs(units / static_cast<double>(step) - fps) <= 1e-6 * fps)
+            return {static_cast<std::int32_t>(units), step};
+    }
+    const double thousandths = std::round(fps * 1000);
+    return {static_cast<std::int32_t>(std::clamp(thousandths, 1.0, double(int32Max))), 1000};
 }
 
 media::EncoderSettings

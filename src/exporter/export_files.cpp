@@ -63,4 +63,8 @@ void Exporter::removePartialFilesNow() noexcept {
     media::removePartialFilesNow();
 }
 
+void Exporter::ensureStandardDescriptors() noexcept {
+    media::ensureStandardDescriptors();
+}
+
 } // namespace vantrel

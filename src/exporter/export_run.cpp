@@ -41,8 +41,10 @@ struct Preparation {
 };
 
 Preparation prepare(const ExportRequest& request) {
-    auto job = Job::decode(Exporter::readJobFile(request.jobPath));
-    auto lutText = Exporter::resolveLutText(request.lutOverridePath, job);
+    auto job =
+        Job::decode(request.jobBytes ? *request.jobBytes : Exporter::readJobFile(request.jobPath));
+    auto lutText =
+        request.lutText ? *request.lutText : Exporter::resolveLutText(request.lutOverridePath, job);
     auto lut = Exporter::parseCube(lutText.text);
     auto warnings = std::move(lutText.warnings);
     warnings.insert(warnings.end(), lut.warnings.begin(), lut.warnings.end());

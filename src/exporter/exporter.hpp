@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -68,6 +69,12 @@ struct ExportOptions {
     ExportHooks* hooks = nullptr;
 };
 
+// The LUT text an export uses, and why it is not the one asked for when it is not.
+struct LutText {
+    std::string text;
+    std::vector<std::string> warnings;
+};
+
 // What one export reads and writes. The output is replaced only by a finished file.
 struct ExportRequest {
     std::filesystem::path jobPath;
@@ -76,8 +83,14 @@ struct ExportRequest {
     std::filesystem::path outputPath;
     std::optional<std::int64_t> bitrateOverrideBps;
     // Replace the job's grade.interpolation and grade.strength (0 to 1).
-    std::optional<Interpolation> interpolationOverride;
-    std::optional<double> strengthOverride;
+    std::optional<Interpolation> interpolationOverride = std::nullopt;
+    std::optional<double> strengthOverride = std::nullopt;
+    // For a caller that runs many exports from one job: the job file's bytes and
+    // the LUT text (resolveLutText) as read once, so that a file edited meanwhile
+    // cannot give the runs different looks. jobPath and lutOverridePath then only
+    // name the files (for the refusals); null means read them.
+    std::shared_ptr<const std::string> jobBytes = nullptr;
+    std::shared_ptr<const LutText> lutText = nullptr;
 };
 
 // Everything an export would do, decided without writing anything.
@@ -95,12 +108,6 @@ struct ExportPlan {
     // range whatever they are.
     ColourDescription sourceColour;
     std::vector<std::string> warnings; // as ExportResult's
-};
-
-// The LUT text an export uses, and why it is not the one asked for when it is not.
-struct LutText {
-    std::string text;
-    std::vector<std::string> warnings;
 };
 
 class Exporter {
@@ -127,6 +134,10 @@ public:
     // Unlinks the partial files of every export running in this process.
     // Async-signal-safe: for a signal handler that ends the process at once.
     static void removePartialFilesNow() noexcept;
+    // Opens /dev/null on each of descriptors 0-2 that is closed, so that no file an
+    // export opens takes one of them and receives text meant for a terminal. For
+    // main(), first thing, before any thread starts.
+    static void ensureStandardDescriptors() noexcept;
 
     static CubeLUT parseCube(std::string_view text) { return vantrel::parseCube(text); }
 

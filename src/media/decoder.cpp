@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 #include <string_view>
 
 #include <fmt/format.h>
@@ -24,6 +25,23 @@ namespace {
 std::int64_t samplesListed(const AVFormatContext& format, const AVStream& stream) {
     const bool sampleTable = std::string_view(format.iformat->name).starts_with("mov,");
     return sampleTable && stream.nb_frames > 0 ? stream.nb_frames : 0;
+}
+
+// Where the container says the file ends, in seconds from its start time; NaN when
+// it does not say.
+double statedEndOf(const AVFormatContext& format) {
+    if (format.duration == AV_NOPTS_VALUE || format.duration <= 0)
+        return std::numeric_limits<double>::quiet_NaN();
+    const std::int64_t start = format.start_time == AV_NOPTS_VALUE ? 0 : format.start_time;
+    return static_cast<double>(start + format.duration) / AV_TIME_BASE;
+}
+
+// A file ends "well short" of its stated end when more than a second, or more than
+// 5 % of it, is missing. Less is what a last frame without a duration, or a
+// rounded header, looks like.
+bool endsWellShort(double statedEnd, double lastEnd, double start) {
+    const double missing = statedEnd - lastEnd;
+    return missing > std::min(1.0, 0.05 * (statedEnd - start));
 }
 
 } // namespace
@@ -55,9 +73,32 @@ Decoder::Decoder(const std::filesystem::path& path, int streamIndex) : streamInd
     samplesListed_ = samplesListed(*format_, stream);
     timeBase_ = av_q2d(stream.time_base);
     start_ = stream.start_time == AV_NOPTS_VALUE ? 0 : stream.start_time;
+    // Without a sample table only the stated duration can tell a file cut short;
+    // every stream is then read, so that one that runs longer than the video (the
+    // sound) is not taken for missing video.
+    if (samplesListed_ == 0) {
+        statedEnd_ = statedEndOf(*format_);
+        if (format_->start_time != AV_NOPTS_VALUE)
+            statedStart_ = static_cast<double>(format_->start_time) / AV_TIME_BASE;
+    }
     for (unsigned i = 0; i < format_->nb_streams; ++i)
-        format_->streams[i]->discard =
-            static_cast<int>(i) == streamIndex ? AVDISCARD_DEFAULT : AVDISCARD_ALL;
+        format_->streams[i]->discard = static_cast<int>(i) == streamIndex || !std::isnan(statedEnd_)
+                                           ? AVDISCARD_DEFAULT
+                                           : AVDISCARD_ALL;
+}
+
+void Decoder::noteEndOf(const AVPacket& packet) {
+    const AVStream& stream = *format_->streams[packet.stream_index];
+    const std::int64_t time = packet.pts != AV_NOPTS_VALUE ? packet.pts : packet.dts;
+    if (time == AV_NOPTS_VALUE)
+        return;
+    double end = static_cast<double>(time + std::max<std::int64_t>(packet.duration, 0)) *
+                 av_q2d(stream.time_base);
+    // A video packet without a duration lasts a frame.
+    if (packet.duration <= 0 && stream.avg_frame_rate.num > 0 && stream.avg_frame_rate.den > 0)
+        end += av_q2d(av_inv_q(stream.avg_frame_rate));
+    if (std::isnan(lastEnd_) || end > lastEnd_)
+        lastEnd_ = end;
 }
 
 Decoder::~Decoder() = default;
@@ -87,11 +128,18 @@ std::optional<Frame> Decoder::next() {
                 throw MediaError(MediaFailure::endedEarly, "read the video track",
                                  fmt::format("{} of the {} frames its index lists were there",
                                              samplesRead_, samplesListed_));
+            if (!std::isnan(statedEnd_) && !std::isnan(lastEnd_) &&
+                endsWellShort(statedEnd_, lastEnd_, statedStart_))
+                throw MediaError(MediaFailure::endedEarly, "read the video track",
+                                 fmt::format("the file ends at {:.2f} s of the {:.2f} s it states",
+                                             lastEnd_ - statedStart_, statedEnd_ - statedStart_));
             check(avcodec_send_packet(decoder_.get(), nullptr), "finish decoding", &log_);
             flushing_ = true;
             continue;
         }
         check(rc, "read the video track", &log_);
+        if (!std::isnan(statedEnd_) && !(packet_->flags & AV_PKT_FLAG_CORRUPT))
+            noteEndOf(*packet_);
         if (packet_->stream_index == streamIndex_) {
             // A sample cut off by the end of the file is not one that was there.
             if (!(packet_->flags & AV_PKT_FLAG_CORRUPT))

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <limits>
 #include <optional>
 
 #include "media/av_ptr.hpp"
@@ -32,7 +33,9 @@ public:
     // The next picture in presentation order; nothing once the stream has run out
     // (and at every later call). Throws MediaError on a decoding failure, and
     // MediaError MediaFailure::endedEarly for a file that ends before the last
-    // sample its index lists, so a cut-off file is never taken for a short one.
+    // sample its index lists or, in a container without such an index, well before
+    // the duration it states (more than a second or 5 % short), so a cut-off file
+    // is never taken for a short one.
     std::optional<Frame> next();
 
     // The picture shown at `seconds` from the stream's start: the last whose time
@@ -58,6 +61,13 @@ private:
     // trust), and those read whole so far.
     std::int64_t samplesListed_ = 0;
     std::int64_t samplesRead_ = 0;
+    // For a file without a sample table: where the container says it ends, where
+    // the packets read so far end, and its start, in seconds (NaN when unknown).
+    double statedEnd_ = std::numeric_limits<double>::quiet_NaN();
+    double lastEnd_ = std::numeric_limits<double>::quiet_NaN();
+    double statedStart_ = 0;
+
+    void noteEndOf(const AVPacket& packet);
 };
 
 } // namespace vantrel::media

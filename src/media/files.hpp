@@ -10,9 +10,10 @@
 
 namespace vantrel::media {
 
-// The whole file as bytes; throws FileError. Stops once it holds more than
+// The whole file as bytes; throws FileError, also for what is not a regular file
+// (a FIFO or device would block or never end). Stops once it holds more than
 // `maxBytes`, so that a caller with a limit learns that the file exceeds it without
-// reading all of it (or reading forever from a device).
+// reading all of it.
 std::string readWholeFile(const std::filesystem::path& path,
                           std::size_t maxBytes = std::numeric_limits<std::size_t>::max());
 // Size in bytes, or nothing when it cannot be read.
@@ -34,7 +35,14 @@ void requireWritableFolder(const std::filesystem::path& path);
 // by renaming a new file over it: not a regular file (a folder, device, FIFO or
 // socket), read-only (no write permission for the caller, or no write bit at
 // all, which even root respects here), or another user's file in a sticky folder,
-// where the rename itself would be refused once the work is done.
+// where the rename itself would be refused once the work is done. Also throws
+// when the name is too long for its folder or a file is mounted at it, which the
+// rename would find out only at the end.
 void requireReplaceableOutput(const std::filesystem::path& path);
+
+// Opens /dev/null on each of descriptors 0, 1 and 2 that is closed, so that no
+// file this process opens later takes one of them and receives text meant for a
+// terminal (FFmpeg's log, a warning). Call first thing in main, before threads.
+void ensureStandardDescriptors() noexcept;
 
 } // namespace vantrel::media

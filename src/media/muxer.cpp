@@ -1,7 +1,5 @@
 #include "media/muxer.hpp"
 
-#include <sys/stat.h>
-
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
@@ -76,10 +74,6 @@ void Muxer::finish() {
 }
 
 void Muxer::commit() {
-    // Renaming would otherwise give the replaced file's name our default permissions.
-    struct stat previous {};
-    if (::stat(outputPath_.c_str(), &previous) == 0 && S_ISREG(previous.st_mode))
-        ::chmod(partial_->path().c_str(), previous.st_mode & 07777);
     partial_->renameTo(outputPath_);
 }
 

@@ -40,8 +40,8 @@ public:
     // MediaFailure::noVideo when no packet was written: a movie without its
     // video is no result.
     void finish();
-    // Renames the finished file over the output path; a file it replaces gives
-    // it its permissions. Throws FileError.
+    // Renames the finished file over the output path (PartialFile::renameTo: synced,
+    // and a file it replaces gives it its owner and permissions). Throws FileError.
     void commit();
 
 private:

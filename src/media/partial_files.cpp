@@ -23,9 +23,12 @@ namespace vantrel::media {
 // grows, of slots that are reused and never freed, so that the handler can walk it
 // without a lock while other threads add to it. States change atomically. It holds
 // as many slots as partial files were ever alive at once (a batch's --jobs).
+// A slot names its file relative to the folder it was made in, held open, so that
+// a folder renamed meanwhile still loses the file.
 struct PartialFileSlot {
     std::atomic<int> state{0}; // 0 free, 1 being filled, 2 listed
-    char path[PATH_MAX];
+    int folder = -1;
+    char name[NAME_MAX + 1];
     std::atomic<PartialFileSlot*> next{nullptr};
 };
 
@@ -83,14 +86,23 @@ PartialFileSlot* takeSlot() {
     return slot;
 }
 
-PartialFileSlot* list(const std::filesystem::path& path) {
-    const std::string& text = path.native();
-    if (text.size() >= PATH_MAX)
+PartialFileSlot* list(int folder, const std::string& name) {
+    if (name.size() > NAME_MAX)
         return nullptr;
     PartialFileSlot* slot = takeSlot();
-    std::memcpy(slot->path, text.c_str(), text.size() + 1);
+    slot->folder = folder;
+    std::memcpy(slot->name, name.c_str(), name.size() + 1);
     slot->state = 2;
     return slot;
+}
+
+// Best effort: a file system that cannot sync folders has nothing to lose here.
+void syncFolderOf(const std::filesystem::path& path) {
+    const int fd = ::open(folderOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd >= 0) {
+        ::fsync(fd);
+        ::close(fd);
+    }
 }
 
 void unlist(PartialFileSlot* slot) {
@@ -102,38 +114,59 @@ void unlist(PartialFileSlot* slot) {
 
 PartialFile::PartialFile(const std::filesystem::path& output) {
     const std::string prefix = prefixFor(output);
+    folder_ = ::open(folderOf(output).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (folder_ < 0)
+        throw FileError(errno, "create the temporary file for", output);
     std::random_device random;
     for (int attempt = 0;; ++attempt) {
-        auto candidate = folderOf(output) / fmt::format("{}{:08x}", prefix, random());
-        const int fd = ::open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        auto name = fmt::format("{}{:08x}", prefix, random());
+        const int fd =
+            ::openat(folder_, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (fd >= 0) {
             // Held until the file is renamed or removed; a later run that can take it
             // knows that no one is writing the file any more.
             ::flock(fd, LOCK_EX);
-            path_ = std::move(candidate);
+            path_ = folderOf(output) / name;
             lock_ = fd;
-            slot_ = list(path_);
+            slot_ = list(folder_, name);
             return;
         }
-        if (errno != EEXIST || attempt == 100)
-            throw FileError(errno, "create the temporary file for", output);
+        if (errno != EEXIST || attempt == 100) {
+            const int error = errno;
+            ::close(folder_);
+            throw FileError(error, "create the temporary file for", output);
+        }
     }
 }
 
 PartialFile::~PartialFile() {
     if (!kept_)
-        ::unlink(path_.c_str());
+        ::unlinkat(folder_, path_.filename().c_str(), 0);
     // Unlisted only now: a signal in between finds a name that is gone, never a
     // file that is left.
     unlist(slot_);
     if (lock_ >= 0)
         ::close(lock_);
+    ::close(folder_);
 }
 
 void PartialFile::renameTo(const std::filesystem::path& output) {
-    if (::rename(path_.c_str(), output.c_str()) != 0)
+    // The file a user had keeps its owner, group and permissions in its new
+    // version, as far as this process may give them (only root gives an owner).
+    struct stat previous {};
+    if (::stat(output.c_str(), &previous) == 0 && S_ISREG(previous.st_mode)) {
+        if (::fchown(lock_, previous.st_uid, previous.st_gid) != 0)
+            (void)::fchown(lock_, static_cast<uid_t>(-1), previous.st_gid);
+        ::fchmod(lock_, previous.st_mode & 07777);
+    }
+    // On disk before the name moves: otherwise a power cut can leave the name on
+    // an empty file and the earlier output gone.
+    if (::fsync(lock_) != 0)
+        throw FileError(errno, "write the finished movie to disk for", output);
+    if (::renameat(folder_, path_.filename().c_str(), AT_FDCWD, output.c_str()) != 0)
         throw FileError(errno, "move the finished movie to", output);
     kept_ = true;
+    syncFolderOf(output);
 }
 
 void removeStalePartialFiles(const std::filesystem::path& output) {
@@ -158,7 +191,7 @@ void removeStalePartialFiles(const std::filesystem::path& output) {
 void removePartialFilesNow() noexcept {
     for (PartialFileSlot* slot = slots.load(); slot; slot = slot->next.load())
         if (slot->state.load() == 2)
-            ::unlink(slot->path);
+            ::unlinkat(slot->folder, slot->name, 0);
 }
 
 } // namespace vantrel::media

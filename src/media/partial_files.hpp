@@ -14,7 +14,9 @@ struct PartialFileSlot;
 // A partial file created beside `output`, named
 //   .<output name, shortened if need be>.vantrel-partial-<output tag>-<random>
 // within the folder's name-length limit, and held under an exclusive lock until
-// the object goes. The name is listed for removePartialFilesNow() meanwhile.
+// the object goes. The name is listed for removePartialFilesNow() meanwhile. The
+// folder is held open and the file named relative to it, so that a folder renamed
+// meanwhile still loses the file.
 class PartialFile {
 public:
     // Throws FileError when it cannot be created.
@@ -24,11 +26,16 @@ public:
     PartialFile& operator=(const PartialFile&) = delete;
 
     const std::filesystem::path& path() const { return path_; }
-    // Renames the file to `output`; throws FileError. Afterwards nothing is removed.
+    // Renames the file to `output`; throws FileError. A regular file it replaces
+    // gives it its permissions, and its owner and group where this process may set
+    // them. The file is synced before the rename and the folder after it, so that a
+    // power cut leaves the old output or the new one, never an empty file.
+    // Afterwards nothing is removed.
     void renameTo(const std::filesystem::path& output);
 
 private:
     std::filesystem::path path_;
+    int folder_ = -1; // the folder the file was made in
     int lock_ = -1;
     PartialFileSlot* slot_ = nullptr; // this file's entry in the list removePartialFilesNow() walks
     bool kept_ = false;

@@ -24,8 +24,12 @@ namespace {
 // A frame rate the container states, or 0 when it states none that makes sense.
 float frameRateOf(const AVStream& stream) {
     AVRational rate = stream.avg_frame_rate;
-    if (rate.num <= 0 || rate.den <= 0)
-        rate = stream.r_frame_rate;
+    // An average below one frame a second comes from a long gap between frames,
+    // not from the rate the clip was shot at: the base rate says that better.
+    const AVRational base = stream.r_frame_rate;
+    if (rate.num <= 0 || rate.den <= 0 ||
+        (av_q2d(rate) < 1 && base.num > 0 && base.den > 0 && av_q2d(base) >= 1))
+        rate = base;
     if (rate.num <= 0 || rate.den <= 0)
         return 0;
     const float fps = static_cast<float>(av_q2d(rate));

@@ -135,12 +135,15 @@ private slots:
 
     void filesOnTheCommandLineAreAppliedAsDropped() {
         openFiles(*view,
-                  {"job.json", "file:///in/look.cube", "sub/clip.M4V", "notes.txt",
-                   "https://example.org/other.mov"},
+                  std::vector<std::string>{"job.json", "file:///in/look.cube", "sub/clip.M4V",
+                                           "notes.txt", "https://example.org/other.mov"},
                   "/work/dir");
         QCOMPARE(fields(),
                  (QStringList{"/work/dir/job.json", "/in/look.cube", "/work/dir/sub/clip.M4V",
                               "/work/dir/sub/clip_vantrel_10bit.mp4"}));
+        // A name that is no UTF-8 is kept byte for byte.
+        openFiles(*view, std::vector<std::string>{"caf\xE9.mp4"}, "/work/dir");
+        QCOMPARE(view->state().inputURL->native(), std::string("/work/dir/caf\xE9.mp4"));
     }
 };
 

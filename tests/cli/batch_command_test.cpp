@@ -124,10 +124,38 @@ TEST_F(BatchCommandTest, ExistingOutputsAreSkippedUnlessForced) {
     auto noFolder = run("", dir / "taken");
     EXPECT_EQ(noFolder.exitCode, 1);
     EXPECT_NE(noFolder.out.find("0 done, 2 failed"), std::string::npos) << noFolder.out;
-    report = "/dev/full";
-    auto noReport = run();
-    EXPECT_EQ(noReport.exitCode, 1);
-    EXPECT_NE(noReport.err.find("/dev/full"), std::string::npos) << noReport.err;
+}
+
+// Nothing of the user's is lost or hidden: a report path naming an input, the job,
+// the LUT, a planned output, a folder or a device is refused before anything is
+// written (exit 2). A folder where an output belongs fails its clip; a folder made
+// for an output that never came goes again; an export's warnings reach stderr and
+// the report.
+TEST_F(BatchCommandTest, RefusesReportsOverItsOwnFilesAndHidesNothing) {
+    addClip("a.mp4");
+    addClip("b.mp4");
+    test::writeFile(dir / "latin1.cube", "caf\xE9");
+    const auto lut = "--lut " + shellQuote((dir / "latin1.cube").string());
+    const auto clipBytes = test::readFile(rushes / "a.mp4");
+    fs::create_directories(out); // where a report could be opened
+    for (const fs::path& path : {rushes / "a.mp4", dir / "job.json", dir / "latin1.cube",
+                                 out / "b_vantrel_10bit.mp4", rushes, fs::path("/dev/null")}) {
+        report = path;
+        auto refused = run(lut);
+        EXPECT_EQ(refused.exitCode, 2) << path << refused.err;
+    }
+    EXPECT_TRUE(test::readFile(rushes / "a.mp4") == clipBytes && fs::is_empty(out));
+
+    report = dir / "report.jsonl";
+    fs::create_directories(rushes / "bad");
+    test::writeFile(rushes / "bad/broken.mov", "not a movie");
+    fs::create_directories(out / "a_vantrel_10bit.mp4");
+    auto result = run(lut);
+    EXPECT_EQ(result.exitCode, 1) << result.err;
+    EXPECT_NE(result.out.find("1 done, 2 failed, 0 skipped"), std::string::npos) << result.out;
+    EXPECT_FALSE(fs::exists(out / "bad"));
+    EXPECT_NE(result.err.find("b.mp4: The LUT file"), std::string::npos) << result.err;
+    EXPECT_EQ(readReport()["b.mp4"]["warnings"].size(), 1u);
 }
 
 // A scheduler cancelling the job: finished outputs stay, the clip being graded is

@@ -106,6 +106,8 @@ TEST(ShardTest, ParsesIndexSlashCountAndSplitsTheListInOrder) {
             shards.back() += clip.input.string();
     }
     EXPECT_EQ(shards, (Lines{"036", "14", "25"}));
+    // A count near the largest size must not wrap back into the list.
+    EXPECT_EQ(takeShard(clips, *parseShard("1/18446744073709551615")).size(), 1u);
 }
 
 } // namespace

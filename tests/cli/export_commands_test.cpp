@@ -3,6 +3,8 @@
 
 #include <csignal>
 #include <string>
+#include <sys/stat.h>
+#include <tuple>
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
@@ -79,6 +81,37 @@ TEST_F(ExportCommandTest, PlanAndWarnings) {
         EXPECT_EQ(result.err.rfind("vantrel-cli: warning: ", 0), 0u) << result.err;
         EXPECT_NE(result.err.find(warning), std::string::npos) << result.err;
         EXPECT_EQ(std::count(result.err.begin(), result.err.end(), '\n'), 1) << result.err;
+    }
+}
+
+// A hostile command line loses nothing: the finished file is synced before the
+// rename (and its folder after); closed descriptors 0-2 or a reader that went away
+// neither spoil the movie nor fail the export; a FIFO as the job or the LUT is
+// refused rather than read for ever.
+TEST_F(ExportCommandTest, HostileStreamsAndFilesLoseNothing) {
+    const auto decoded = [&] {
+        return test::run("ffmpeg -v error -i " + shellQuote(out.string()) + " -f md5 -").out;
+    };
+    if (test::run("command -v strace").exitCode == 0) {
+        const auto calls = test::run("strace -f -qq -e trace=fsync,renameat -o /dev/stderr " +
+                                     cli("export", "{out}"))
+                               .err;
+        const auto rename = calls.find("renameat(");
+        EXPECT_TRUE(calls.find("fsync(") < rename && calls.rfind("fsync(") > rename) << calls;
+    }
+    const auto plain = decoded();
+    ASSERT_EQ(::mkfifo((dir / "fifo").c_str(), 0644), 0);
+    const std::tuple<std::string, int, std::string> cases[] = {
+        {cli("export", "{out}") + " <&- >&- 2>&-", 0, ""},
+        {"(" + cli("export", "{out}") + "; echo exit $? >&2) | true", 0, "exit 0"},
+        {test::run("echo " + shellQuote(cli("export", "{out}")) + " | sed s/job.json/fifo/").out, 1,
+         "a FIFO, not a regular file"}};
+    for (const auto& [command, code, message] : cases) {
+        fs::remove(out);
+        auto result = test::run(command);
+        EXPECT_EQ(result.exitCode, code) << command << result.err;
+        EXPECT_NE(result.err.find(message), std::string::npos) << result.err;
+        EXPECT_EQ(decoded(), code == 0 ? plain : "") << command;
     }
 }
 

@@ -67,5 +67,14 @@ TEST_F(SlurmBatchTest, ClipsNotAccountedForFailTheRun) {
     EXPECT_TRUE(fs::exists(out / "a_vantrel_10bit.mp4"));
 }
 
+// An output folder named with quotes and `$(…)` reaches every task as a plain name.
+TEST_F(SlurmBatchTest, ValuesInTheTaskScriptAreQuoted) {
+    fs::remove(rushes / "b.mp4");
+    out = dir / ("graded \"q\" 'q' $(touch " + (dir / "PWNED").string() + ")");
+    auto result = test::run(tool(slurmBatch()));
+    EXPECT_EQ(result.exitCode, 0) << result.out << result.err;
+    EXPECT_TRUE(fs::exists(out / "a_vantrel_10bit.mp4") && !fs::exists(dir / "PWNED"));
+}
+
 } // namespace
 } // namespace vantrel

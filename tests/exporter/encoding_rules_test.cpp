@@ -37,24 +37,30 @@ TEST(FrameRate, ChoosesRateAndTimebase) {
     EXPECT_EQ(chooseFps(0.0, 25.0f), 25.0);
     EXPECT_EQ(chooseFps(NAN, 24.0f), 23.976);
     EXPECT_EQ(chooseFps(std::nullopt, std::nullopt), 30.0); // no video track
-    // A nominal 60.2f widens to slightly above 60.2: outside the 59.94 band.
+    // A nominal 60.2f widens to slightly above 60.2: outside the 59.94 band. Rates
+    // outside the bands are kept, not rounded (12.5 would play 4 % fast as 13).
     using Nominal = std::pair<float, double>;
     for (auto [nominal, fps] :
-         {Nominal{30.0f, 29.97}, Nominal{59.7f, 59.94}, Nominal{60.2f, 60.0}, Nominal{12.5f, 13.0},
-          Nominal{0.3f, 0.0}, Nominal{0.0f, 30.0}, Nominal{NAN, 30.0}, Nominal{INFINITY, 30.0}})
+         {Nominal{30.0f, 29.97}, Nominal{59.7f, 59.94}, Nominal{60.2f, double(60.2f)},
+          Nominal{12.5f, 12.5}, Nominal{25.0004f, 25.0}, Nominal{0.3f, double(0.3f)},
+          Nominal{0.0f, 30.0}, Nominal{NAN, 30.0}, Nominal{INFINITY, 30.0}})
         EXPECT_EQ(chooseFps(std::nullopt, nominal), fps) << nominal;
     using Rate = std::pair<double, Timebase>;
     for (auto [fps, timebase] :
          {Rate{25, {25, 1}}, Rate{23.976, {24000, 1001}}, Rate{24, {24000, 1001}},
           Rate{29.97, {30000, 1001}}, Rate{59.94, {60000, 1001}}, Rate{60, {60, 1}},
-          Rate{12.5, {13, 1}}, Rate{0, {1, 1}}, Rate{NAN, {1, 1}}, Rate{1e12, {int32Max, 1}},
-          Rate{INFINITY, {int32Max, 1}}})
+          Rate{12.5, {25, 2}}, Rate{14.985, {15000, 1001}}, Rate{47.952, {48000, 1001}},
+          Rate{0.4, {2, 5}}, Rate{double(0.3f), {3, 10}}, Rate{M_PI, {355, 113}}, Rate{0, {1, 1}},
+          Rate{NAN, {1, 1}}, Rate{1e12, {int32Max, 1}}, Rate{INFINITY, {int32Max, 1}}})
         EXPECT_EQ(Exporter::fpsToTimebase(fps), timebase) << fps;
 }
 
 TEST(OutputSizeRule, OrientsReducesAndEvens) {
     const media::VideoStream turned{.size = {1920.5, 1080.4}, .displayMatrix = {0, 1, -1, 0, 0, 0}};
     EXPECT_EQ(orientedSize(turned), (OutputSize{1080, 1921}));
+    // Only the orientation of the matrix counts, never its scale.
+    const media::VideoStream scaled{.size = {320, 240}, .displayMatrix = {0, 25, -25, 0, 0, 0}};
+    EXPECT_EQ(orientedSize(scaled), (OutputSize{240, 320}));
     EXPECT_EQ(outputSize({3840, 2160}, 1920), (OutputSize{1920, 1080}));
     EXPECT_EQ(outputSize({1920, 1080}, 1001), (OutputSize{1000, 562}));
     EXPECT_EQ(outputSize({4000, 10}, 3), (OutputSize{2, 2}));

@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <cstring>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <tuple>
@@ -438,6 +439,7 @@ TEST_F(ExportTest, OutputsThatWouldCostAFileAreRefusedFirst) {
         {dir / "fifo", "file", EINVAL, "a FIFO, not a regular file"},
         {dir / (device ? "null" : "fifo"), "file", EINVAL, device ? "a character device" : ""},
         {dir / "readonly.mov", "file", EACCES, "read-only"},
+        {dir / std::string(256, 'n'), "file", ENAMETOOLONG, "longer than the 255 bytes"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.output.string());
@@ -507,6 +509,22 @@ TEST_F(ExportTest, InputEndingBeforeItsLastFrameFails) {
     }
     // The whole file, read to its end, is no failure.
     EXPECT_EQ(exportTo(out, identityJob, whole).width, 64);
+    // Without a sample table the stated duration tells: a Matroska file cut in half
+    // fails; whole, or with a one-second gap between frames that still reach its
+    // end, it does not.
+    const auto mkv = dir / "whole.mkv", gap = dir / "gap.mkv", cut = dir / "cut.mkv";
+    const std::string source = "-f lavfi -i testsrc2=size=64x48:rate=25:duration=4 -c:v ffv1 ";
+    makeClip(source, mkv);
+    makeClip(source + "-vf 'setpts=PTS+gt(N\\,50)/TB' -fps_mode vfr", gap);
+    writeFile(cut, readFile(mkv).substr(0, readFile(mkv).size() / 2));
+    EXPECT_THAT(expectFailure([&] { exportTo(out, identityJob, cut); }, "export", 10),
+                HasSubstr("s it states"));
+    for (const auto& whole : {mkv, gap})
+        EXPECT_EQ(exportTo(out, identityJob, whole).width, 64) << whole;
+    // A job read once (by a batch) is handed over as bytes: the path is then only a name.
+    ExportRequest request{dir / "gone.json", std::nullopt, whole, out, std::nullopt};
+    request.jobBytes = std::make_shared<const std::string>(readFile(identityJob));
+    EXPECT_EQ(Exporter::exportVideo(request, fast()).width, 64);
 }
 
 } // namespace

@@ -67,7 +67,7 @@ TEST(Preview, GradesEachMomentAsTheExportGradesItsFrame) {
     Previewer previewer(request);
     EXPECT_EQ(std::pair(previewer.width(), previewer.height()), std::pair(40, 60));
     // Out of order, and between frames: the last frame shown by then.
-    for (const auto [index, seconds] : {std::pair{8, 0.33}, {2, 0.08}, {11, 0.47}, {0, 0.0}}) {
+    for (const auto& [index, seconds] : {std::pair{8, 0.33}, {2, 0.08}, {11, 0.47}, {0, 0.0}}) {
         SCOPED_TRACE(index);
         EXPECT_TRUE(samplesOf(previewer.gradedAt(seconds)) == kept.frames[index]);
     }
