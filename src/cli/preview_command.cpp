@@ -2,10 +2,9 @@
 
 #include <cmath>
 
-#include <fmt/format.h>
-
 #include "cli/commands.hpp"
 #include "cli/error_report.hpp"
+#include "cli/output.hpp"
 #include "exporter/preview.hpp"
 
 namespace vantrel::cli {
@@ -33,8 +32,8 @@ int runPreview(const PreviewArguments& args) {
         printWarnings(previewer.warnings());
         const auto image = previewer.imageAt(args.at, args.split.value_or(0));
         previewer.writePng(args.output, image);
-        fmt::print("Preview: {} ({}x{}, the frame at {:.3f} s)\n", args.output, image.width,
-                   image.height, image.seconds);
+        printText("Preview: {} ({}x{}, the frame at {:.3f} s)\n", args.output, image.width,
+                  image.height, image.seconds);
         return 0;
     } catch (const Error& error) {
         printError(error);
