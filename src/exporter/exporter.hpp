@@ -69,6 +69,11 @@ struct ExportRequest {
     std::filesystem::path inputPath;
     std::filesystem::path outputPath;
     std::optional<std::int64_t> bitrateOverrideBps;
+    // Copy every audio track, packets unchanged, kept in sync with the picture;
+    // and the container's date, place, camera keys and start timecode. Nothing
+    // means as the job's output.audio / output.metadata say (default: neither).
+    std::optional<bool> copyAudio = std::nullopt;
+    std::optional<bool> copyMetadata = std::nullopt;
 };
 
 // Everything an export would do, decided without writing anything.
@@ -84,6 +89,10 @@ struct ExportPlan {
     // What goes into the grade: the LUT sees these values as decoded; the output is BT.709 full
     // range whatever they are.
     ColourDescription sourceColour;
+    // What the output takes over from the source: empty unless asked for.
+    std::vector<media::AudioStream> copiedAudio;
+    std::vector<media::Tag> copiedTags;
+    std::string copiedTimecode;
     std::vector<std::string> warnings; // as ExportResult's
 };
 

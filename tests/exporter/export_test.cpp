@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <cstring>
 #include <functional>
+#include <map>
 #include <mutex>
 #include <string>
 #include <tuple>
@@ -310,8 +311,14 @@ TEST_F(ExportTest, EachFailureHasItsErrorAndKeepsTheEarlierOutput) {
         mdatSize = mdatSize << 8 | static_cast<unsigned char>(sizeless[k]);
     std::fill_n(sizeless.begin() + static_cast<std::ptrdiff_t>(mdat) + 4, mdatSize - 8, '\0');
     writeFile(dir / "sizeless.mov", sizeless);
+    makeClip("-f lavfi -i testsrc2=size=64x48:rate=25:duration=0.2 -f lavfi -i sine=duration=0.2 "
+             "-c:v libx264 -preset ultrafast -c:a pcm_s16le",
+             dir / "pcm.mov");
     writeFile(out, "an earlier export");
     auto tinyJob = writeJob(dir / "tiny.json", identityCube, {{"maxWidth", 2}});
+    auto pcmJob =
+        writeJob(dir / "pcm.json", identityCube, {{"container", "mp4"}, {"audio", "copy"}});
+    auto retimeJob = writeJob(dir / "retime.json", identityCube, {{"fps", 30}, {"audio", "copy"}});
     struct {
         fs::path job;
         std::optional<fs::path> lut;
@@ -329,6 +336,13 @@ TEST_F(ExportTest, EachFailureHasItsErrorAndKeepsTheEarlierOutput) {
         {identityJob, {}, dir / "sizeless.mov", "export", 2, "size is unknown (0x0)"},
         {tinyJob, {}, clip, "export", 4, "too small"}, // for the encoder
         {identityJob, {}, dir / "fifo.mp4", "file", EINVAL, "a FIFO"},
+        {pcmJob,
+         {},
+         dir / "pcm.mov",
+         "export",
+         13,
+         "pcm_s16le sound (track 1) cannot go into an MPEG-4 file; a .mov output holds it"},
+        {retimeJob, {}, clip, "export", 14, "at 25.000 fps and the output at 30.000 fps"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.job.filename().string() + " " + c.input.filename().string());
@@ -339,6 +353,62 @@ TEST_F(ExportTest, EachFailureHasItsErrorAndKeepsTheEarlierOutput) {
     }
     EXPECT_THROW(Exporter::plan({identityJob, std::nullopt, dir / "fifo.mp4", out, std::nullopt}),
                  FileError);
+}
+
+// The click still plays with the flash after the sound is copied, wherever the
+// source's sound starts and whichever container holds it. The source is measured
+// the same way first, which proves the measurement.
+TEST_F(ExportTest, CopiedSoundStaysInStepWithThePicture) {
+    struct {
+        std::string source, codec;
+        double delay;
+        std::string output;
+    } cases[] = {{"a.mp4", "aac", 0.0, "a.mp4"},
+                 {"b.mp4", "aac", 0.3, "b.mov"},
+                 {"c.mov", "pcm_s16le", 0.3, "c.mov"}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.output);
+        makeClickAndFlash(dir / c.source, c.codec, c.delay);
+        auto graded = dir / ("graded-" + c.output);
+        Exporter::exportVideo({identityJob, {}, dir / c.source, graded, {}, true}, fast());
+        for (const auto& file : {dir / c.source, graded}) {
+            auto found = findClickAndFlash(file);
+            EXPECT_NEAR(found.flash, 0.8, 1e-3) << file;
+            EXPECT_NEAR(found.click, found.flash, found.packet) << file;
+        }
+        auto sound = probe(graded, "-select_streams a")["streams"].at(0);
+        EXPECT_EQ(sound["codec_name"].get<std::string>() + "," +
+                      sound["tags"].value("language", "?"),
+                  c.codec + ",fra");
+    }
+}
+
+TEST_F(ExportTest, CopiedTagsKeepDatePlaceCameraAndTimecodeButNeverTheTurn) {
+    const std::map<std::string, std::string> tags = {
+        {"creation_time", "2024-05-01T10:20:30.000000Z"},
+        {"location", "+48.8577+002.2950/"},
+        {"com.apple.quicktime.location.ISO6709", "+48.8577+002.2950+035.000/"},
+        {"com.apple.quicktime.make", "Acme"},
+        {"com.apple.quicktime.model", "Pocket 7"}};
+    std::string args = "-f lavfi -i testsrc2=size=64x48:rate=25:duration=0.2 -c:v libx264 -preset "
+                       "ultrafast -timecode 01:02:03:04 -metadata:s:v:0 rotate=90 -movflags "
+                       "use_metadata_tags";
+    for (const auto& [key, value] : tags)
+        args += " -metadata " + key + "=" + shellQuote(value);
+    makeClip(args, dir / "tagged.mov");
+    ExportRequest request{identityJob, {}, dir / "tagged.mov", out, {}, {}, true};
+    auto plan = Exporter::plan(request);
+    std::map<std::string, std::string> planned;
+    for (const auto& tag : plan.copiedTags)
+        planned[tag.key] = tag.value;
+    EXPECT_FALSE(planned.contains("encoder")) << "the source's encoder is not ours";
+    EXPECT_EQ(plan.copiedTimecode, "01:02:03:04");
+    Exporter::exportVideo(request, fast());
+    auto info = probe(out);
+    for (const auto& [key, value] : tags)
+        EXPECT_EQ(info["format"]["tags"].value(key, "?"), value) << key;
+    EXPECT_FALSE(videoStream(out).contains("side_data_list")) << "a copied turn turns twice";
+    EXPECT_EQ(info["streams"].back()["tags"].value("timecode", "?"), "01:02:03:04");
 }
 
 // The encoder fails on frame 3 once the decoding side has filled the hand-off and

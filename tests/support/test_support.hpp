@@ -78,6 +78,19 @@ void makeClip(const std::string& args, const std::filesystem::path& output);
 // `ffprobe -show_streams -show_format` (plus extra arguments) as JSON.
 nlohmann::json probe(const std::filesystem::path& file, const std::string& extraArgs = "");
 
+// Two seconds at 25 fps whose frame 20 is white, and whose sound (`audioCodec`)
+// clicks at 0.8 s, when that frame shows; the sound starts `audioDelay` seconds
+// after the picture.
+void makeClickAndFlash(const std::filesystem::path& output, const std::string& audioCodec,
+                       double audioDelay);
+struct ClickAndFlash {
+    double flash = -1; // seconds, as a player shows the white frame
+    double click = -1; // seconds, as a player plays the first loud sample
+    double packet = 0; // the longest audio packet, in seconds
+};
+// Decodes the file's picture and sound with ffmpeg and finds both moments.
+ClickAndFlash findClickAndFlash(const std::filesystem::path& file);
+
 // The smallest identity LUT: each colour comes out as it went in.
 inline const std::string identityCube =
     "LUT_3D_SIZE 2\n0 0 0\n1 0 0\n0 1 0\n1 1 0\n0 0 1\n1 0 1\n0 1 1\n1 1 1\n";
