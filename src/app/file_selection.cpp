@@ -37,7 +37,7 @@ bool isVideoExtension(const std::string& extension) {
 
 void ContentView::pickJob() {
     if (auto chosen = desktop_.runPanel(this, openPanel(tr("JSON"), {"json"}))) {
-        state_.jobURL = toLocation(*chosen);
+        takeJob(toLocation(*chosen));
         refresh();
     }
 }
@@ -66,6 +66,22 @@ void ContentView::pickOutput() {
     }
 }
 
+// The sound and tags boxes start as the job says; a job that cannot be read leaves
+// them off (the export reports why it cannot be read).
+void ContentView::takeJob(const Location& job) {
+    state_.jobURL = job;
+    state_.copyAudio = false;
+    state_.copyMetadata = false;
+    try {
+        const auto decoded = Job::decode(Exporter::readJobFile(job));
+        if (const auto& output = decoded.output()) {
+            state_.copyAudio = output->copyAudio();
+            state_.copyMetadata = output->copyMetadata();
+        }
+    } catch (const Error&) {
+    }
+}
+
 // Next to the input, by the output naming rule; only while no output is chosen.
 void ContentView::proposeOutputFor(const Location& input) {
     if (state_.outputURL)
@@ -89,7 +105,7 @@ bool ContentView::handleDrop(const QList<QUrl>& urls) {
 void ContentView::applyDroppedFile(const Location& file) {
     const std::string extension = lowerExtension(file);
     if (extension == "json") {
-        state_.jobURL = file;
+        takeJob(file);
     } else if (extension == "cube") {
         state_.lutOverrideURL = file;
     } else if (isVideoExtension(extension)) {

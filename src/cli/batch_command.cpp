@@ -37,6 +37,8 @@ struct BatchArguments {
     std::string preset = "medium";
     std::string report;
     std::string shard;
+    std::string audio;
+    std::string metadata;
     int jobs = 1;
     bool list = false;
     bool force = false;
@@ -49,7 +51,8 @@ enum class ClipStatus { done, failed, skipped, cancelled };
 
 struct ClipOutcome {
     ClipStatus status = ClipStatus::failed;
-    std::optional<Error> error; // when failed
+    std::optional<Error> error;        // when failed
+    std::vector<std::string> warnings; // when done
     std::int64_t frames = 0;
     double seconds = 0;
 };
@@ -119,7 +122,7 @@ private:
         // Only complete files are ever renamed into place, so an output that exists
         // is a finished one.
         if (!args_.force && fs::exists(clip.output, error))
-            return {ClipStatus::skipped, {}, 0, 0};
+            return {ClipStatus::skipped, {}, {}, 0, 0};
         auto started = Clock::now();
         auto seconds = [&] {
             return std::chrono::duration<double>(Clock::now() - started).count();
@@ -139,14 +142,20 @@ private:
                 slots_[slot].framesExpected = expected;
                 showProgress(false);
             };
-            Exporter::exportVideo({args_.job, lut_, clip.input, clip.output, bitrate_}, options);
-            return {ClipStatus::done, {}, frames, seconds()};
+            auto result =
+                Exporter::exportVideo({args_.job, lut_, clip.input, clip.output, bitrate_,
+                                       copyChoice(args_.audio), copyChoice(args_.metadata)},
+                                      options);
+            return {ClipStatus::done, {}, std::move(result.warnings), frames, seconds()};
         } catch (const ExportCancelled&) {
-            return {ClipStatus::cancelled, {}, frames, seconds()};
+            return {ClipStatus::cancelled, {}, {}, frames, seconds()};
         } catch (const Error& failure) {
-            return {ClipStatus::failed, failure, frames, seconds()};
+            return {ClipStatus::failed, failure, {}, frames, seconds()};
         } catch (const std::exception& failure) {
-            return {ClipStatus::failed, Error(BatchCode::clipFailed, failure.what()), frames,
+            return {ClipStatus::failed,
+                    Error(BatchCode::clipFailed, failure.what()),
+                    {},
+                    frames,
                     seconds()};
         }
     }
@@ -160,6 +169,8 @@ private:
         case ClipStatus::done:
             ++done_;
             fmt::print("Done: {}\n", clip.output.string());
+            for (const auto& warning : outcome.warnings)
+                fmt::print(stderr, "vantrel-cli: warning: {}: {}\n", clip.input.string(), warning);
             break;
         case ClipStatus::failed:
             ++failed_;
@@ -189,6 +200,8 @@ private:
         };
         if (outcome.status == ClipStatus::failed)
             line["error"] = errorJson(*outcome.error);
+        if (outcome.status == ClipStatus::done)
+            line["warnings"] = outcome.warnings;
         line["frames"] = outcome.frames;
         line["seconds"] = outcome.seconds;
         // File names need not be UTF-8; JSON text must be.
@@ -308,6 +321,7 @@ void addBatchCommand(CLI::App& app, int& exitCode) {
                         "Average bitrate in Mbit/s, e.g. 12 or 12,5 (default: the job's)");
     command->add_option("--preset", args.preset, "x265 speed preset (default medium)")
         ->check(CLI::IsMember(presets));
+    addCopyOptions(*command, args.audio, args.metadata);
     command->add_option("--jobs", args.jobs, "Exports at once (default 1)")
         ->check(CLI::Range(1, 256));
     command->add_option("--report", args.report, "JSON Lines file, one object per clip as it ends");

@@ -24,6 +24,8 @@ struct ExportArguments {
     std::string output;
     std::string bitrateMbps;
     std::string preset = "medium";
+    std::string audio;
+    std::string metadata;
     bool quiet = false;
 };
 
@@ -38,6 +40,7 @@ void addSharedOptions(CLI::App& command, ExportArguments& args) {
                        "Output file (default: next to the input, <name>_vantrel_10bit.<mov|mp4>)");
     command.add_option("--bitrate-mbps", args.bitrateMbps,
                        "Average bitrate in Mbit/s, e.g. 12 or 12,5 (default: the job's)");
+    addCopyOptions(command, args.audio, args.metadata);
 }
 
 std::filesystem::path outputPath(const ExportArguments& args) {
@@ -58,7 +61,13 @@ std::optional<std::int64_t> bitrateOverride(const ExportArguments& args) {
 }
 
 ExportRequest requestOf(const ExportArguments& args) {
-    return {args.job, lutPath(args), args.input, outputPath(args), bitrateOverride(args)};
+    return {args.job,
+            lutPath(args),
+            args.input,
+            outputPath(args),
+            bitrateOverride(args),
+            copyChoice(args.audio),
+            copyChoice(args.metadata)};
 }
 
 nlohmann::json settingsJson(const media::EncoderSettings& s) {
@@ -85,6 +94,23 @@ nlohmann::json colourJson(const ColourDescription& c) {
             {"matrix", nameOf(c.matrix)},
             {"range", nameOf(c.range)},
             {"chromaSiting", nameOf(c.siting)}};
+}
+
+// What the output takes over from the source; empty lists when nothing is copied.
+nlohmann::json copiedJson(const ExportPlan& plan) {
+    auto audio = nlohmann::json::array();
+    for (const auto& track : plan.copiedAudio)
+        audio.push_back({{"index", track.index},
+                         {"codec", track.codec},
+                         {"language", track.language.empty() ? nlohmann::json(nullptr)
+                                                             : nlohmann::json(track.language)}});
+    auto tags = nlohmann::json::object();
+    for (const auto& tag : plan.copiedTags)
+        tags[tag.key] = tag.value;
+    return {{"audio", audio},
+            {"metadata", tags},
+            {"timecode", plan.copiedTimecode.empty() ? nlohmann::json(nullptr)
+                                                     : nlohmann::json(plan.copiedTimecode)}};
 }
 
 class ProgressLine {
@@ -180,6 +206,7 @@ int runPlan(const ExportArguments& args) {
         // left siting that HEVC assumes when none is tagged. The LUT sees the source's
         // values as decoded.
         {"outputColour", colourJson(bt709Full)},
+        {"copied", copiedJson(plan)},
     };
     std::cout << json.dump(2) << "\n";
     return 0;
@@ -199,6 +226,23 @@ std::optional<std::int64_t> bitrateOverrideOrWarn(const std::string& mbps) {
                    "Mbit/s; using the job's bitrate.\n",
                    mbps);
     return bps;
+}
+
+void addCopyOptions(CLI::App& command, std::string& audio, std::string& metadata) {
+    command
+        .add_option("--audio", audio,
+                    "copy: keep every audio track, packets unchanged; none (default: the job's)")
+        ->check(CLI::IsMember({"copy", "none"}));
+    command
+        .add_option("--metadata", metadata,
+                    "copy: keep the date, place, camera and timecode; none (default: the job's)")
+        ->check(CLI::IsMember({"copy", "none"}));
+}
+
+std::optional<bool> copyChoice(const std::string& value) {
+    if (value.empty())
+        return std::nullopt;
+    return value == "copy";
 }
 
 void addExportCommands(CLI::App& app, int& exitCode) {
