@@ -100,7 +100,7 @@ TEST_F(BatchCommandTest, CopiedSoundStaysInStep) {
     auto result = run("--audio copy");
     ASSERT_EQ(result.exitCode, 0) << result.err;
     auto found = test::findClickAndFlash(out / "take_vantrel_10bit.mov");
-    EXPECT_NEAR(found.click, found.flash, found.packet);
+    EXPECT_NEAR(found.click, found.flash, test::audioPacketSeconds);
     EXPECT_EQ(readReport()["take.mov"]["warnings"], nlohmann::json::array());
 }
 

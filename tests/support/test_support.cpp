@@ -136,57 +136,36 @@ nlohmann::json probe(const std::filesystem::path& file, const std::string& extra
 
 void makeClickAndFlash(const std::filesystem::path& output, const std::string& audioCodec,
                        double audioDelay) {
-    const double click = 0.8 - audioDelay;
-    makeClip("-f lavfi -i \"color=black:s=64x48:r=25:d=2,drawbox=c=white:t=fill:enable='eq(n,20)'\""
-             " -itsoffset " +
+    const auto click = std::to_string(0.8 - audioDelay), end = std::to_string(0.82 - audioDelay);
+    makeClip("-f lavfi -i \"color=black:s=64x48:r=25:d=2,drawbox=c=white:t=fill:enable='eq(n,20)'"
+             "\" -itsoffset " +
                  std::to_string(audioDelay) +
-                 " -f lavfi -i \"aevalsrc='0.9*sin(2*PI*1000*t)*between(t," +
-                 std::to_string(click) + "," + std::to_string(click + 0.02) +
-                 ")':s=48000:d=" + std::to_string(2 - audioDelay) +
-                 "\" -c:v libx264 -preset ultrafast -pix_fmt yuv420p -metadata:s:a:0 language=fra "
-                 "-c:a " +
+                 " -f lavfi -i \"aevalsrc='0.9*sin(2*"
+                 "PI*1000*t)*between(t," +
+                 click + "," + end + ")':s=48000:d=" + std::to_string(2 - audioDelay) +
+                 "\" -c:v libx264 -preset ultrafast -pix_fmt yuv420p "
+                 "-metadata:s:a:0 language=fra -c:a " +
                  audioCodec,
              output);
 }
 
+// Both decoded from the file's start as ffmpeg lays them on one time line: the
+// picture at its frame rate, the sound padded with silence to where it starts.
 ClickAndFlash findClickAndFlash(const std::filesystem::path& file) {
-    const std::string quoted = shellQuote(file.string());
-    const auto frames = probe(file, "-show_entries frame=media_type,best_effort_timestamp_time,"
-                                    "nb_samples");
+    const std::string in = "ffmpeg -nostdin -v error -i " + shellQuote(file.string());
     const auto picture =
-        run("ffmpeg -nostdin -v error -i " + quoted +
-            " -map 0:v:0 -vf scale=1:1 -fps_mode passthrough -pix_fmt gray -f rawvideo -");
+        run(in + " -map 0:v:0 -vf scale=1:1 -fps_mode cfr -r 25 -pix_fmt gray -f rawvideo -").out;
     const auto sound =
-        run("ffmpeg -nostdin -v error -i " + quoted + " -map 0:a:0 -ac 1 -f s16le -");
+        run(in + " -map 0:a:0 -af aresample=async=1:first_pts=0 -ac 1 -ar 48000 -f s16le -").out;
     ClickAndFlash found;
-    double rate = 0;
-    for (const auto& stream : frames["streams"])
-        if (stream["codec_type"] == "audio" && rate == 0)
-            rate = std::stod(stream["sample_rate"].get<std::string>());
-    std::size_t videoFrame = 0, sample = 0;
-    for (const auto& frame : frames["frames"]) {
-        const double time = std::stod(frame["best_effort_timestamp_time"].get<std::string>());
-        if (frame["media_type"] == "video") {
-            if (found.flash < 0 && videoFrame < picture.out.size() &&
-                static_cast<unsigned char>(picture.out[videoFrame]) > 128)
-                found.flash = time;
-            ++videoFrame;
-            continue;
-        }
-        const int samples = frame["nb_samples"].get<int>();
-        for (int i = 0; i < samples && found.click < 0 && 2 * (sample + i) + 1 < sound.out.size();
-             ++i) {
-            const auto* at =
-                reinterpret_cast<const unsigned char*>(sound.out.data()) + 2 * (sample + i);
-            if (std::abs(static_cast<std::int16_t>(at[0] | at[1] << 8)) > 16000)
-                found.click = time + i / rate;
-        }
-        sample += static_cast<std::size_t>(samples);
-    }
-    const auto packets = probe(file, "-select_streams a:0 -show_entries packet=duration_time");
-    for (const auto& packet : packets["packets"])
-        found.packet =
-            std::max(found.packet, std::stod(packet["duration_time"].get<std::string>()));
+    for (std::size_t n = 0; n < picture.size() && found.flash < 0; ++n)
+        if (static_cast<unsigned char>(picture[n]) > 128)
+            found.flash = static_cast<double>(n) / 25;
+    for (std::size_t i = 0; i + 1 < sound.size() && found.click < 0; i += 2)
+        if (std::abs(static_cast<std::int16_t>(static_cast<unsigned char>(sound[i]) |
+                                               static_cast<unsigned char>(sound[i + 1]) << 8)) >
+            16000)
+            found.click = static_cast<double>(i / 2) / 48000;
     return found;
 }
 

@@ -83,12 +83,14 @@ nlohmann::json probe(const std::filesystem::path& file, const std::string& extra
 // after the picture.
 void makeClickAndFlash(const std::filesystem::path& output, const std::string& audioCodec,
                        double audioDelay);
+// Seconds, as a player shows the white frame and plays the first loud sample.
 struct ClickAndFlash {
-    double flash = -1; // seconds, as a player shows the white frame
-    double click = -1; // seconds, as a player plays the first loud sample
-    double packet = 0; // the longest audio packet, in seconds
+    double flash = -1, click = -1;
 };
-// Decodes the file's picture and sound with ffmpeg and finds both moments.
+// One AAC packet: the most the click may lie from the flash.
+inline constexpr double audioPacketSeconds = 1024.0 / 48000;
+// Decodes the file's picture and sound with ffmpeg and finds both moments (the
+// file holds the picture, then the sound, as the clips above do).
 ClickAndFlash findClickAndFlash(const std::filesystem::path& file);
 
 // The smallest identity LUT: each colour comes out as it went in.
