@@ -3,6 +3,7 @@
 #include "app/content_view.hpp"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QCloseEvent>
 #include <QFile>
 #include <QHBoxLayout>
@@ -72,6 +73,7 @@ void ContentView::buildLayout() {
     rows->addLayout(
         buildFileRow(outputButton_, outputCaption_, "outputButton", &ContentView::pickOutput));
     rows->addLayout(buildBitrateRow());
+    rows->addLayout(buildCopyRow());
     content->addLayout(rows);
     content->addLayout(buildActions());
     content->addWidget(buildStatusLine());
@@ -136,6 +138,26 @@ QLayout* ContentView::buildBitrateRow() {
     row->addWidget(bitrateField_);
     row->addWidget(bitrateHint_, 1);
     connect(bitrateField_, &QLineEdit::textEdited, this, &ContentView::setBitrateText);
+    return row;
+}
+
+QLayout* ContentView::buildCopyRow() {
+    auto* row = new QHBoxLayout;
+    copyAudioBox_ = new QCheckBox(this);
+    copyAudioBox_->setObjectName("copyAudioBox");
+    copyMetadataBox_ = new QCheckBox(this);
+    copyMetadataBox_->setObjectName("copyMetadataBox");
+    row->addWidget(copyAudioBox_);
+    row->addWidget(copyMetadataBox_);
+    row->addStretch(1);
+    connect(copyAudioBox_, &QCheckBox::clicked, this, [this](bool checked) {
+        state_.copyAudio = checked;
+        refresh();
+    });
+    connect(copyMetadataBox_, &QCheckBox::clicked, this, [this](bool checked) {
+        state_.copyMetadata = checked;
+        refresh();
+    });
     return row;
 }
 
@@ -242,6 +264,10 @@ void ContentView::refresh() {
     if (bitrateField_->text() != s.bitrateMbps)
         bitrateField_->setText(s.bitrateMbps);
     bitrateHint_->setText(tr("Leave empty for auto"));
+    copyAudioBox_->setText(tr("Keep sound"));
+    copyAudioBox_->setChecked(s.copyAudio);
+    copyMetadataBox_->setText(tr("Keep date, place and camera"));
+    copyMetadataBox_->setChecked(s.copyMetadata);
 
     exportButton_->setText(s.isExporting ? tr("Exporting…") : tr("Export 10-bit HEVC"));
     exportButton_->setEnabled(!s.isExporting && s.inputURL && s.jobURL);

@@ -23,6 +23,7 @@
 
 #include "exporter/exporter.hpp"
 
+class QCheckBox;
 class QLabel;
 class QLayout;
 class QLineEdit;
@@ -50,6 +51,10 @@ struct WindowState {
     std::optional<Location> inputURL;
     std::optional<Location> outputURL;
     QString bitrateMbps;
+    // "Keep sound" and "Keep date, place and camera": as the chosen job says
+    // until changed.
+    bool copyAudio = false;
+    bool copyMetadata = false;
     QString statusText = QStringLiteral("Ready");
     bool isExporting = false;
     bool showError = false;
@@ -112,6 +117,7 @@ private:
     QLayout* buildFileRow(QPushButton*& button, ElidedLabel*& caption, const char* name,
                           void (ContentView::*pick)());
     QLayout* buildBitrateRow();
+    QLayout* buildCopyRow();
     QLayout* buildActions();
     QWidget* buildStatusLine();
     void applyTextStyles();
@@ -160,6 +166,8 @@ private:
     QLabel* bitrateLabel_ = nullptr;
     QLineEdit* bitrateField_ = nullptr;
     QLabel* bitrateHint_ = nullptr;
+    QCheckBox* copyAudioBox_ = nullptr;
+    QCheckBox* copyMetadataBox_ = nullptr;
     QPushButton* exportButton_ = nullptr;
     BusySpinner* spinner_ = nullptr;
     QLabel* progress_ = nullptr;

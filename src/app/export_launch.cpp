@@ -8,6 +8,7 @@
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QMetaObject>
+#include <QStringList>
 
 #include "app/content_view.hpp"
 #include "app/desktop.hpp"
@@ -17,7 +18,8 @@ namespace vantrel::app {
 struct ContentView::Outcome {
     enum class Kind { done, failed, cancelled };
     Kind kind;
-    QString text; // the output path, or the error's full description
+    QString text;         // the output path, or the error's full description
+    QStringList warnings; // when done
 };
 
 ExportResult runExporter(const ExportRequest& request, const ExportOptions& options) {
@@ -91,6 +93,8 @@ void ContentView::startExport() {
 
     ExportRequest request{*state_.jobURL, std::nullopt, *state_.inputURL, *output,
                           Exporter::parseBitrateOverride(state_.bitrateMbps.toStdString())};
+    request.copyAudio = state_.copyAudio;
+    request.copyMetadata = state_.copyMetadata;
     running_ = std::make_unique<RunningExport>();
     // The task takes the LUT override as it is when the task begins, one turn of the
     // event loop later.
@@ -118,11 +122,14 @@ void ContentView::beginExportTask(ExportRequest request) {
     exportStarted_.start();
     running_->thread = std::thread([window, request = std::move(request),
                                     options = std::move(options), run = exportFunction_] {
-        Outcome outcome{Outcome::Kind::failed, {}};
+        Outcome outcome{Outcome::Kind::failed, {}, {}};
         try {
-            outcome = {Outcome::Kind::done, toQString(run(request, options).outputPath)};
+            auto result = run(request, options);
+            outcome = {Outcome::Kind::done, toQString(result.outputPath), {}};
+            for (const auto& warning : result.warnings)
+                outcome.warnings.push_back(QString::fromStdString(warning));
         } catch (const ExportCancelled&) {
-            outcome = {Outcome::Kind::cancelled, {}};
+            outcome = {Outcome::Kind::cancelled, {}, {}};
         } catch (const Error& error) {
             outcome.text = QString::fromStdString(error.description());
         } catch (const std::exception& error) {
@@ -166,6 +173,9 @@ void ContentView::finishExport(const Outcome& outcome) {
     switch (outcome.kind) {
     case Outcome::Kind::done:
         state_.statusText = "Done: " + outcome.text;
+        // What the run could not apply as meant (the LUT's leftovers, an HDR source).
+        for (const auto& warning : outcome.warnings)
+            state_.statusText += "\n" + tr("Warning: ") + warning;
         break;
     case Outcome::Kind::failed:
         if (!closing) {

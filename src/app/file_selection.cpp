@@ -73,15 +73,24 @@ void ContentView::proposeOutputFor(const Location& input) {
     state_.outputURL = input.parent_path() / Exporter::defaultOutputName(input);
 }
 
+// The grade line and the sound and tags boxes start as the job says; a job that
+// cannot be read leaves them empty and off (the export reports why it cannot be read).
 void ContentView::chooseJob(const Location& file) {
     state_.jobURL = file;
     state_.jobGrade.clear();
+    state_.copyAudio = false;
+    state_.copyMetadata = false;
     try {
-        const GradeOptions options = Job::decode(Exporter::readJobFile(file)).grade().options();
+        const auto job = Job::decode(Exporter::readJobFile(file));
+        const GradeOptions options = job.grade().options();
         const std::string_view name = nameOf(options.interpolation);
         state_.jobGrade = tr("%1, strength %2")
                               .arg(QString::fromUtf8(name.data(), qsizetype(name.size())))
                               .arg(options.strength);
+        if (const auto& output = job.output()) {
+            state_.copyAudio = output->copyAudio();
+            state_.copyMetadata = output->copyMetadata();
+        }
     } catch (const Error&) {
     }
 }

@@ -42,6 +42,8 @@ struct BatchArguments {
     GradeOverrides grade;
     std::string report;
     std::string shard;
+    std::string audio;
+    std::string metadata;
     int jobs = 1;
     bool list = false;
     bool force = false;
@@ -214,6 +216,8 @@ private:
                                   args_.grade.interpolation, args_.grade.strength};
             request.jobBytes = jobBytes_;
             request.lutText = lutText_;
+            request.copyAudio = copyChoice(args_.audio);
+            request.copyMetadata = copyChoice(args_.metadata);
             auto result = Exporter::exportVideo(request, options);
             return {ClipStatus::done, {}, frames, seconds(), std::move(result.warnings)};
         } catch (const ExportCancelled&) {
@@ -456,6 +460,7 @@ void addBatchCommand(CLI::App& app, int& exitCode) {
     addGradeOptions(*command, args.grade);
     command->add_option("--preset", args.preset, "x265 speed preset (default medium)")
         ->check(CLI::IsMember(presets));
+    addCopyOptions(*command, args.audio, args.metadata);
     command->add_option("--jobs", args.jobs, "Exports at once (default 1)")
         ->check(CLI::Range(1, 256));
     command->add_option("--report", args.report, "JSON Lines file, one object per clip as it ends");

@@ -37,6 +37,11 @@ struct GradeOverrides {
 };
 void addGradeOptions(CLI::App& command, GradeOverrides& overrides);
 
+// --audio and --metadata (copy or none) into `audio` and `metadata`; and what
+// such a value asks of the export (nothing when not given: the job decides).
+void addCopyOptions(CLI::App& command, std::string& audio, std::string& metadata);
+std::optional<bool> copyChoice(const std::string& value);
+
 // "vantrel-cli: warning: …" on stderr, one line each.
 void printWarnings(const std::vector<std::string>& warnings);
 

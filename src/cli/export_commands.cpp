@@ -26,6 +26,8 @@ struct ExportArguments {
     std::string bitrateMbps;
     std::string preset = "medium";
     GradeOverrides grade;
+    std::string audio;
+    std::string metadata;
     bool quiet = false;
 };
 
@@ -41,6 +43,7 @@ void addSharedOptions(CLI::App& command, ExportArguments& args) {
     command.add_option("--bitrate-mbps", args.bitrateMbps,
                        "Average bitrate in Mbit/s, e.g. 12 or 12,5 (default: the job's)");
     addGradeOptions(command, args.grade);
+    addCopyOptions(command, args.audio, args.metadata);
 }
 
 std::filesystem::path outputPath(const ExportArguments& args) {
@@ -61,9 +64,13 @@ std::optional<std::int64_t> bitrateOverride(const ExportArguments& args) {
 }
 
 ExportRequest requestOf(const ExportArguments& args) {
-    return {args.job,           lutPath(args),         args.input,
-            outputPath(args),   bitrateOverride(args), args.grade.interpolation,
-            args.grade.strength};
+    ExportRequest request{args.job, lutPath(args), args.input, outputPath(args),
+                          bitrateOverride(args)};
+    request.interpolationOverride = args.grade.interpolation;
+    request.strengthOverride = args.grade.strength;
+    request.copyAudio = copyChoice(args.audio);
+    request.copyMetadata = copyChoice(args.metadata);
+    return request;
 }
 
 nlohmann::json settingsJson(const media::EncoderSettings& s) {
@@ -90,6 +97,23 @@ nlohmann::json colourJson(const ColourDescription& c) {
             {"matrix", nameOf(c.matrix)},
             {"range", nameOf(c.range)},
             {"chromaSiting", nameOf(c.siting)}};
+}
+
+// What the output takes over from the source; empty lists when nothing is copied.
+nlohmann::json copiedJson(const ExportPlan& plan) {
+    auto audio = nlohmann::json::array();
+    for (const auto& track : plan.copiedAudio)
+        audio.push_back({{"index", track.index},
+                         {"codec", track.codec},
+                         {"language", track.language.empty() ? nlohmann::json(nullptr)
+                                                             : nlohmann::json(track.language)}});
+    auto tags = nlohmann::json::object();
+    for (const auto& tag : plan.copiedTags)
+        tags[tag.key] = tag.value;
+    return {{"audio", audio},
+            {"metadata", tags},
+            {"timecode", plan.copiedTimecode.empty() ? nlohmann::json(nullptr)
+                                                     : nlohmann::json(plan.copiedTimecode)}};
 }
 
 class ProgressLine {
@@ -187,6 +211,7 @@ int runPlan(const ExportArguments& args) {
         // left siting that HEVC assumes when none is tagged. The LUT sees the source's
         // values as decoded.
         {"outputColour", colourJson(bt709Full)},
+        {"copied", copiedJson(plan)},
     };
     std::cout << json.dump(2) << "\n";
     return 0;
@@ -223,6 +248,23 @@ void addGradeOptions(CLI::App& command, GradeOverrides& overrides) {
             "--strength", [&overrides](const double& strength) { overrides.strength = strength; },
             "How much of the grade to apply, 0 (none) to 1 (all; default: the job's)")
         ->check(CLI::Range(0.0, 1.0));
+}
+
+void addCopyOptions(CLI::App& command, std::string& audio, std::string& metadata) {
+    command
+        .add_option("--audio", audio,
+                    "copy: keep every audio track, packets unchanged; none (default: the job's)")
+        ->check(CLI::IsMember({"copy", "none"}));
+    command
+        .add_option("--metadata", metadata,
+                    "copy: keep the date, place, camera and timecode; none (default: the job's)")
+        ->check(CLI::IsMember({"copy", "none"}));
+}
+
+std::optional<bool> copyChoice(const std::string& value) {
+    if (value.empty())
+        return std::nullopt;
+    return value == "copy";
 }
 
 void addExportCommands(CLI::App& app, int& exitCode) {

@@ -53,6 +53,10 @@ std::string_view errorReason(ExportCode code) {
         return "the export was cancelled";
     case ExportCode::lutTooLarge:
         return "the LUT is larger than the grade can hold";
+    case ExportCode::trackNotCopyable:
+        return "the output file cannot hold a track of the input as it is";
+    case ExportCode::soundWouldDrift:
+        return "the sound cannot be kept in sync with the picture";
     }
     return "the export failed";
 }

@@ -53,7 +53,9 @@ enum class ExportCode {
     noGrade = 9,           // reserved: no longer occurs (the grade cannot be missing)
     inputEndedEarly = 10,  // the input ended before the last frame its index lists
     cancelled = 11,        // reserved: a cancellation is ExportCancelled, not an Error
-    lutTooLarge = 12       // the LUT is larger than the grade can hold
+    lutTooLarge = 12,      // the LUT is larger than the grade can hold
+    trackNotCopyable = 13, // the output's container cannot hold a track asked to be copied
+    soundWouldDrift = 14   // the sound was asked for but the frame rate retimes the picture
 };
 
 // A .cube text.

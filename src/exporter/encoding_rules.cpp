@@ -4,6 +4,8 @@
 #include <cmath>
 #include <limits>
 
+#include <fmt/format.h>
+
 #include "exporter/exporter.hpp"
 #include "exporter/text_scan.hpp"
 #include "media/orientation.hpp"
@@ -219,6 +221,31 @@ Exporter::makeMain10WriterSettings(std::int64_t width, std::int64_t height, doub
         settings.maxBitrate = limited;
     }
     return settings;
+}
+
+std::optional<std::string> sourceColourWarning(const ColourDescription& source) {
+    const bool wide = source.primaries == Primaries::bt2020;
+    const char* transfer = source.transfer == Transfer::aribStdB67  ? "HLG"
+                           : source.transfer == Transfer::smpte2084 ? "PQ"
+                                                                    : nullptr;
+    if (!transfer && !wide)
+        return std::nullopt;
+    const std::string kind = transfer ? transfer : "BT.2020";
+    const std::string what =
+        transfer ? fmt::format("{}{}", transfer, wide ? " (BT.2020)" : "") : std::string("BT.2020");
+    return fmt::format("the source is {}; the LUT sees its values as they are and the output is "
+                       "tagged BT.709, so use a LUT made for {} footage",
+                       what, kind);
+}
+
+bool retimesPicture(double durationSeconds, double sourceFps, double outputFps) {
+    if (!(durationSeconds > 0) || !(sourceFps > 0) || !(outputFps > 0) ||
+        !std::isfinite(durationSeconds))
+        return false;
+    // N = duration·sourceFps frames last N/outputFps seconds: off by
+    // duration·|sourceFps − outputFps|/outputFps seconds, which is
+    // duration·|sourceFps − outputFps| output frames.
+    return durationSeconds * std::abs(sourceFps - outputFps) > 0.5;
 }
 
 } // namespace vantrel

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <string>
 
 #include "media/encoder_settings.hpp"
 #include "media/source.hpp"
@@ -52,5 +53,15 @@ std::int64_t resolutionBitrate(OutputSize size, double fps);
 std::int64_t targetBitrate(std::optional<std::int64_t> overrideBps,
                            std::optional<std::int64_t> jobBitrate,
                            std::optional<std::int64_t> sourceAverage, OutputSize size, double fps);
+
+// A warning for a source the grade will misread unless its LUT was made for it: a
+// PQ or HLG transfer, or BT.2020 primaries. The LUT sees the decoded values as
+// they are and the output is always tagged BT.709. Nothing for any other source.
+std::optional<std::string> sourceColourWarning(const ColourDescription& source);
+
+// Whether stamping the source's frames at `outputFps` stretches or squeezes the
+// picture by more than half an output frame over `durationSeconds`: sound copied
+// alongside would drift. False when the source's rate or duration is unknown.
+bool retimesPicture(double durationSeconds, double sourceFps, double outputFps);
 
 } // namespace vantrel

@@ -37,8 +37,38 @@ struct Preparation {
     media::EncoderSettings settings;
     std::int64_t framesExpected;
     double durationSeconds;
+    // What is copied from the source (empty when not asked for).
+    std::vector<media::AudioStream> audio;
+    bool copyMetadata;
+    std::vector<media::Tag> tags;
+    std::string timecode;
     std::vector<std::string> warnings;
 };
+
+std::string_view containerName(media::FileType type) {
+    return type == media::FileType::mp4 ? "an MPEG-4 file" : "a QuickTime movie";
+}
+
+// Sound is copied only where it can go unchanged and stay in step with the
+// picture: both refused before anything is written.
+void requireCopyableAudio(const std::vector<media::AudioStream>& audio, media::FileType type,
+                          const media::VideoStream& stream, double durationSeconds, double fps) {
+    for (const auto& track : audio)
+        if (!media::Muxer::holds(type, track.codec))
+            throw ExportError(
+                ExportCode::trackNotCopyable,
+                fmt::format("{} sound (track {}) cannot go into {}; a .mov output holds it",
+                            track.codec, track.index, containerName(type)));
+    if (!audio.empty() && retimesPicture(durationSeconds, stream.frameRate, fps))
+        throw ExportError(
+            ExportCode::soundWouldDrift,
+            fmt::format(
+                "the source runs at {:.3f} fps and the output at {:.3f} fps, so over {:.1f} "
+                "s the picture would end {:.2f} s away from its sound; set the job's "
+                "output.fps to the source's rate or leave the sound out",
+                stream.frameRate, fps, durationSeconds,
+                durationSeconds * std::abs(stream.frameRate - fps) / fps));
+}
 
 Preparation prepare(const ExportRequest& request) {
     auto job =
@@ -72,6 +102,9 @@ Preparation prepare(const ExportRequest& request) {
                           fmt::format("the video track's picture size is unknown ({}x{})",
                                       stream.size.width, stream.size.height));
 
+    if (auto warning = sourceColourWarning(stream.colour))
+        warnings.push_back(std::move(*warning));
+
     const auto size = outputSize(orientedSize(stream), output ? output->maxWidth() : std::nullopt);
     const auto bitrate =
         targetBitrate(request.bitrateOverrideBps, output ? output->targetBitrate() : std::nullopt,
@@ -79,6 +112,10 @@ Preparation prepare(const ExportRequest& request) {
     // HEVC 4:2:0 codes even sides only, so the encoder gets each odd side one smaller.
     const auto encoded = encodedSize(size);
     const auto fileType = Exporter::chooseFileType(request.outputPath, job);
+    const bool copyAudio = request.copyAudio.value_or(output && output->copyAudio());
+    const bool copyMetadata = request.copyMetadata.value_or(output && output->copyMetadata());
+    auto audio = copyAudio ? source.audioStreams() : std::vector<media::AudioStream>{};
+    requireCopyableAudio(audio, fileType, stream, source.durationSeconds(), fps);
     return Preparation{
         .job = std::move(job),
         .lut = std::move(lut),
@@ -93,6 +130,10 @@ Preparation prepare(const ExportRequest& request) {
         .settings = Exporter::makeMain10WriterSettings(encoded.width, encoded.height, fps, bitrate),
         .framesExpected = expectedFrameCount(source.durationSeconds(), fps),
         .durationSeconds = source.durationSeconds(),
+        .audio = std::move(audio),
+        .copyMetadata = copyMetadata,
+        .tags = copyMetadata ? source.copiedTags() : std::vector<media::Tag>{},
+        .timecode = copyMetadata ? source.timecode() : std::string(),
         .warnings = std::move(warnings)};
 }
 
@@ -159,7 +200,11 @@ OpenRun open(const ExportRequest& request, const Preparation& p, const ExportOpt
         settings.preset = options.preset;
         run.encoder =
             std::make_unique<media::Encoder>(settings, media::Muxer::wantsGlobalHeader(p.fileType));
-        run.muxer = std::make_unique<media::Muxer>(request.outputPath, p.fileType, *run.encoder);
+        media::CopySelection copy{request.inputPath, p.stream.index, {}, p.copyMetadata};
+        for (const auto& track : p.audio)
+            copy.audioStreams.push_back(track.index);
+        run.muxer =
+            std::make_unique<media::Muxer>(request.outputPath, p.fileType, *run.encoder, &copy);
     } catch (const Error& error) {
         throw ExportError(ExportCode::outputNotStarted, {}, error);
     }
@@ -206,6 +251,9 @@ ExportPlan Exporter::plan(const ExportRequest& request) {
                       .grade = p.gradeOptions,
                       .encoderSettings = std::move(p.settings),
                       .sourceColour = p.stream.colour,
+                      .copiedAudio = std::move(p.audio),
+                      .copiedTags = std::move(p.tags),
+                      .copiedTimecode = std::move(p.timecode),
                       .warnings = std::move(p.warnings)};
 }
 

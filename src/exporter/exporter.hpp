@@ -78,10 +78,10 @@ struct LutText {
 // What one export reads and writes. The output is replaced only by a finished file.
 struct ExportRequest {
     std::filesystem::path jobPath;
-    std::optional<std::filesystem::path> lutOverridePath; // replaces the job's LUT
+    std::optional<std::filesystem::path> lutOverridePath = std::nullopt; // replaces the job's LUT
     std::filesystem::path inputPath;
     std::filesystem::path outputPath;
-    std::optional<std::int64_t> bitrateOverrideBps;
+    std::optional<std::int64_t> bitrateOverrideBps = std::nullopt;
     // Replace the job's grade.interpolation and grade.strength (0 to 1).
     std::optional<Interpolation> interpolationOverride = std::nullopt;
     std::optional<double> strengthOverride = std::nullopt;
@@ -91,6 +91,11 @@ struct ExportRequest {
     // name the files (for the refusals); null means read them.
     std::shared_ptr<const std::string> jobBytes = nullptr;
     std::shared_ptr<const LutText> lutText = nullptr;
+    // Copy every audio track, packets unchanged, kept in sync with the picture;
+    // and the container's date, place, camera keys and start timecode. Nothing
+    // means as the job's output.audio / output.metadata say (default: neither).
+    std::optional<bool> copyAudio = std::nullopt;
+    std::optional<bool> copyMetadata = std::nullopt;
 };
 
 // Everything an export would do, decided without writing anything.
@@ -107,6 +112,10 @@ struct ExportPlan {
     // What goes into the grade: the LUT sees these values as decoded; the output is BT.709 full
     // range whatever they are.
     ColourDescription sourceColour;
+    // What the output takes over from the source: empty unless asked for.
+    std::vector<media::AudioStream> copiedAudio;
+    std::vector<media::Tag> copiedTags;
+    std::string copiedTimecode;
     std::vector<std::string> warnings; // as ExportResult's
 };
 

@@ -330,7 +330,14 @@ Job::Output decodeOutput(const Json& output) {
     const Field containerField{"output", "container"};
     if (const Json* v = optional(output, containerField))
         container = toString(*v, containerField);
-    return Job::Output(fps, maxWidth, targetBitrate, std::move(container));
+    // Older readers ignore these keys, so a value they cannot use means "none"
+    // here too rather than a refused job.
+    auto saysCopy = [&](const char* key) {
+        const Json* v = optional(output, Field{"output", key});
+        return v && v->is_string() && v->get<std::string>() == "copy";
+    };
+    return Job::Output(fps, maxWidth, targetBitrate, std::move(container), saysCopy("audio"),
+                       saysCopy("metadata"));
 }
 
 // A colourist's choice, not a requirement: an interpolation this version does

@@ -23,19 +23,26 @@ public:
     class Output {
     public:
         Output(std::optional<double> fps, std::optional<std::int64_t> maxWidth,
-               std::optional<std::int64_t> targetBitrate, std::optional<std::string> container)
+               std::optional<std::int64_t> targetBitrate, std::optional<std::string> container,
+               bool copyAudio = false, bool copyMetadata = false)
             : fps_(fps), maxWidth_(maxWidth), targetBitrate_(targetBitrate),
-              container_(std::move(container)) {}
+              container_(std::move(container)), copyAudio_(copyAudio), copyMetadata_(copyMetadata) {
+        }
         const std::optional<double>& fps() const { return fps_; }
         const std::optional<std::int64_t>& maxWidth() const { return maxWidth_; }
         const std::optional<std::int64_t>& targetBitrate() const { return targetBitrate_; }
         const std::optional<std::string>& container() const { return container_; }
+        // `audio` and `metadata` say "copy"; any other value, of any type, means no.
+        bool copyAudio() const { return copyAudio_; }
+        bool copyMetadata() const { return copyMetadata_; }
 
     private:
         std::optional<double> fps_;
         std::optional<std::int64_t> maxWidth_;
         std::optional<std::int64_t> targetBitrate_;
         std::optional<std::string> container_;
+        bool copyAudio_;
+        bool copyMetadata_;
     };
 
     class Grade {

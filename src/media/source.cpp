@@ -9,6 +9,7 @@
 #include "media/colour_tags.hpp"
 #include "media/error.hpp"
 #include "media/input_file.hpp"
+#include "media/stream_copy.hpp"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -90,6 +91,13 @@ Source::Source(std::filesystem::path path) : path_(std::move(path)) {
         openInputFile(path_, fmt::format("open \"{}\" as a video", path_.string()), log);
     for (unsigned i = 0; i < format->nb_streams; ++i) {
         AVStream& stream = *format->streams[i];
+        if (stream.codecpar->codec_type == AVMEDIA_TYPE_AUDIO) {
+            const AVDictionaryEntry* language =
+                av_dict_get(stream.metadata, "language", nullptr, 0);
+            audio_.push_back({static_cast<int>(i), avcodec_get_name(stream.codecpar->codec_id),
+                              language ? language->value : ""});
+            continue;
+        }
         if (stream.codecpar->codec_type != AVMEDIA_TYPE_VIDEO ||
             (stream.disposition & AV_DISPOSITION_ATTACHED_PIC))
             continue;
@@ -98,6 +106,9 @@ Source::Source(std::filesystem::path path) : path_(std::move(path)) {
                             avcodec_find_decoder(stream.codecpar->codec_id) != nullptr});
     }
     duration_ = durationOf(*format, streams_);
+    for (auto& [key, value] : keptTags(format->metadata))
+        tags_.push_back({std::move(key), std::move(value)});
+    timecode_ = startTimecode(*format);
 }
 
 } // namespace vantrel::media

@@ -1,5 +1,6 @@
 #pragma once
-// What probing a media file learns: its video streams and its duration.
+// What probing a media file learns: its video and audio streams, its duration and
+// the container's tags an export may copy.
 // SourceQueries is the narrow view the encoding rules read through, so tests can
 // answer with any values; Source answers from the file with libavformat.
 
@@ -49,6 +50,19 @@ struct VideoStream {
     bool decodable = false;
 };
 
+struct AudioStream {
+    int index = -1;       // in the file
+    std::string codec;    // FFmpeg's codec name: "aac", "alac", "pcm_s16le", "ac3", "opus", …
+    std::string language; // the track's language tag ("eng"); empty when it has none
+};
+
+// A container tag as the file names it ("creation_time", "location",
+// "com.apple.quicktime.make", …).
+struct Tag {
+    std::string key;
+    std::string value;
+};
+
 class SourceQueries {
 public:
     virtual ~SourceQueries() = default;
@@ -67,10 +81,19 @@ public:
     const std::filesystem::path& path() const { return path_; }
     std::vector<VideoStream> videoStreams() const override { return streams_; }
     double durationSeconds() const override { return duration_; }
+    // Audio streams in file order.
+    const std::vector<AudioStream>& audioStreams() const { return audio_; }
+    // The container's tags an export copies when asked (not the rotation, not the
+    // encoder's name), in file order; and its start timecode, empty for none.
+    const std::vector<Tag>& copiedTags() const { return tags_; }
+    const std::string& timecode() const { return timecode_; }
 
 private:
     std::filesystem::path path_;
     std::vector<VideoStream> streams_;
+    std::vector<AudioStream> audio_;
+    std::vector<Tag> tags_;
+    std::string timecode_;
     double duration_;
 };
 

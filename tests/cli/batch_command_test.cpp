@@ -94,6 +94,16 @@ TEST_F(BatchCommandTest, ABrokenClipFailsAloneAndIsNamedInTheSummaryAndReport) {
 
 // A rerun resumes: finished outputs are skipped (a partial file is no finished
 // output), the report starts afresh, and --force grades again.
+TEST_F(BatchCommandTest, CopiedSoundStaysInStep) {
+    fs::create_directories(rushes);
+    test::makeClickAndFlash(rushes / "take.mov", "aac", 0.3);
+    auto result = run("--audio copy");
+    ASSERT_EQ(result.exitCode, 0) << result.err;
+    auto found = test::findClickAndFlash(out / "take_vantrel_10bit.mov");
+    EXPECT_NEAR(found.click, found.flash, test::audioPacketSeconds);
+    EXPECT_EQ(readReport()["take.mov"]["warnings"], nlohmann::json::array());
+}
+
 TEST_F(BatchCommandTest, ExistingOutputsAreSkippedUnlessForced) {
     addClip("a.mp4");
     addClip("b.mp4");

@@ -84,6 +84,23 @@ TEST_F(ExportCommandTest, PlanAndWarnings) {
     }
 }
 
+// An HLG source is named by plan and by export, since the output says BT.709; plan
+// lists the sound it would copy, and --audio none leaves it out.
+TEST_F(ExportCommandTest, SourceKindIsSaidAndPlanListsTheCopiedSound) {
+    test::makeClip("-f lavfi -i testsrc2=size=64x48:rate=25:duration=0.2 -f lavfi -i sine=d=0.2 "
+                   "-pix_fmt yuv420p -color_primaries bt2020 -color_trc arib-std-b67 "
+                   "-metadata:s:a:0 language=fra",
+                   clip);
+    auto plan = test::run(cli("plan", "--audio copy {out}"));
+    auto exported = test::run(cli("export", "--audio none {out}"));
+    for (const auto& result : {plan, exported})
+        EXPECT_NE(result.err.find("warning: the source is HLG (BT.2020)"), std::string::npos)
+            << result.err;
+    EXPECT_EQ(nlohmann::json::parse(plan.out)["copied"]["audio"].dump(),
+              R"([{"codec":"aac","index":1,"language":"fra"}])");
+    EXPECT_EQ(test::probe(out)["streams"].size(), 1u);
+}
+
 // A hostile command line loses nothing: the finished file is synced before the
 // rename (and its folder after); closed descriptors 0-2 or a reader that went away
 // neither spoil the movie nor fail the export; a FIFO as the job or the LUT is

@@ -184,5 +184,17 @@ TEST(LutText, OverrideWhenUsableElseTheJobsWithAWarning) {
     }
 }
 
+// Only PQ, HLG and BT.2020 sources are called out, each by name.
+TEST(SourceColour, WarnsOfWideAndHighRangeSourcesOnly) {
+    auto said = [](Primaries p, Transfer t) { return sourceColourWarning({p, t}).value_or(""); };
+    EXPECT_EQ(said(Primaries::bt2020, Transfer::aribStdB67),
+              "the source is HLG (BT.2020); the LUT sees its values as they are and the output "
+              "is tagged BT.709, so use a LUT made for HLG footage");
+    EXPECT_EQ(said(Primaries::unspecified, Transfer::smpte2084).substr(0, 18) +
+                  said(Primaries::bt2020, Transfer::bt2020_10).substr(0, 22) +
+                  said(Primaries::bt709, Transfer::bt709) + said({}, {}),
+              "the source is PQ; the source is BT.2020;");
+}
+
 } // namespace
 } // namespace vantrel

@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <cstring>
 #include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -342,8 +343,12 @@ TEST_F(ExportTest, EachFailureHasItsErrorAndKeepsTheEarlierOutput) {
     writeFile(dir / "broken.json", "{\"version\": 1, \"grade\": ");
     writeFile(dir / "short.cube", "LUT_3D_SIZE 2\n0 0 0\n");
     ASSERT_EQ(::mkfifo((dir / "fifo.mp4").c_str(), 0644), 0); // opened twice it would block
+    makeClickAndFlash(dir / "pcm.mov", "pcm_s16le", 0);
     writeFile(out, "an earlier export");
     auto tinyJob = writeJob(dir / "tiny.json", identityCube, {{"maxWidth", 2}});
+    auto pcmJob =
+        writeJob(dir / "pcm.json", identityCube, {{"container", "mp4"}, {"audio", "copy"}});
+    auto retimeJob = writeJob(dir / "retime.json", identityCube, {{"fps", 30}, {"audio", "copy"}});
     struct {
         fs::path job;
         std::optional<fs::path> lut;
@@ -360,6 +365,14 @@ TEST_F(ExportTest, EachFailureHasItsErrorAndKeepsTheEarlierOutput) {
         {identityJob, {}, dir / "tone.m4a", "export", 1, "no video track"},
         {tinyJob, {}, clip, "export", 4, "too small"}, // for the encoder
         {identityJob, {}, dir / "fifo.mp4", "file", EINVAL, "a FIFO"},
+        {pcmJob,
+         {},
+         dir / "pcm.mov",
+         "export",
+         13,
+         "pcm_s16le sound (track 1) cannot go into an "
+         "MPEG-4 file; a .mov output holds it"},
+        {retimeJob, {}, clip, "export", 14, "at 25.000 fps and the output at 30.000 fps"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.job.filename().string() + " " + c.input.filename().string());
@@ -370,6 +383,58 @@ TEST_F(ExportTest, EachFailureHasItsErrorAndKeepsTheEarlierOutput) {
     }
     EXPECT_THROW(Exporter::plan({identityJob, std::nullopt, dir / "fifo.mp4", out, std::nullopt}),
                  FileError);
+}
+
+// The click still plays with the flash after the sound is copied, wherever the
+// source's sound starts and whichever container holds it. The source is measured
+// the same way first, which proves the measurement.
+TEST_F(ExportTest, CopiedSoundStaysInStepWithThePicture) {
+    for (auto [source, codec, delay, output] : {std::tuple{"a.mp4", "aac", 0.0, "a.mp4"},
+                                                {"b.mp4", "aac", 0.3, "b.mov"},
+                                                {"c.mov", "pcm_s16le", 0.3, "c.mov"}}) {
+        makeClickAndFlash(dir / source, codec, delay);
+        auto graded = dir / (std::string("graded-") + output);
+        Exporter::exportVideo({.jobPath = identityJob,
+                               .inputPath = dir / source,
+                               .outputPath = graded,
+                               .copyAudio = true},
+                              fast());
+        for (const auto& file : {dir / source, graded}) {
+            auto found = findClickAndFlash(file);
+            EXPECT_NEAR(found.flash, 0.8, 1e-3) << file;
+            EXPECT_NEAR(found.click, found.flash, audioPacketSeconds) << file;
+        }
+        auto sound = probe(graded, "-select_streams a")["streams"].at(0);
+        EXPECT_EQ(sound.value("codec_name", "?") + "," + sound["tags"].value("language", "?"),
+                  std::string(codec) + ",fra");
+    }
+}
+
+TEST_F(ExportTest, CopiedTagsKeepDatePlaceCameraAndTimecodeButNeverTheTurn) {
+    const std::map<std::string, std::string> tags = {
+        {"creation_time", "2024-05-01T10:20:30.000000Z"},
+        {"location", "+48.8577+002.2950/"},
+        {"com.apple.quicktime.location.ISO6709", "+48.8577+002.2950+035.000/"},
+        {"com.apple.quicktime.make", "Acme"},
+        {"com.apple.quicktime.model", "Pocket 7"}};
+    std::string args = "-f lavfi -i testsrc2=size=64x48:rate=25:duration=0.2 -timecode 01:02:03:04 "
+                       "-metadata:s:v:0 rotate=90 -movflags use_metadata_tags";
+    for (const auto& [key, value] : tags)
+        args += " -metadata " + key + "=" + shellQuote(value);
+    makeClip(args, dir / "tagged.mov");
+    const ExportRequest request{.jobPath = identityJob,
+                                .inputPath = dir / "tagged.mov",
+                                .outputPath = out,
+                                .copyMetadata = true};
+    auto plan = Exporter::plan(request);
+    EXPECT_EQ(plan.copiedTags.size() + plan.copiedTimecode.size(), tags.size() + 1 + 11)
+        << "location-eng as read, neither the encoder nor the turn; the timecode on its own";
+    Exporter::exportVideo(request, fast());
+    auto info = probe(out);
+    for (const auto& [key, value] : tags)
+        EXPECT_EQ(info["format"]["tags"].value(key, "?"), value) << key;
+    EXPECT_FALSE(videoStream(out).contains("side_data_list")) << "a copied turn turns twice";
+    EXPECT_EQ(info["streams"].back()["tags"].value("timecode", "?"), "01:02:03:04");
 }
 
 // The encoder fails on frame 3 once the decoding side has filled the hand-off and
