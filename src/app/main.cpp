@@ -1,7 +1,6 @@
 // vantrel: the desktop window.
 
 #include <QApplication>
-#include <QCommandLineParser>
 #include <QDir>
 #include <QIcon>
 
@@ -10,6 +9,11 @@
 #include "app/desktop.hpp"
 
 int main(int argc, char** argv) {
+    // Before the application: without a display it could not even print --help.
+    QStringList files;
+    if (auto exitCode = vantrel::app::answerWithoutWindow(argc, argv, VANTREL_VERSION, files))
+        return *exitCode;
+
     QApplication application(argc, argv);
     QApplication::setApplicationName("Vantrel");
     QApplication::setApplicationVersion(VANTREL_VERSION);
@@ -17,21 +21,11 @@ int main(int argc, char** argv) {
     QApplication::setWindowIcon(QIcon::fromTheme("vantrel"));
     application.setProperty("applicationBuild", QStringLiteral(VANTREL_BUILD));
 
-    QCommandLineParser parser;
-    parser.setApplicationDescription(
-        QApplication::translate("main", "Renders a colour-graded 10-bit HEVC copy of a video."));
-    parser.addHelpOption();
-    parser.addVersionOption();
-    parser.addPositionalArgument(
-        QApplication::translate("main", "files"),
-        QApplication::translate("main", "Job files (.json), LUTs (.cube) and videos "
-                                        "(.mp4, .mov, .m4v) to open, as if dropped."),
-        "[FILE...]");
-    parser.process(application);
-
     vantrel::app::SystemDesktop desktop;
     vantrel::app::ContentView window(desktop);
-    vantrel::app::openFiles(window, parser.positionalArguments(), QDir::currentPath());
+    // A logout or `kill` stops the export as closing does, without asking.
+    vantrel::app::TerminationSignals termination([&window] { window.stopAndClose(); });
+    vantrel::app::openFiles(window, files, QDir::currentPath());
     window.show();
     return application.exec();
 }

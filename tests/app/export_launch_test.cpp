@@ -3,17 +3,21 @@
 // export runs.
 
 #include <atomic>
+#include <csignal>
 #include <future>
 #include <stdexcept>
 
 #include <QApplication>
+#include <QDir>
 #include <QLabel>
 #include <QMessageBox>
 #include <QProcess>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
 
+#include "app/command_line.hpp"
 #include "window_test_support.hpp"
 
 using namespace vantrel;
@@ -105,13 +109,16 @@ private slots:
         QVERIFY(QTest::qWaitForWindowExposed(&view));
         view.startExport();
         QTRY_VERIFY_WITH_TIMEOUT(!view.state().isExporting, 60000);
-        QCOMPARE(view.state().statusText, QString("Failed."));
+        QCOMPARE(view.state().statusText, QString("Failed: the input has no video track"));
         QVERIFY2(view.state().errorText.contains("export error"),
                  qPrintable(view.state().errorText));
         auto* alert = part<QMessageBox>(view, "alert");
         QTRY_VERIFY(alert->isVisible());
         QCOMPARE(std::pair(alert->informativeText(), alert->buttons().size()),
                  std::pair(view.state().errorText, qsizetype(1)));
+        QCOMPARE(alert->text(), QString("The input has no video track."));
+        for (auto* label : alert->findChildren<QLabel*>()) // shown as written, never as markup
+            QVERIFY(label->text().isEmpty() || label->textFormat() == Qt::PlainText);
         QTest::mouseClick(alert->buttons().first(), Qt::LeftButton);
         QVERIFY(!view.state().showError);
         QTRY_VERIFY(!view.findChild<QMessageBox*>("alert"));
@@ -123,9 +130,11 @@ private slots:
         QCOMPARE(view.state().statusText, QString("Export started…"));
         QTRY_VERIFY_WITH_TIMEOUT(!view.state().isExporting, 120000);
         QCOMPARE(shown(view, "status"), "Done: " + output);
-        QCOMPARE(shown(view, "revealButton"), QString("Show in Finder"));
+        QCOMPARE(shown(view, "revealButton"), QString("Show in Folder"));
+        desktop.revealFails = true;
         QTest::mouseClick(part<QPushButton>(view, "revealButton"), Qt::LeftButton);
         QCOMPARE(desktop.revealed, QStringList{output});
+        QVERIFY(view.state().statusText.startsWith("No file manager"));
         QVERIFY(QFile::remove(output));
     }
 
@@ -160,6 +169,7 @@ private slots:
                  std::pair(QString("Exporting…"), false));
         QVERIFY(part<QWidget>(view, "spinner")->isVisible());
         QTRY_COMPARE(shown(view, "progress").left(3), QString("50%"));
+        QCOMPARE(part<QProgressBar>(view, "progress")->value(), 50);
         QCOMPARE(text(held.lutSeen), QString("/in/late.cube"));
         QVERIFY(part<QPushButton>(view, "jobButton")->isEnabled());
         if (quit) {
@@ -171,7 +181,9 @@ private slots:
         } else {
             QVERIFY(!view.close());
         }
-        QCOMPARE(desktop.questionsAsked, QStringList{"An export is running. Stop it and close?"});
+        QCOMPARE(
+            desktop.questionsAsked,
+            QStringList{"An export is running. Stop it and close? [Stop Export|Keep Exporting]"});
         if (confirm) {
             QTRY_VERIFY(!view.isVisible());
             QVERIFY(!view.state().isExporting && !view.state().showError);
@@ -186,6 +198,35 @@ private slots:
         QCOMPARE(shown(view, "progress"), QString("(hidden)"));
         QVERIFY(view.close());
         QCOMPARE(desktop.questionsAsked.size(), 1);
+    }
+
+    // SIGTERM (a logout, `kill`) during a real export stops it without asking: no
+    // partial file stays, no output appears, the window closes.
+    void terminationSignalDuringAnExport() {
+        struct WaitForStop : ExportHooks {
+            const CancellationToken* token = nullptr;
+            std::atomic<bool> started{false};
+            void beforeEncoding(std::int64_t index) override {
+                if (index == 2 && !started.exchange(true))
+                    token->wait(false);
+            }
+        } hooks;
+        auto run = [&hooks](const ExportRequest& request, ExportOptions options) {
+            hooks.token = options.cancellation;
+            options.hooks = &hooks;
+            return Exporter::exportVideo(request, options);
+        };
+        const QString output = folder.filePath("signalled.mov");
+        ContentView view(desktop, run, readyState(output));
+        TerminationSignals termination([&view] { view.stopAndClose(); });
+        view.show();
+        view.startExport();
+        QTRY_VERIFY_WITH_TIMEOUT(hooks.started, 60000);
+        ::raise(SIGTERM);
+        QTRY_VERIFY_WITH_TIMEOUT(!view.isVisible(), 60000);
+        QVERIFY(desktop.questionsAsked.isEmpty() && !QFile::exists(output));
+        QCOMPARE(QDir(folder.path()).entryList(QDir::Files | QDir::Hidden).filter("partial"),
+                 QStringList());
     }
 
     // A window that goes while its export runs (the application is torn down) stops

@@ -4,6 +4,8 @@
 #include <QApplication>
 #include <QDragEnterEvent>
 #include <QMimeData>
+#include <QPushButton>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QWindow>
 
@@ -127,10 +129,32 @@ private slots:
         const QList<QStringList> types = {{"json"}, {"cube"}, {"mp4", "mov", "m4v"}};
         for (int i = 0; i < 3; ++i)
             QCOMPARE(desktop.panelsShown[i].fileTypes, types[i]);
-        view->pickOutput();
-        QCOMPARE(desktop.panelsShown.last().kind, PanelRequest::Kind::save);
-        QCOMPARE(desktop.panelsShown.last().proposedName, QString("one_vantrel_10bit.mov"));
-        QCOMPARE(text(view->state().outputURL), QString("/a/one_vantrel_10bit.mov"));
+        // The save panel opens where the proposal lies, on its name and type.
+        desktop.panelAnswers = {std::nullopt, "/b/two.mp4", std::nullopt};
+        for (const auto& [folder, name, type] : {std::tuple("/a", "one_vantrel_10bit.mov", "mov"),
+                                                 std::tuple("/a", "one_vantrel_10bit.mov", "mov"),
+                                                 std::tuple("/b", "two.mp4", "mp4")}) {
+            view->pickOutput();
+            const auto& panel = desktop.panelsShown.last();
+            QCOMPARE(std::tuple(panel.kind, panel.folder, panel.proposedName, panel.fileTypes[0]),
+                     std::tuple(PanelRequest::Kind::save, QString(folder), QString(name),
+                                QString(type)));
+        }
+        QCOMPARE(part<QWidget>(*view, "outputButtonCaption")->toolTip(), QString("/b/two.mp4"));
+    }
+
+    // A LUT the export would pass over is named at its row until it is cleared.
+    void unusableLutOverride() {
+        QTemporaryDir folder;
+        QFile cube(folder.filePath("latin1.cube"));
+        QVERIFY(cube.open(QIODevice::WriteOnly) && cube.write("TITLE \"caf\xe9\"\n") > 0);
+        cube.close();
+        view->applyDroppedFile(toLocation(cube.fileName()));
+        QVERIFY2(shown(*view, "lutWarning").contains("is not UTF-8 text; the job's own LUT"),
+                 qPrintable(shown(*view, "lutWarning")));
+        QTest::mouseClick(part<QPushButton>(*view, "lutClearButton"), Qt::LeftButton);
+        QCOMPARE(view->state().lutOverrideURL, std::nullopt);
+        QCOMPARE(shown(*view, "lutWarning"), QString("(hidden)"));
     }
 
     void filesOnTheCommandLineAreAppliedAsDropped() {

@@ -1,10 +1,13 @@
 // The window as a function of its state: when the export button is enabled, the
 // progress and version lines, what starting an export asks for, long texts.
 
+#include <QAccessible>
 #include <QApplication>
 #include <QLabel>
 #include <QLineEdit>
+#include <QProcess>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QTest>
 
 #include "window_test_support.hpp"
@@ -61,6 +64,7 @@ private slots:
             seen = request;
             ExportResult result;
             result.outputPath = request.outputPath;
+            result.warnings = {"a warning"};
             return result;
         };
         ContentView view(desktop, record, state);
@@ -82,23 +86,96 @@ private slots:
         QVERIFY(seen);
         QCOMPARE(seen->outputPath, Location("/out/chosen.mp4"));
         QCOMPARE(seen->bitrateOverrideBps, 12'500'000);
-        QCOMPARE(view.state().statusText, QString("Done: /out/chosen.mp4"));
+        QCOMPARE(view.state().statusText, QString("Done: /out/chosen.mp4\na warning"));
+        QCOMPARE(desktop.notifications, QStringList{"Done: chosen.mp4"}); // never shown: inactive
     }
 
-    // Long names neither widen the window nor are read as markup.
+    // An unreadable bitrate is marked and blocks the export; the field is named by its
+    // label; Return presses the focused button.
+    void bitrateFieldAndKeyboard() {
+        WindowState state;
+        state.jobURL = "/in/job.json";
+        state.inputURL = "/in/clip.mov";
+        state.outputURL = "/out/clip.mov";
+        int started = 0;
+        ContentView view(
+            desktop,
+            [&](const ExportRequest&, const ExportOptions&) {
+                ++started;
+                return ExportResult{};
+            },
+            state);
+        auto* field = part<QLineEdit>(view, "bitrateField");
+        for (const auto& [typed, readable] :
+             {std::pair("12 Mbps", false), {"abc", false}, {" 12,5 ", true}, {"", true}}) {
+            field->clear();
+            QTest::keyClicks(field, typed);
+            QCOMPARE(part<QPushButton>(view, "exportButton")->isEnabled(), readable);
+            QCOMPARE(shown(view, "bitrateHint").startsWith("Not a number"), !readable);
+        }
+        QCOMPARE(QAccessible::queryAccessibleInterface(field)->text(QAccessible::Name),
+                 QString("Bitrate (Mbps)"));
+        QCOMPARE(part<QWidget>(view, "inputButtonCaption")->accessibleName(),
+                 QString("Input video: clip.mov"));
+        QTest::keyClick(part<QPushButton>(view, "exportButton"), Qt::Key_Return);
+        QTRY_COMPARE(started, 1);
+    }
+
+    // Secondary text keeps 4.5:1 on light and dark palettes, at reduced emphasis, and no
+    // text is under 9 pt; file URIs are encoded whole.
+    void readableTextAndEncodedUris() {
+        for (const auto& [text, window] :
+             {std::pair("#000000", "#EFEFEF"), {"#E0E0E0", "#2B2B2B"}}) {
+            QPalette palette;
+            palette.setColor(QPalette::WindowText, QColor(text));
+            palette.setColor(QPalette::Window, QColor(window));
+            const QColor secondary = secondaryTextColour(palette);
+            QVERIFY(secondary != QColor(text) && contrastRatio(secondary, QColor(window)) >= 4.5);
+        }
+        QLabel label;
+        QApplication::setFont(QFont("Sans", 8));
+        applyTextStyle(&label, TextStyle::caption);
+        QCOMPARE(label.font().pointSizeF(), 9.0);
+        QCOMPARE(fileUri("/dir with space %231/<b>x é"),
+                 QString("file:///dir%20with%20space%20%25231/%3Cb%3Ex%20%C3%A9"));
+    }
+
+    // Options are answered before any display is needed.
+    void optionsWithoutADisplay() {
+        for (const auto& [option, answer] :
+             {std::pair("--help", "Usage:"), {"--version", "vantrel "}}) {
+            QProcess program;
+            program.start("env", {"-u", "DISPLAY", "-u", "WAYLAND_DISPLAY", "-u", "QT_QPA_PLATFORM",
+                                  QCoreApplication::applicationDirPath() + "/../vantrel", option});
+            QVERIFY(program.waitForFinished(30000));
+            QCOMPARE(std::pair(program.exitStatus(), program.exitCode()),
+                     std::pair(QProcess::NormalExit, 0));
+            QVERIFY(program.readAllStandardOutput().startsWith(answer));
+        }
+    }
+
+    // Long names neither widen the window nor are read as markup; they lose their middle,
+    // the whole in a tooltip, and the status shows every line.
     void longTexts() {
         const QString name = "<b>" + QString("very_").repeated(60) + "long.mov";
         WindowState state;
         state.inputURL = toLocation("/in/" + name);
-        state.statusText = "Done: /in/" + name;
+        state.statusText = "Done: /in/" + name + "\nsecond line\nthird line";
         ContentView view(desktop, runExporter, state);
         view.show();
         QVERIFY(QTest::qWaitForWindowExposed(&view));
         QCOMPARE(view.width(), 640);
         auto* caption = part<ElidedLabel>(view, "inputButtonCaption");
         QVERIFY(caption->shownText().startsWith("<b>very_") &&
-                caption->shownText().endsWith(QChar(0x2026)));
-        QCOMPARE(part<QLabel>(view, "status")->textFormat(), Qt::PlainText);
+                caption->shownText().contains(QChar(0x2026)) &&
+                caption->shownText().endsWith("long.mov"));
+        auto* status = part<QLabel>(view, "status");
+        QCOMPARE(std::pair(status->textFormat(), status->toolTip()),
+                 std::pair(Qt::PlainText, state.statusText));
+        QVERIFY(status->text().endsWith("long.mov\nsecond line\nthird line"));
+        for (const auto& word : status->text().split(QRegularExpression("\\s")))
+            QVERIFY(status->fontMetrics().horizontalAdvance(word) <= status->width());
+        QVERIFY(status->height() >= status->heightForWidth(status->width()));
     }
 };
 
