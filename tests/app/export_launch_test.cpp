@@ -8,7 +8,6 @@
 #include <stdexcept>
 
 #include <QApplication>
-#include <QDir>
 #include <QLabel>
 #include <QMessageBox>
 #include <QProcess>
@@ -140,19 +139,21 @@ private slots:
 
     // Closing or quitting asks first; a "no" lets the export finish, a "yes" stops it
     // and the window closes once the export has unwound, with no alert even when the
-    // unwinding ends in a failure. While it runs: the busy look, progress beside the
-    // spinner, the rest still usable, and the LUT override as it is when the task begins.
+    // unwinding ends in a failure; SIGTERM (a logout, `kill`) stops it without asking. While it
+    // runs: the busy look, progress beside the spinner, the rest still usable, and the LUT override
+    // as it is when the task begins.
     void closingDuringAnExport_data() {
-        QTest::addColumn<bool>("quit"); // quit the application instead of closing
+        QTest::addColumn<QString>("how"); // close the window, quit the application, or signal
         QTest::addColumn<bool>("confirm");
         QTest::addColumn<bool>("failOnStop");
-        QTest::newRow("close, stop") << false << true << false;
-        QTest::newRow("close, keep exporting") << false << false << false;
-        QTest::newRow("quit, stop") << true << true << false;
-        QTest::newRow("close, stop fails") << false << true << true;
+        QTest::newRow("close, stop") << "close" << true << false;
+        QTest::newRow("close, keep exporting") << "close" << false << false;
+        QTest::newRow("quit, stop") << "quit" << true << false;
+        QTest::newRow("close, stop fails") << "close" << true << true;
+        QTest::newRow("SIGTERM") << "signal" << true << false;
     }
     void closingDuringAnExport() {
-        QFETCH(bool, quit);
+        QFETCH(QString, how);
         QFETCH(bool, confirm);
         QFETCH(bool, failOnStop);
         HeldExport held;
@@ -172,18 +173,21 @@ private slots:
         QCOMPARE(part<QProgressBar>(view, "progress")->value(), 50);
         QCOMPARE(text(held.lutSeen), QString("/in/late.cube"));
         QVERIFY(part<QPushButton>(view, "jobButton")->isEnabled());
-        if (quit) {
+        TerminationSignals termination([&view] { view.stopAndClose(); });
+        if (how == "quit") {
             // Quitting asks only a running application; it ends when the window has
             // closed itself (the guard ends the loop should it never).
             QTimer::singleShot(60000, [] { QCoreApplication::exit(1); });
             QTimer::singleShot(0, [] { QCoreApplication::quit(); });
             QCOMPARE(QCoreApplication::exec(), 0);
+        } else if (how == "signal") {
+            ::raise(SIGTERM);
         } else {
             QVERIFY(!view.close());
         }
-        QCOMPARE(
-            desktop.questionsAsked,
-            QStringList{"An export is running. Stop it and close? [Stop Export|Keep Exporting]"});
+        const QString asked =
+            "An export is running. Stop it and close? [Stop Export|Keep Exporting]";
+        QCOMPARE(desktop.questionsAsked, how == "signal" ? QStringList() : QStringList{asked});
         if (confirm) {
             QTRY_VERIFY(!view.isVisible());
             QVERIFY(!view.state().isExporting && !view.state().showError);
@@ -198,35 +202,6 @@ private slots:
         QCOMPARE(shown(view, "progress"), QString("(hidden)"));
         QVERIFY(view.close());
         QCOMPARE(desktop.questionsAsked.size(), 1);
-    }
-
-    // SIGTERM (a logout, `kill`) during a real export stops it without asking: no
-    // partial file stays, no output appears, the window closes.
-    void terminationSignalDuringAnExport() {
-        struct WaitForStop : ExportHooks {
-            const CancellationToken* token = nullptr;
-            std::atomic<bool> started{false};
-            void beforeEncoding(std::int64_t index) override {
-                if (index == 2 && !started.exchange(true))
-                    token->wait(false);
-            }
-        } hooks;
-        auto run = [&hooks](const ExportRequest& request, ExportOptions options) {
-            hooks.token = options.cancellation;
-            options.hooks = &hooks;
-            return Exporter::exportVideo(request, options);
-        };
-        const QString output = folder.filePath("signalled.mov");
-        ContentView view(desktop, run, readyState(output));
-        TerminationSignals termination([&view] { view.stopAndClose(); });
-        view.show();
-        view.startExport();
-        QTRY_VERIFY_WITH_TIMEOUT(hooks.started, 60000);
-        ::raise(SIGTERM);
-        QTRY_VERIFY_WITH_TIMEOUT(!view.isVisible(), 60000);
-        QVERIFY(desktop.questionsAsked.isEmpty() && !QFile::exists(output));
-        QCOMPARE(QDir(folder.path()).entryList(QDir::Files | QDir::Hidden).filter("partial"),
-                 QStringList());
     }
 
     // A window that goes while its export runs (the application is torn down) stops

@@ -37,8 +37,8 @@ public:
         if (revealFails)
             failed();
     }
-    void notify(const QString& summary, const QString& body) override {
-        notifications << summary + ": " + body;
+    void notify(const QString& what, const QString& body) override {
+        notifications << what + ": " + body;
     }
 };
 
