@@ -29,13 +29,13 @@ set(CPACK_PACKAGE_NAME vantrel)
 set(CPACK_PACKAGE_VENDOR "Vantrel")
 set(CPACK_PACKAGE_CONTACT "Vantrel maintainers <maintainers@users.noreply.c-seed-25fcb63c.example>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Colour-graded 10-bit HEVC copies of videos through a 3D LUT")
-set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
-  "Colour-graded 10-bit HEVC copies of videos through a 3D LUT
-Vantrel turns a video into a colour-graded, 10-bit HEVC copy. Given a job
+# The summary above is the synopsis; this is the extended text below it.
+set(CPACK_PACKAGE_DESCRIPTION
+  "Vantrel turns a video into a colour-graded, 10-bit HEVC copy. Given a job
 file carrying a .cube 3D LUT and a video, it decodes every frame, grades it
-through the LUT and encodes HEVC Main 10 with Rec. 709 tags into a .mov or
-.mp4 file that common players open.
-.
+through the LUT and encodes HEVC Main 10 with Rec. 709 tags into a QuickTime
+or MPEG-4 file that common players open.
+
 This package holds the window (vantrel), which takes files by drag and drop,
 and the command line (vantrel-cli), which grades one clip or whole folders.")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
