@@ -181,7 +181,8 @@ private slots:
             QTimer::singleShot(0, [] { QCoreApplication::quit(); });
             QCOMPARE(QCoreApplication::exec(), 0);
         } else if (how == "signal") {
-            ::raise(SIGTERM);
+            QVERIFY(::raise(SIGTERM) == 0 &&
+                    QTest::qWaitFor([&view] { return !view.isVisible(); }));
         } else {
             QVERIFY(!view.close());
         }

@@ -108,9 +108,8 @@ private slots:
     void readableTextAndEncodedUris() {
         for (const char* window : {"#EFEFEF", "#2B2B2B"}) { // light and dark, text derived
             const QPalette palette{QColor(window), QColor(window)};
-            const QColor secondary = secondaryTextColour(palette);
-            QVERIFY(secondary != palette.color(QPalette::WindowText) &&
-                    contrastRatio(secondary, QColor(window)) >= 4.5);
+            QVERIFY(secondaryTextColour(palette) != palette.color(QPalette::WindowText) &&
+                    contrastRatio(secondaryTextColour(palette), QColor(window)) >= 4.5);
         }
         QLabel label;
         QApplication::setFont(QFont("Sans", 8));
