@@ -204,8 +204,11 @@ void ContentView::finishExport(const Outcome& outcome) {
         close();
     } else if (outcome.kind != Outcome::Kind::cancelled && !isActiveWindow()) {
         // Someone who went to another window learns the end without coming back.
-        desktop_.notify(outcome.kind == Outcome::Kind::done ? tr("Done") : tr("Failed"),
-                        toQString(state_.outputURL.value_or(Location()).filename()));
+        // The file the run wrote, even when another output was chosen meanwhile.
+        const bool done = outcome.kind == Outcome::Kind::done;
+        const Location file =
+            done ? toLocation(outcome.text) : state_.outputURL.value_or(Location());
+        desktop_.notify(done ? tr("Done") : tr("Failed"), toQString(file.filename()));
     }
 }
 
