@@ -14,7 +14,7 @@ packages=(
   # batches across machines: the throw-away Slurm cluster of make farm-test
   slurm-wlm munge jq
   # the window: screenshots under Xvfb, the .deb and its desktop entry
-  xvfb x11-apps imagemagick dpkg-dev desktop-file-utils
+  xvfb x11-apps imagemagick dpkg-dev desktop-file-utils lintian appstream
   # CI: the sanitizer and fuzzing builds
   clang-14 libclang-rt-14-dev
   # make bench-e2e: GNU time for peak memory

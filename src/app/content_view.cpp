@@ -2,6 +2,8 @@
 
 #include "app/content_view.hpp"
 
+#include <algorithm>
+
 #include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
@@ -10,6 +12,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QVBoxLayout>
 
@@ -31,8 +34,18 @@ QLabel* plainLabel(QWidget* parent) {
     return label;
 }
 
-QString captionOf(const std::optional<Location>& location, const QString& placeholder) {
-    return location ? toQString(location->filename()) : placeholder;
+// The file's name, its full path in the tooltip; what it is for in the name a screen
+// reader speaks.
+// `detail`, when there is one, follows the file's name in brackets.
+void showLocation(ElidedLabel* caption, const QString& role,
+                  const std::optional<Location>& location, const QString& placeholder,
+                  const QString& detail = {}) {
+    QString text = location ? toQString(location->filename()) : placeholder;
+    if (location && !detail.isEmpty())
+        text += " (" + detail + ")";
+    caption->setText(text);
+    caption->setToolTip(location ? toQString(*location) : QString());
+    caption->setAccessibleName(role + ": " + text);
 }
 
 } // namespace
@@ -66,8 +79,18 @@ void ContentView::buildLayout() {
     auto* rows = new QVBoxLayout;
     rows->setSpacing(10);
     rows->addLayout(buildFileRow(jobButton_, jobCaption_, "jobButton", &ContentView::pickJob));
-    rows->addLayout(
-        buildFileRow(lutButton_, lutCaption_, "lutButton", &ContentView::pickLutOverride));
+    auto* lutRow =
+        buildFileRow(lutButton_, lutCaption_, "lutButton", &ContentView::pickLutOverride);
+    lutClearButton_ = new QPushButton(this);
+    lutClearButton_->setObjectName("lutClearButton");
+    lutClearButton_->setAutoDefault(true);
+    lutRow->addWidget(lutClearButton_);
+    connect(lutClearButton_, &QPushButton::clicked, this, &ContentView::clearLutOverride);
+    rows->addLayout(lutRow);
+    lutWarning_ = plainLabel(this);
+    lutWarning_->setObjectName("lutWarning");
+    lutWarning_->setWordWrap(true);
+    rows->addWidget(lutWarning_);
     rows->addLayout(
         buildFileRow(inputButton_, inputCaption_, "inputButton", &ContentView::pickInput));
     rows->addLayout(
@@ -111,12 +134,13 @@ QWidget* ContentView::buildDropZone() {
 }
 
 // A button that opens a panel, and the chosen file's name beside it.
-QLayout* ContentView::buildFileRow(QPushButton*& button, ElidedLabel*& caption, const char* name,
-                                   void (ContentView::*pick)()) {
+QHBoxLayout* ContentView::buildFileRow(QPushButton*& button, ElidedLabel*& caption,
+                                       const char* name, void (ContentView::*pick)()) {
     auto* row = new QHBoxLayout;
     button = new QPushButton(this);
     button->setObjectName(name);
-    button->setAutoDefault(false);
+    // Return, as well as Space, presses the focused button.
+    button->setAutoDefault(true);
     caption = new ElidedLabel(this);
     caption->setObjectName(QString(name) + "Caption");
     row->addWidget(button);
@@ -127,13 +151,16 @@ QLayout* ContentView::buildFileRow(QPushButton*& button, ElidedLabel*& caption, 
 
 QLayout* ContentView::buildBitrateRow() {
     auto* row = new QHBoxLayout;
+    // Sized from its text, so no font size clips it.
     bitrateLabel_ = plainLabel(this);
-    bitrateLabel_->setFixedWidth(110);
+    bitrateLabel_->setObjectName("bitrateLabel");
     bitrateLabel_->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     bitrateField_ = new QLineEdit(this);
     bitrateField_->setObjectName("bitrateField");
     bitrateField_->setFixedWidth(120);
+    bitrateLabel_->setBuddy(bitrateField_);
     bitrateHint_ = plainLabel(this);
+    bitrateHint_->setObjectName("bitrateHint");
     row->addWidget(bitrateLabel_);
     row->addWidget(bitrateField_);
     row->addWidget(bitrateHint_, 1);
@@ -166,17 +193,18 @@ QLayout* ContentView::buildActions() {
     actions->setSpacing(10);
     exportButton_ = new QPushButton(this);
     exportButton_->setObjectName("exportButton");
-    exportButton_->setAutoDefault(false);
+    exportButton_->setAutoDefault(true);
     spinner_ = new BusySpinner(this);
     spinner_->setObjectName("spinner");
-    progress_ = plainLabel(this);
+    progress_ = new QProgressBar(this);
     progress_->setObjectName("progress");
+    progress_->setTextVisible(true);
     revealButton_ = new QPushButton(this);
     revealButton_->setObjectName("revealButton");
-    revealButton_->setAutoDefault(false);
+    revealButton_->setAutoDefault(true);
     actions->addWidget(exportButton_);
     actions->addWidget(spinner_);
-    actions->addWidget(progress_);
+    actions->addWidget(progress_, 1);
     actions->addWidget(revealButton_);
     actions->addStretch(1);
     connect(exportButton_, &QPushButton::clicked, this, &ContentView::startExport);
@@ -198,11 +226,10 @@ void ContentView::applyTextStyles() {
     applyTextStyle(version_, TextStyle::caption);
     applyTextStyle(dropTitle_, TextStyle::callout);
     applyTextStyle(dropHint_, TextStyle::caption);
-    applyTextStyle(progress_, TextStyle::caption);
     applyTextStyle(status_, TextStyle::callout);
-    for (QWidget* secondary : std::initializer_list<QWidget*>{
-             version_, dropTitle_, dropHint_, jobCaption_, lutCaption_, inputCaption_,
-             outputCaption_, bitrateHint_, progress_, status_})
+    for (QWidget* secondary :
+         std::initializer_list<QWidget*>{version_, dropTitle_, dropHint_, jobCaption_, lutCaption_,
+                                         inputCaption_, outputCaption_, bitrateHint_, status_})
         applySecondaryColour(secondary);
 }
 
@@ -251,38 +278,57 @@ void ContentView::refresh() {
     lutButton_->setText(tr("Choose LUT Override…"));
     inputButton_->setText(tr("Choose Input Video…"));
     outputButton_->setText(tr("Choose Output…"));
-    jobCaption_->setText(s.jobGrade.isEmpty()
-                             ? captionOf(s.jobURL, tr("No job selected"))
-                             : tr("%1 (%2)").arg(captionOf(s.jobURL, {}), s.jobGrade));
-    lutCaption_->setText(captionOf(s.lutOverrideURL, tr("Optional (uses LUT from job)")));
-    inputCaption_->setText(captionOf(s.inputURL, tr("No input selected")));
-    outputCaption_->setText(captionOf(s.outputURL, tr("Default next to input")));
+    showLocation(jobCaption_, tr("Job"), s.jobURL, tr("No job selected"), s.jobGrade);
+    showLocation(lutCaption_, tr("LUT override"), s.lutOverrideURL,
+                 tr("Optional (uses LUT from job)"));
+    showLocation(inputCaption_, tr("Input video"), s.inputURL, tr("No input selected"));
+    showLocation(outputCaption_, tr("Output"), s.outputURL, tr("Default next to input"));
+    lutClearButton_->setText(tr("Clear"));
+    lutClearButton_->setAccessibleName(tr("Clear LUT override"));
+    lutClearButton_->setVisible(s.lutOverrideURL.has_value());
+    lutWarning_->setText(s.lutWarnings.join('\n'));
+    lutWarning_->setVisible(!s.lutWarnings.isEmpty());
 
     bitrateLabel_->setText(tr("Bitrate (Mbps)"));
+    bitrateField_->setAccessibleName(bitrateLabel_->text());
     bitrateField_->setPlaceholderText(tr("Auto"));
     // Only on a real difference, so typing keeps its cursor.
     if (bitrateField_->text() != s.bitrateMbps)
         bitrateField_->setText(s.bitrateMbps);
-    bitrateHint_->setText(tr("Leave empty for auto"));
+    // Text that reads as no number would silently mean Auto: it is marked instead.
+    const bool bitrateReadable = s.bitrateMbps.trimmed().isEmpty() ||
+                                 Exporter::parseBitrateOverride(s.bitrateMbps.toStdString());
+    bitrateField_->setStyleSheet(bitrateReadable ? QString()
+                                                 : QStringLiteral("QLineEdit { border: 2px "
+                                                                  "solid #c62828; }"));
+    bitrateHint_->setText(bitrateReadable ? tr("Leave empty for auto")
+                                          : tr("Not a number of Mbps: type one, or leave empty"));
+    bitrateField_->setAccessibleDescription(bitrateHint_->text());
     copyAudioBox_->setText(tr("Keep sound"));
     copyAudioBox_->setChecked(s.copyAudio);
     copyMetadataBox_->setText(tr("Keep date, place and camera"));
     copyMetadataBox_->setChecked(s.copyMetadata);
 
     exportButton_->setText(s.isExporting ? tr("Exporting…") : tr("Export 10-bit HEVC"));
-    exportButton_->setEnabled(!s.isExporting && s.inputURL && s.jobURL);
-    spinner_->setVisible(s.isExporting);
-    progress_->setText(s.progressText);
+    exportButton_->setEnabled(!s.isExporting && s.inputURL && s.jobURL && bitrateReadable);
+    spinner_->setVisible(s.isExporting && s.progressPercent < 0);
+    progress_->setRange(0, s.progressPercent < 0 ? 0 : 100);
+    progress_->setValue(std::max(s.progressPercent, 0));
+    progress_->setFormat(s.progressText);
     progress_->setVisible(s.isExporting && !s.progressText.isEmpty());
 
     // Nothing watches the file system: whether the output exists is looked at here.
     std::error_code error;
     revealTarget_ =
         s.outputURL && std::filesystem::exists(*s.outputURL, error) ? s.outputURL : std::nullopt;
-    revealButton_->setText(tr("Show in Finder"));
+    revealButton_->setText(tr("Show in Folder"));
     revealButton_->setVisible(revealTarget_.has_value());
 
-    status_->setText(s.statusText);
+    // A long unbroken path would run off the edge; it loses its middle instead.
+    const QString statusShown =
+        elideLongWords(s.statusText, status_->fontMetrics(), contentWidth - 2 * inset);
+    status_->setText(statusShown);
+    status_->setToolTip(statusShown == s.statusText ? QString() : s.statusText);
 
     refreshAlert();
 
@@ -295,13 +341,21 @@ void ContentView::refresh() {
 // The alert is open exactly while the state says there is an error to show.
 void ContentView::refreshAlert() {
     if (state_.showError && !alert_) {
-        alert_ = new QMessageBox(QMessageBox::Warning, tr("Export Failed"), tr("Export Failed"),
+        // The reason first, as a sentence; the engine's full text with its codes below.
+        QString reason =
+            state_.errorReason.isEmpty() ? tr("The export failed") : state_.errorReason;
+        reason[0] = reason[0].toUpper();
+        alert_ = new QMessageBox(QMessageBox::Warning, tr("Export Failed"), reason + '.',
                                  QMessageBox::NoButton, this);
         alert_->setObjectName("alert");
         alert_->setInformativeText(state_.errorText);
-        // The engine's description is shown as it is, never as markup.
+        // Names and error texts are shown as they are, never as markup.
+        alert_->setTextFormat(Qt::PlainText);
         if (auto* details = alert_->findChild<QLabel*>("qt_msgbox_informativelabel"))
             details->setTextFormat(Qt::PlainText);
+        // Wide enough that a path and its cause read as lines, not as a column.
+        if (auto* text = alert_->findChild<QLabel*>("qt_msgbox_label"))
+            text->setMinimumWidth(text->fontMetrics().averageCharWidth() * 60);
         alert_->setEscapeButton(alert_->addButton(tr("OK"), QMessageBox::RejectRole));
         alert_->setWindowModality(Qt::WindowModal);
         alert_->setAttribute(Qt::WA_DeleteOnClose);

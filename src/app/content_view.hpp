@@ -18,6 +18,7 @@
 #include <QList>
 #include <QPointer>
 #include <QString>
+#include <QStringList>
 #include <QUrl>
 #include <QWidget>
 
@@ -25,9 +26,11 @@
 
 class QCheckBox;
 class QLabel;
+class QHBoxLayout;
 class QLayout;
 class QLineEdit;
 class QMessageBox;
+class QProgressBar;
 class QPushButton;
 
 namespace vantrel::app {
@@ -37,6 +40,7 @@ class Desktop;
 class DropZone;
 class ElidedLabel;
 class PreviewPane;
+struct PanelRequest;
 
 using Location = std::filesystem::path;
 
@@ -50,6 +54,8 @@ struct WindowState {
     std::optional<Location> lutOverrideURL;
     std::optional<Location> inputURL;
     std::optional<Location> outputURL;
+    // Why the LUT override would not be applied as it reads (the engine's warnings).
+    QStringList lutWarnings;
     QString bitrateMbps;
     // "Keep sound" and "Keep date, place and camera": as the chosen job says
     // until changed.
@@ -58,10 +64,12 @@ struct WindowState {
     QString statusText = QStringLiteral("Ready");
     bool isExporting = false;
     bool showError = false;
-    QString errorText;
+    QString errorReason; // the failure's reason, read first
+    QString errorText;   // the engine's full description
     bool isDropTarget = false;
     // Percent done and time left of the running export; empty when not known.
     QString progressText;
+    int progressPercent = -1; // -1 while the total is not known
 };
 
 // The engine call; runs on the export's own thread. Tests put another in its place.
@@ -82,6 +90,7 @@ public:
     // File selection.
     void pickJob();
     void pickLutOverride();
+    void clearLutOverride();
     void pickInput();
     void pickOutput();
     // Takes the local files among `urls`; each is applied by a queued call. True when
@@ -95,6 +104,9 @@ public:
     std::optional<Location> ensureOutputPath();
     void startExport();
     void revealOutput();
+    // Stops a running export without asking and closes once it has unwound (its
+    // partial file removed); closes at once when nothing runs. For a signal to end.
+    void stopAndClose();
 
     // The version line, "v<short version> (<build>)", "?" for a missing part.
     static QString versionLine(const QString& shortVersion, const QString& build);
@@ -114,8 +126,8 @@ private:
     void buildLayout();
     QLayout* buildHeader();
     QWidget* buildDropZone();
-    QLayout* buildFileRow(QPushButton*& button, ElidedLabel*& caption, const char* name,
-                          void (ContentView::*pick)());
+    QHBoxLayout* buildFileRow(QPushButton*& button, ElidedLabel*& caption, const char* name,
+                              void (ContentView::*pick)());
     QLayout* buildBitrateRow();
     QLayout* buildCopyRow();
     QLayout* buildActions();
@@ -129,6 +141,8 @@ private:
     void setDropTarget(bool hovering);
     void dismissAlert();
     void proposeOutputFor(const Location& input);
+    void setLutOverride(const std::optional<Location>& file);
+    PanelRequest outputPanel(const Location& proposed) const;
     void beginExportTask(ExportRequest request);
     void showProgress(std::int64_t framesDone, std::int64_t framesExpected);
     void finishExport(const Outcome& outcome);
@@ -163,6 +177,8 @@ private:
     ElidedLabel* lutCaption_ = nullptr;
     ElidedLabel* inputCaption_ = nullptr;
     ElidedLabel* outputCaption_ = nullptr;
+    QPushButton* lutClearButton_ = nullptr;
+    QLabel* lutWarning_ = nullptr;
     QLabel* bitrateLabel_ = nullptr;
     QLineEdit* bitrateField_ = nullptr;
     QLabel* bitrateHint_ = nullptr;
@@ -170,15 +186,20 @@ private:
     QCheckBox* copyMetadataBox_ = nullptr;
     QPushButton* exportButton_ = nullptr;
     BusySpinner* spinner_ = nullptr;
-    QLabel* progress_ = nullptr;
+    QProgressBar* progress_ = nullptr;
     QPushButton* revealButton_ = nullptr;
     QLabel* status_ = nullptr;
     QPointer<QMessageBox> alert_;
 };
 
-// The progress beside the spinner: "40%, 1:05 left" (the time left from the rate so
-// far), or "12 frames" when the total is not known.
+// The progress bar's text: "40%, 1:05 left" (the time left from the rate so far), or
+// "12 frames" when the total is not known; and its percent, -1 for an unknown total.
 QString progressText(std::int64_t framesDone, std::int64_t framesExpected, double elapsedSeconds);
+int progressPercent(std::int64_t framesDone, std::int64_t framesExpected);
+
+// What the engine would warn about a LUT override: a file it cannot use (the job's
+// LUT is used instead) or parts of it it does not apply. Reads the file.
+QStringList lutWarnings(const std::optional<Location>& lutOverride);
 
 // Path and display text of a location, byte-exact for names that are not UTF-8.
 QString toQString(const Location& location);

@@ -8,6 +8,7 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QUrl>
 
 namespace vantrel::app {
@@ -50,37 +51,71 @@ std::optional<QString> SystemDesktop::runPanel(QWidget* parent, const PanelReque
                              if (index >= 0)
                                  dialog.setDefaultSuffix(request.fileTypes.at(index));
                          });
+        if (!filters.isEmpty())
+            dialog.selectNameFilter(filters.first());
         dialog.selectFile(request.proposedName);
     }
+    if (!request.folder.isEmpty())
+        dialog.setDirectory(request.folder);
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
         return std::nullopt;
     return dialog.selectedFiles().first();
 }
 
-bool SystemDesktop::confirm(QWidget* parent, const QString& question) {
-    return QMessageBox::question(parent, QString(), question) == QMessageBox::Yes;
+bool SystemDesktop::confirm(QWidget* parent, const QString& question, const QString& yes,
+                            const QString& no) {
+    QMessageBox box(QMessageBox::Question, QCoreApplication::applicationName(), question,
+                    QMessageBox::NoButton, parent);
+    box.setTextFormat(Qt::PlainText);
+    auto* accept = box.addButton(yes, QMessageBox::AcceptRole);
+    auto* keep = box.addButton(no, QMessageBox::RejectRole);
+    box.setDefaultButton(keep);
+    box.setEscapeButton(keep);
+    box.exec();
+    return box.clickedButton() == accept;
 }
 
-void SystemDesktop::reveal(const QString& path) {
-    const auto fileUrl = QUrl::fromLocalFile(QFileInfo(path).absoluteFilePath());
-    const auto folderUrl = QUrl::fromLocalFile(QFileInfo(path).absolutePath());
+QString fileUri(const QString& path) {
+    return QString::fromLatin1(QUrl::fromLocalFile(path).toEncoded(QUrl::FullyEncoded));
+}
+
+void SystemDesktop::reveal(const QString& path, std::function<void()> failed) {
+    const QString folder = QFileInfo(path).absolutePath();
+    auto openFolder = [folder, failed] {
+        if (!QDesktopServices::openUrl(QUrl::fromLocalFile(folder)) && failed)
+            failed();
+    };
     auto call = QDBusMessage::createMethodCall("org.freedesktop.FileManager1",
                                                "/org/freedesktop/FileManager1",
                                                "org.freedesktop.FileManager1", "ShowItems");
-    call << QStringList{fileUrl.toString()} << QString();
+    call << QStringList{fileUri(QFileInfo(path).absoluteFilePath())} << QString();
     auto bus = QDBusConnection::sessionBus();
     if (!bus.isConnected()) {
-        QDesktopServices::openUrl(folderUrl);
+        openFolder();
         return;
     }
     // Asynchronous, so that a slow or absent file manager never freezes the window.
     auto* watcher = new QDBusPendingCallWatcher(bus.asyncCall(call), qApp);
     QObject::connect(watcher, &QDBusPendingCallWatcher::finished, watcher,
-                     [folderUrl](QDBusPendingCallWatcher* finished) {
+                     [openFolder](QDBusPendingCallWatcher* finished) {
                          if (finished->isError())
-                             QDesktopServices::openUrl(folderUrl);
+                             openFolder();
                          finished->deleteLater();
                      });
+}
+
+void SystemDesktop::notify(const QString& summary, const QString& body) {
+    auto bus = QDBusConnection::sessionBus();
+    if (!bus.isConnected())
+        return;
+    auto call = QDBusMessage::createMethodCall("org.freedesktop.Notifications",
+                                               "/org/freedesktop/Notifications",
+                                               "org.freedesktop.Notifications", "Notify");
+    // The body may be read as markup by the service: a file name is escaped.
+    call << QCoreApplication::applicationName() << 0u << QStringLiteral("vantrel") << summary
+         << body.toHtmlEscaped() << QStringList() << QVariantMap() << -1;
+    // No answer is awaited: without a service the call simply fails.
+    bus.asyncCall(call);
 }
 
 } // namespace vantrel::app

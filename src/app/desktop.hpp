@@ -1,8 +1,9 @@
 #pragma once
-// What the window asks of the desktop: file panels, a yes/no question and revealing a
-// file in the file manager. ContentView talks to the desktop only through this
+// What the window asks of the desktop: file panels, a yes/no question, revealing a
+// file in the file manager and a notification. ContentView talks to the desktop only through this
 // interface so that tests can answer in place of a person. Main thread only.
 
+#include <functional>
 #include <optional>
 
 #include <QString>
@@ -22,6 +23,8 @@ struct PanelRequest {
     QStringList fileTypes;
     // Save panel: the name proposed in its name field.
     QString proposedName;
+    // The folder the panel opens in; empty for the panel's own choice.
+    QString folder;
 };
 
 class Desktop {
@@ -30,19 +33,31 @@ public:
 
     // Runs a modal panel; the chosen file's path, or nothing when the user cancelled.
     virtual std::optional<QString> runPanel(QWidget* parent, const PanelRequest& request) = 0;
-    // A modal yes/no question; true when the user said yes.
-    virtual bool confirm(QWidget* parent, const QString& question) = 0;
-    // Shows the file in the desktop's file manager with it selected. Returns at once.
-    virtual void reveal(const QString& path) = 0;
+    // A modal question with two answers on its buttons, `no` the default (the safe
+    // one); true when the user chose `yes`.
+    virtual bool confirm(QWidget* parent, const QString& question, const QString& yes,
+                         const QString& no) = 0;
+    // Shows the file in the desktop's file manager with it selected. Returns at once;
+    // `failed` is called later, on the main thread, when nothing could show it.
+    virtual void reveal(const QString& path, std::function<void()> failed) = 0;
+    // A desktop notification, plain text; nothing when no notification service answers.
+    virtual void notify(const QString& summary, const QString& body) = 0;
 };
 
-// The real desktop: QFileDialog, QMessageBox and the freedesktop file-manager call
-// over D-Bus (falling back to opening the folder when no file manager answers).
+// The file:// URI of an absolute path, every byte outside the unreserved set
+// percent-encoded, as file managers expect.
+QString fileUri(const QString& path);
+
+// The real desktop: QFileDialog, QMessageBox and the freedesktop file-manager and
+// notification calls over D-Bus (the reveal falls back to opening the folder when no
+// file manager answers).
 class SystemDesktop : public Desktop {
 public:
     std::optional<QString> runPanel(QWidget* parent, const PanelRequest& request) override;
-    bool confirm(QWidget* parent, const QString& question) override;
-    void reveal(const QString& path) override;
+    bool confirm(QWidget* parent, const QString& question, const QString& yes,
+                 const QString& no) override;
+    void reveal(const QString& path, std::function<void()> failed) override;
+    void notify(const QString& summary, const QString& body) override;
 };
 
 } // namespace vantrel::app

@@ -1,6 +1,7 @@
 // Starting an export off the main thread and writing its outcome back, stopping it
 // when the window closes, and revealing the result.
 
+#include <algorithm>
 #include <chrono>
 #include <thread>
 #include <utility>
@@ -18,8 +19,9 @@ namespace vantrel::app {
 struct ContentView::Outcome {
     enum class Kind { done, failed, cancelled };
     Kind kind;
-    QString text;         // the output path, or the error's full description
-    QStringList warnings; // when done
+    QString text;   // the output path, or the error's full description
+    QString reason; // a failure's reason: what a person reads first
+    QStringList warnings;
 };
 
 ExportResult runExporter(const ExportRequest& request, const ExportOptions& options) {
@@ -72,7 +74,7 @@ std::optional<Location> ContentView::ensureOutputPath() {
     if (!state_.inputURL)
         return std::nullopt;
     auto chosen = desktop_.runPanel(
-        this, {PanelRequest::Kind::save, {}, {"mov", "mp4"}, defaultOutputName()});
+        this, outputPanel(state_.inputURL->parent_path() / defaultOutputName().toStdString()));
     if (!chosen)
         return std::nullopt;
     state_.outputURL = toLocation(*chosen);
@@ -122,23 +124,31 @@ void ContentView::beginExportTask(ExportRequest request) {
     exportStarted_.start();
     running_->thread = std::thread([window, request = std::move(request),
                                     options = std::move(options), run = exportFunction_] {
-        Outcome outcome{Outcome::Kind::failed, {}, {}};
+        Outcome outcome{Outcome::Kind::failed, {}, {}, {}};
         try {
-            auto result = run(request, options);
-            outcome = {Outcome::Kind::done, toQString(result.outputPath), {}};
+            const auto result = run(request, options);
+            outcome = {Outcome::Kind::done, toQString(result.outputPath), {}, {}};
             for (const auto& warning : result.warnings)
-                outcome.warnings.push_back(QString::fromStdString(warning));
+                outcome.warnings << QString::fromStdString(warning);
         } catch (const ExportCancelled&) {
-            outcome = {Outcome::Kind::cancelled, {}, {}};
+            outcome.kind = Outcome::Kind::cancelled;
         } catch (const Error& error) {
             outcome.text = QString::fromStdString(error.description());
+            outcome.reason = QString::fromStdString(error.reason());
         } catch (const std::exception& error) {
-            outcome.text = QString::fromLocal8Bit(error.what());
+            outcome.text = outcome.reason = QString::fromLocal8Bit(error.what());
         } catch (...) {
-            outcome.text = QStringLiteral("The export failed.");
+            outcome.text = outcome.reason = QStringLiteral("the export failed");
         }
         toWindow(window, [outcome](ContentView& view) { view.finishExport(outcome); });
     });
+}
+
+int progressPercent(std::int64_t framesDone, std::int64_t framesExpected) {
+    if (framesExpected <= 0)
+        return -1;
+    return static_cast<int>(100 * std::clamp<std::int64_t>(framesDone, 0, framesExpected) /
+                            framesExpected);
 }
 
 QString progressText(std::int64_t framesDone, std::int64_t framesExpected, double elapsedSeconds) {
@@ -148,7 +158,7 @@ QString progressText(std::int64_t framesDone, std::int64_t framesExpected, doubl
     // An index may list fewer frames than the file holds: past it the run reads as
     // done, never as more than done or as time owed back.
     const auto done = std::min(framesDone, framesExpected);
-    QString text = QString("%1%").arg(100 * done / framesExpected);
+    QString text = QString("%1%").arg(progressPercent(done, framesExpected));
     if (done > 0 && elapsedSeconds > 0) {
         const double left =
             elapsedSeconds * static_cast<double>(framesExpected - done) / static_cast<double>(done);
@@ -162,6 +172,7 @@ void ContentView::showProgress(std::int64_t framesDone, std::int64_t framesExpec
         return;
     state_.progressText = progressText(framesDone, framesExpected,
                                        static_cast<double>(exportStarted_.elapsed()) / 1000.0);
+    state_.progressPercent = progressPercent(framesDone, framesExpected);
     refresh();
 }
 
@@ -172,17 +183,19 @@ void ContentView::finishExport(const Outcome& outcome) {
     const bool closing = std::exchange(closeWhenStopped_, false);
     switch (outcome.kind) {
     case Outcome::Kind::done:
+        // What the run could not apply as meant (the LUT's leftovers, an HDR source)
+        // stays in view after the run, under the result.
         state_.statusText = "Done: " + outcome.text;
-        // What the run could not apply as meant (the LUT's leftovers, an HDR source).
         for (const auto& warning : outcome.warnings)
             state_.statusText += "\n" + tr("Warning: ") + warning;
         break;
     case Outcome::Kind::failed:
         if (!closing) {
+            state_.errorReason = outcome.reason;
             state_.errorText = outcome.text;
             state_.showError = true;
         }
-        state_.statusText = QStringLiteral("Failed.");
+        state_.statusText = "Failed: " + outcome.reason;
         break;
     case Outcome::Kind::cancelled:
         state_.statusText = tr("Stopped.");
@@ -190,9 +203,29 @@ void ContentView::finishExport(const Outcome& outcome) {
     }
     state_.isExporting = false;
     state_.progressText.clear();
+    state_.progressPercent = -1;
     refresh();
-    if (closing)
+    if (closing) {
         close();
+    } else if (outcome.kind != Outcome::Kind::cancelled && !isActiveWindow()) {
+        // Someone who went to another window learns the end without coming back.
+        // The file the run wrote, even when another output was chosen meanwhile.
+        const bool done = outcome.kind == Outcome::Kind::done;
+        const Location file =
+            done ? toLocation(outcome.text) : state_.outputURL.value_or(Location());
+        desktop_.notify(done ? tr("Done") : tr("Failed"), toQString(file.filename()));
+    }
+}
+
+void ContentView::stopAndClose() {
+    if (!running_) {
+        close();
+        return;
+    }
+    closeWhenStopped_ = true;
+    requestStop(running_->cancellation);
+    state_.statusText = tr("Stopping…");
+    refresh();
 }
 
 void ContentView::closeEvent(QCloseEvent* event) {
@@ -202,7 +235,8 @@ void ContentView::closeEvent(QCloseEvent* event) {
     }
     // Asked once; the window closes by itself when the export has unwound.
     if (!closeWhenStopped_) {
-        if (!desktop_.confirm(this, tr("An export is running. Stop it and close?"))) {
+        if (!desktop_.confirm(this, tr("An export is running. Stop it and close?"),
+                              tr("Stop Export"), tr("Keep Exporting"))) {
             event->ignore();
             return;
         }
@@ -215,8 +249,15 @@ void ContentView::closeEvent(QCloseEvent* event) {
 }
 
 void ContentView::revealOutput() {
-    if (revealTarget_)
-        desktop_.reveal(toQString(*revealTarget_));
+    if (!revealTarget_)
+        return;
+    QPointer<ContentView> window(this);
+    desktop_.reveal(toQString(*revealTarget_), [window] {
+        if (!window)
+            return;
+        window->state_.statusText = tr("No file manager or folder window could be opened.");
+        window->refresh();
+    });
 }
 
 } // namespace vantrel::app

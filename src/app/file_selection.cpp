@@ -13,11 +13,7 @@ namespace vantrel::app {
 namespace {
 
 PanelRequest openPanel(const QString& label, QStringList fileTypes) {
-    return {PanelRequest::Kind::open, label, std::move(fileTypes), {}};
-}
-
-PanelRequest savePanel(const QString& proposedName) {
-    return {PanelRequest::Kind::save, {}, {"mov", "mp4"}, proposedName};
+    return {PanelRequest::Kind::open, label, std::move(fileTypes), {}, {}};
 }
 
 std::string lowerExtension(const Location& file) {
@@ -43,10 +39,36 @@ void ContentView::pickJob() {
 }
 
 void ContentView::pickLutOverride() {
-    if (auto chosen = desktop_.runPanel(this, openPanel(tr("Cube LUT"), {"cube"}))) {
-        state_.lutOverrideURL = toLocation(*chosen);
-        refresh();
+    if (auto chosen = desktop_.runPanel(this, openPanel(tr("Cube LUT"), {"cube"})))
+        setLutOverride(toLocation(*chosen));
+}
+
+void ContentView::clearLutOverride() {
+    setLutOverride(std::nullopt);
+}
+
+// Read when chosen, so that a file the export would pass over is named before it runs.
+void ContentView::setLutOverride(const std::optional<Location>& file) {
+    state_.lutOverrideURL = file;
+    state_.lutWarnings = lutWarnings(file);
+    refresh();
+}
+
+QStringList lutWarnings(const std::optional<Location>& lutOverride) {
+    if (!lutOverride)
+        return {};
+    QStringList warnings;
+    const Job anyJob(1, std::nullopt, Job::Grade(""));
+    auto resolved = Exporter::resolveLutText(lutOverride, anyJob);
+    try {
+        if (resolved.warnings.empty())
+            resolved.warnings = Exporter::parseCube(resolved.text).warnings;
+    } catch (const Error& error) {
+        resolved.warnings = {error.description()};
     }
+    for (const auto& warning : resolved.warnings)
+        warnings << QString::fromStdString(warning);
+    return warnings;
 }
 
 void ContentView::pickInput() {
@@ -57,10 +79,25 @@ void ContentView::pickInput() {
     }
 }
 
+// Opened where the proposal lies, on its name and type: pressing Save on what is
+// proposed keeps the output where the window says it is.
+PanelRequest ContentView::outputPanel(const Location& proposed) const {
+    QStringList types{"mov", "mp4"};
+    if (lowerExtension(proposed) == "mp4")
+        types.swapItemsAt(0, 1);
+    return {PanelRequest::Kind::save,
+            {},
+            types,
+            toQString(proposed.filename()),
+            toQString(proposed.parent_path())};
+}
+
 void ContentView::pickOutput() {
-    const QString proposed =
-        state_.outputURL ? toQString(state_.outputURL->filename()) : defaultOutputName();
-    if (auto chosen = desktop_.runPanel(this, savePanel(proposed))) {
+    const Location proposed =
+        state_.outputURL  ? *state_.outputURL
+        : state_.inputURL ? state_.inputURL->parent_path() / defaultOutputName().toStdString()
+                          : Location(defaultOutputName().toStdString());
+    if (auto chosen = desktop_.runPanel(this, outputPanel(proposed))) {
         state_.outputURL = toLocation(*chosen);
         refresh();
     }
@@ -113,7 +150,8 @@ void ContentView::applyDroppedFile(const Location& file) {
     if (extension == "json") {
         chooseJob(file);
     } else if (extension == "cube") {
-        state_.lutOverrideURL = file;
+        setLutOverride(file);
+        return;
     } else if (isVideoExtension(extension)) {
         state_.inputURL = file;
         proposeOutputFor(file);

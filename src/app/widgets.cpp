@@ -1,6 +1,7 @@
 #include "app/widgets.hpp"
 
 #include <algorithm>
+#include <cmath>
 
 #include <QApplication>
 #include <QDragEnterEvent>
@@ -42,18 +43,72 @@ void applyTextStyle(QWidget* widget, TextStyle style, bool semibold) {
     QFont font = QApplication::font();
     const double scale = scaleOf(style);
     // Fonts are given in points or, on some desktops, in pixels.
-    if (font.pointSizeF() > 0)
-        font.setPointSizeF(font.pointSizeF() * scale);
-    else if (font.pixelSize() > 0)
-        font.setPixelSize(qMax(1, qRound(font.pixelSize() * scale)));
+    if (font.pointSizeF() > 0) {
+        font.setPointSizeF(std::max(font.pointSizeF() * scale, smallestPointSize));
+    } else if (font.pixelSize() > 0) {
+        const double smallestPixels =
+            smallestPointSize * std::max(widget->logicalDpiY(), 72) / 72.0;
+        font.setPixelSize(qRound(std::max(font.pixelSize() * scale, smallestPixels)));
+    }
     if (semibold)
         font.setWeight(QFont::DemiBold);
     widget->setFont(font);
 }
 
+namespace {
+
+double relativeLuminance(const QColor& colour) {
+    auto linear = [](double c) {
+        return c <= 0.04045 ? c / 12.92 : std::pow((c + 0.055) / 1.055, 2.4);
+    };
+    return 0.2126 * linear(colour.redF()) + 0.7152 * linear(colour.greenF()) +
+           0.0722 * linear(colour.blueF());
+}
+
+QColor mix(const QColor& from, const QColor& to, double amount) {
+    auto channel = [amount](float a, float b) { return a + (b - a) * amount; };
+    return QColor::fromRgbF(channel(from.redF(), to.redF()), channel(from.greenF(), to.greenF()),
+                            channel(from.blueF(), to.blueF()));
+}
+
+} // namespace
+
+double contrastRatio(const QColor& a, const QColor& b) {
+    const double la = relativeLuminance(a), lb = relativeLuminance(b);
+    return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
+}
+
+QColor secondaryTextColour(const QPalette& palette) {
+    const QColor text = palette.color(QPalette::WindowText);
+    const QColor window = palette.color(QPalette::Window);
+    // Emphasis steps down from full towards a third; the lightest readable step wins.
+    QColor chosen = text;
+    for (double amount = 0.02; amount <= 0.34; amount += 0.02) {
+        const QColor candidate = mix(text, window, amount);
+        if (contrastRatio(candidate, window) < 4.5)
+            break;
+        chosen = candidate;
+    }
+    return chosen;
+}
+
+QString elideLongWords(const QString& text, const QFontMetrics& metrics, int width) {
+    QString result;
+    qsizetype start = 0;
+    while (start < text.size()) {
+        qsizetype end = start;
+        while (end < text.size() && !text[end].isSpace())
+            ++end;
+        result += metrics.elidedText(text.mid(start, end - start), Qt::ElideMiddle, width);
+        for (start = end; start < text.size() && text[start].isSpace(); ++start)
+            result += text[start];
+    }
+    return result;
+}
+
 void applySecondaryColour(QWidget* widget) {
     QPalette palette = widget->palette();
-    const QColor secondary = QApplication::palette().color(QPalette::PlaceholderText);
+    const QColor secondary = secondaryTextColour(QApplication::palette());
     palette.setColor(QPalette::WindowText, secondary);
     palette.setColor(QPalette::Text, secondary);
     widget->setPalette(palette);
@@ -72,7 +127,7 @@ void ElidedLabel::setText(const QString& text) {
 }
 
 QString ElidedLabel::shownText() const {
-    return fontMetrics().elidedText(text_, Qt::ElideRight, contentsRect().width());
+    return fontMetrics().elidedText(text_, Qt::ElideMiddle, contentsRect().width());
 }
 
 QSize ElidedLabel::sizeHint() const {

@@ -5,8 +5,11 @@
 
 #include <functional>
 
+#include <QColor>
+#include <QFontMetrics>
 #include <QLabel>
 #include <QList>
+#include <QPalette>
 #include <QUrl>
 #include <QWidget>
 
@@ -14,14 +17,24 @@ class QTimer;
 
 namespace vantrel::app {
 
-// The platform's text styles, relative to the application font.
+// The platform's text styles, relative to the application font; none under 9 pt.
 enum class TextStyle { title2, body, callout, caption };
+inline constexpr double smallestPointSize = 9;
 void applyTextStyle(QWidget* widget, TextStyle style, bool semibold = false);
-// The secondary foreground style: the palette's placeholder-text colour.
+// The secondary foreground style: the palette's text colour at reduced emphasis.
 void applySecondaryColour(QWidget* widget);
+// The text colour moved towards the window colour as far as a 4.5:1 contrast with the
+// window colour allows (no further than a third of the way).
+QColor secondaryTextColour(const QPalette& palette);
+// The contrast ratio of two colours, 1 to 21, from their relative luminance (sRGB).
+double contrastRatio(const QColor& a, const QColor& b);
 
-// One line of text, elided at its end when it does not fit; the text never widens
-// its row.
+// `text` with every word (a run without white space) wider than `width` pixels
+// elided in its middle to fit, so that word wrapping can place every line.
+QString elideLongWords(const QString& text, const QFontMetrics& metrics, int width);
+
+// One line of text, elided in its middle when it does not fit (a path keeps its
+// start and its name's end); the text never widens its row.
 class ElidedLabel : public QWidget {
     Q_OBJECT
 public:

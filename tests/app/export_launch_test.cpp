@@ -3,6 +3,7 @@
 // export runs.
 
 #include <atomic>
+#include <csignal>
 #include <future>
 #include <stdexcept>
 
@@ -10,10 +11,12 @@
 #include <QLabel>
 #include <QMessageBox>
 #include <QProcess>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
 
+#include "app/command_line.hpp"
 #include "window_test_support.hpp"
 
 using namespace vantrel;
@@ -105,13 +108,16 @@ private slots:
         QVERIFY(QTest::qWaitForWindowExposed(&view));
         view.startExport();
         QTRY_VERIFY_WITH_TIMEOUT(!view.state().isExporting, 60000);
-        QCOMPARE(view.state().statusText, QString("Failed."));
+        QCOMPARE(view.state().statusText, QString("Failed: the input has no video track"));
         QVERIFY2(view.state().errorText.contains("export error"),
                  qPrintable(view.state().errorText));
         auto* alert = part<QMessageBox>(view, "alert");
         QTRY_VERIFY(alert->isVisible());
         QCOMPARE(std::pair(alert->informativeText(), alert->buttons().size()),
                  std::pair(view.state().errorText, qsizetype(1)));
+        QCOMPARE(alert->text(), QString("The input has no video track."));
+        for (auto* label : alert->findChildren<QLabel*>()) // shown as written, never as markup
+            QVERIFY(label->text().isEmpty() || label->textFormat() == Qt::PlainText);
         QTest::mouseClick(alert->buttons().first(), Qt::LeftButton);
         QVERIFY(!view.state().showError);
         QTRY_VERIFY(!view.findChild<QMessageBox*>("alert"));
@@ -123,27 +129,31 @@ private slots:
         QCOMPARE(view.state().statusText, QString("Export started…"));
         QTRY_VERIFY_WITH_TIMEOUT(!view.state().isExporting, 120000);
         QCOMPARE(shown(view, "status"), "Done: " + output);
-        QCOMPARE(shown(view, "revealButton"), QString("Show in Finder"));
+        QCOMPARE(shown(view, "revealButton"), QString("Show in Folder"));
+        desktop.revealFails = true;
         QTest::mouseClick(part<QPushButton>(view, "revealButton"), Qt::LeftButton);
         QCOMPARE(desktop.revealed, QStringList{output});
+        QVERIFY(view.state().statusText.startsWith("No file manager"));
         QVERIFY(QFile::remove(output));
     }
 
     // Closing or quitting asks first; a "no" lets the export finish, a "yes" stops it
     // and the window closes once the export has unwound, with no alert even when the
-    // unwinding ends in a failure. While it runs: the busy look, progress beside the
-    // spinner, the rest still usable, and the LUT override as it is when the task begins.
+    // unwinding ends in a failure; SIGTERM (a logout, `kill`) stops it without asking. While it
+    // runs: the busy look, progress beside the spinner, the rest still usable, and the LUT override
+    // as it is when the task begins.
     void closingDuringAnExport_data() {
-        QTest::addColumn<bool>("quit"); // quit the application instead of closing
+        QTest::addColumn<QString>("how"); // close the window, quit the application, or signal
         QTest::addColumn<bool>("confirm");
         QTest::addColumn<bool>("failOnStop");
-        QTest::newRow("close, stop") << false << true << false;
-        QTest::newRow("close, keep exporting") << false << false << false;
-        QTest::newRow("quit, stop") << true << true << false;
-        QTest::newRow("close, stop fails") << false << true << true;
+        QTest::newRow("close, stop") << "close" << true << false;
+        QTest::newRow("close, keep exporting") << "close" << false << false;
+        QTest::newRow("quit, stop") << "quit" << true << false;
+        QTest::newRow("close, stop fails") << "close" << true << true;
+        QTest::newRow("SIGTERM") << "signal" << true << false;
     }
     void closingDuringAnExport() {
-        QFETCH(bool, quit);
+        QFETCH(QString, how);
         QFETCH(bool, confirm);
         QFETCH(bool, failOnStop);
         HeldExport held;
@@ -160,18 +170,25 @@ private slots:
                  std::pair(QString("Exporting…"), false));
         QVERIFY(part<QWidget>(view, "spinner")->isVisible());
         QTRY_COMPARE(shown(view, "progress").left(3), QString("50%"));
+        QCOMPARE(part<QProgressBar>(view, "progress")->value(), 50);
         QCOMPARE(text(held.lutSeen), QString("/in/late.cube"));
         QVERIFY(part<QPushButton>(view, "jobButton")->isEnabled());
-        if (quit) {
+        TerminationSignals termination([&view] { view.stopAndClose(); });
+        if (how == "quit") {
             // Quitting asks only a running application; it ends when the window has
             // closed itself (the guard ends the loop should it never).
             QTimer::singleShot(60000, [] { QCoreApplication::exit(1); });
             QTimer::singleShot(0, [] { QCoreApplication::quit(); });
             QCOMPARE(QCoreApplication::exec(), 0);
+        } else if (how == "signal") {
+            QVERIFY(::raise(SIGTERM) == 0 &&
+                    QTest::qWaitFor([&view] { return !view.isVisible(); }));
         } else {
             QVERIFY(!view.close());
         }
-        QCOMPARE(desktop.questionsAsked, QStringList{"An export is running. Stop it and close?"});
+        const QString asked =
+            "An export is running. Stop it and close? [Stop Export|Keep Exporting]";
+        QCOMPARE(desktop.questionsAsked, how == "signal" ? QStringList() : QStringList{asked});
         if (confirm) {
             QTRY_VERIFY(!view.isVisible());
             QVERIFY(!view.state().isExporting && !view.state().showError);

@@ -4,6 +4,7 @@
 #include <QApplication>
 #include <QDragEnterEvent>
 #include <QMimeData>
+#include <QPushButton>
 #include <QTest>
 #include <QWindow>
 
@@ -105,6 +106,11 @@ private slots:
                                         "/in/clip_vantrel_10bit.mov"}));
         QCOMPARE(std::pair(hintDuringDrag, shown(*view, "dropHint")),
                  std::pair(QString("Drop now…"), QString("Or use the buttons below")));
+        // A LUT the export would pass over (here: missing) is named at its row until cleared.
+        QVERIFY(shown(*view, "lutWarning").contains("cannot be read"));
+        QTest::mouseClick(part<QPushButton>(*view, "lutClearButton"), Qt::LeftButton);
+        QCOMPARE(std::pair(text(view->state().lutOverrideURL), shown(*view, "lutWarning")),
+                 std::pair(QString("(none)"), QString("(hidden)")));
         init();
         QCOMPARE(dropOnZone({"https://example.org/clip.mov"}), std::make_pair(false, false));
         QVERIFY(!view->state().isDropTarget);
@@ -127,10 +133,15 @@ private slots:
         const QList<QStringList> types = {{"json"}, {"cube"}, {"mp4", "mov", "m4v"}};
         for (int i = 0; i < 3; ++i)
             QCOMPARE(desktop.panelsShown[i].fileTypes, types[i]);
-        view->pickOutput();
-        QCOMPARE(desktop.panelsShown.last().kind, PanelRequest::Kind::save);
-        QCOMPARE(desktop.panelsShown.last().proposedName, QString("one_vantrel_10bit.mov"));
-        QCOMPARE(text(view->state().outputURL), QString("/a/one_vantrel_10bit.mov"));
+        // The save panel opens where the proposal lies, on its name and type.
+        desktop.panelAnswers = {"/b/two.mp4", std::nullopt};
+        for (const auto& expected : {QStringList{"/a", "one_vantrel_10bit.mov", "mov"},
+                                     QStringList{"/b", "two.mp4", "mp4"}}) {
+            view->pickOutput();
+            const auto& p = desktop.panelsShown.last();
+            QCOMPARE((QStringList{p.folder, p.proposedName, p.fileTypes[0]}), expected);
+        }
+        QCOMPARE(part<QWidget>(*view, "outputButtonCaption")->toolTip(), QString("/b/two.mp4"));
     }
 
     void filesOnTheCommandLineAreAppliedAsDropped() {

@@ -1,6 +1,7 @@
 # Builds the .deb from the finished build tree and checks what it would install: both
-# programs, the desktop entry, the icon and the .cube type, nothing else, and the
-# libraries it depends on, as dpkg-shlibdeps found them.
+# programs, their man pages, the desktop entry, the icon, the .cube type, the metainfo
+# and Debian's documents, nothing else; the libraries it depends on, as dpkg-shlibdeps
+# found them, and the plugins the window loads; and lintian's and appstream's verdicts.
 
 get_filename_component(cmake_dir ${CMAKE_COMMAND} DIRECTORY)
 set(out ${BINARY_DIR}/package-test)
@@ -34,26 +35,37 @@ set(expected
   ./usr/bin/vantrel
   ./usr/bin/vantrel-cli
   ./usr/share/applications/vantrel.desktop
+  ./usr/share/doc/vantrel/changelog.gz
+  ./usr/share/doc/vantrel/copyright
   ./usr/share/icons/hicolor/scalable/apps/vantrel.svg
+  ./usr/share/man/man1/vantrel-cli.1.gz
+  ./usr/share/man/man1/vantrel.1.gz
+  ./usr/share/metainfo/org.vantrel.Vantrel.metainfo.xml
   ./usr/share/mime/packages/vantrel.xml)
 if(NOT files STREQUAL expected)
   message(FATAL_ERROR "package files:\n  ${files}\nexpected:\n  ${expected}")
 endif()
 
 execute_process(COMMAND dpkg-deb -f ${debs} Depends OUTPUT_VARIABLE depends)
-foreach(library libqt6widgets6 libqt6dbus6 libavcodec libavformat libc6)
+foreach(library libqt6widgets6 libqt6dbus6 libavcodec libavformat libc6 qt6-qpa-plugins libqt6svg6)
   if(NOT depends MATCHES "${library}")
     message(FATAL_ERROR "Depends lacks ${library}: ${depends}")
   endif()
 endforeach()
 
 find_program(validate desktop-file-validate)
-if(validate)
-  execute_process(COMMAND ${validate} ${SOURCE_DIR}/data/vantrel.desktop
-                  RESULT_VARIABLE rc OUTPUT_VARIABLE log ERROR_VARIABLE log)
-  if(NOT rc EQUAL 0 OR NOT log STREQUAL "")
-    message(FATAL_ERROR "desktop entry:\n${log}")
+find_program(appstreamcli appstreamcli)
+find_program(lintian lintian)
+foreach(check IN ITEMS "${validate};${SOURCE_DIR}/data/vantrel.desktop"
+        "${appstreamcli};validate;--no-net;${SOURCE_DIR}/data/vantrel.metainfo.xml"
+        "${lintian};--fail-on;error;${debs}")
+  list(GET check 0 program)
+  if(program) # each only where installed; the desktop entry's check must also say nothing
+    execute_process(COMMAND ${check} RESULT_VARIABLE rc OUTPUT_VARIABLE log ERROR_VARIABLE log)
+    if(NOT rc EQUAL 0 OR (program STREQUAL validate AND NOT log STREQUAL ""))
+      message(FATAL_ERROR "${check}:\n${log}")
+    endif()
   endif()
-endif()
+endforeach()
 file(REMOVE_RECURSE ${out})
 message(STATUS "package ok: ${files}")

@@ -1,9 +1,12 @@
 // The window as a function of its state: when the export button is enabled, the
-// progress and version lines, what starting an export asks for, long texts.
+// progress and version lines, what starting an export asks for, long texts, readable
+// text, and the options answered without a display.
 
+#include <QAccessible>
 #include <QApplication>
 #include <QLabel>
 #include <QLineEdit>
+#include <QProcess>
 #include <QPushButton>
 #include <QTest>
 
@@ -19,20 +22,6 @@ class WindowTest : public QObject {
     ScriptedDesktop desktop;
 
 private slots:
-    // A job and an input enable it; a LUT override, an output and a bitrate play no part.
-    void exportEnablement() {
-        for (int fields = 0; fields < 4; ++fields) {
-            WindowState state;
-            state.lutOverrideURL = "/in/look.cube";
-            state.outputURL = "/out/final.mov";
-            state.bitrateMbps = "12";
-            state.jobURL = fields & 1 ? std::optional<Location>("/in/job.json") : std::nullopt;
-            state.inputURL = fields & 2 ? std::optional<Location>("/in/clip.mov") : std::nullopt;
-            ContentView view(desktop, runExporter, state);
-            QCOMPARE(part<QPushButton>(view, "exportButton")->isEnabled(), fields == 3);
-        }
-    }
-
     void progressAndVersionLines() {
         const struct {
             std::int64_t done, expected;
@@ -61,6 +50,7 @@ private slots:
             seen = request;
             ExportResult result;
             result.outputPath = request.outputPath;
+            result.warnings = {"a warning"};
             return result;
         };
         ContentView view(desktop, record, state);
@@ -82,23 +72,85 @@ private slots:
         QVERIFY(seen);
         QCOMPARE(seen->outputPath, Location("/out/chosen.mp4"));
         QCOMPARE(seen->bitrateOverrideBps, 12'500'000);
-        QCOMPARE(view.state().statusText, QString("Done: /out/chosen.mp4"));
+        QCOMPARE(view.state().statusText, QString("Done: /out/chosen.mp4\nWarning: a warning"));
+        QCOMPARE(desktop.notifications, QStringList{"Done: chosen.mp4"}); // never shown: inactive
     }
 
-    // Long names neither widen the window nor are read as markup.
+    // A job, an input and a bitrate that is empty or a number enable it (an unreadable
+    // one is marked); the field is named by its label; Return presses the focused button.
+    void exportEnablementAndKeyboard() {
+        int started = 0;
+        auto count = [&](auto&&...) { return ++started, ExportResult{}; };
+        const std::tuple<bool, bool, const char*, bool> cases[] = {
+            {false, true, "", false},       {true, false, "", false},
+            {true, true, "12 Mbps", false}, {true, true, "abc", false},
+            {true, true, " 12,5 ", true},   {true, true, "", true}};
+        for (const auto& [job, input, bitrate, enabled] : cases) {
+            WindowState state;
+            state.outputURL = "/out/final.mov";
+            state.jobURL = job ? std::optional<Location>("/in/job.json") : std::nullopt;
+            state.inputURL = input ? std::optional<Location>("/in/clip.mov") : std::nullopt;
+            ContentView view(desktop, count, state);
+            auto* field = part<QLineEdit>(view, "bitrateField");
+            QTest::keyClicks(field, bitrate);
+            QCOMPARE(part<QPushButton>(view, "exportButton")->isEnabled(), enabled);
+            QCOMPARE(shown(view, "bitrateHint").startsWith("Not a number"), *bitrate && !enabled);
+            QCOMPARE(QAccessible::queryAccessibleInterface(field)->text(QAccessible::Name),
+                     QString("Bitrate (Mbps)"));
+            QTest::keyClick(part<QPushButton>(view, "exportButton"), Qt::Key_Return);
+            QTRY_VERIFY(!view.state().isExporting);
+        }
+        QCOMPARE(started, 2);
+    }
+
+    // Secondary text keeps 4.5:1 on light and dark palettes, at reduced emphasis, and no
+    // text is under 9 pt; file URIs are encoded whole.
+    void readableTextAndEncodedUris() {
+        for (const char* window : {"#EFEFEF", "#2B2B2B"}) { // light and dark, text derived
+            const QPalette palette{QColor(window), QColor(window)};
+            QVERIFY(secondaryTextColour(palette) != palette.color(QPalette::WindowText) &&
+                    contrastRatio(secondaryTextColour(palette), QColor(window)) >= 4.5);
+        }
+        QLabel label;
+        QApplication::setFont(QFont("Sans", 8));
+        applyTextStyle(&label, TextStyle::caption);
+        QCOMPARE(label.font().pointSizeF(), 9.0);
+        QCOMPARE(fileUri("/dir with space %231/<b>x é"),
+                 QString("file:///dir%20with%20space%20%25231/%3Cb%3Ex%20%C3%A9"));
+    }
+
+    // Options are answered before any display is needed (--version goes the same way).
+    void helpWithoutADisplay() {
+        QProcess program;
+        program.start("env", {"-u", "DISPLAY", "-u", "WAYLAND_DISPLAY", "-u", "QT_QPA_PLATFORM",
+                              QCoreApplication::applicationDirPath() + "/../vantrel", "--help"});
+        QVERIFY(program.waitForFinished(30000) && program.exitStatus() == QProcess::NormalExit);
+        QCOMPARE(program.exitCode(), 0);
+        QVERIFY(program.readAllStandardOutput().startsWith("Usage:"));
+    }
+
+    // Long names neither widen the window nor are read as markup; they lose their middle,
+    // the whole in a tooltip, and the status shows every line.
     void longTexts() {
         const QString name = "<b>" + QString("very_").repeated(60) + "long.mov";
         WindowState state;
         state.inputURL = toLocation("/in/" + name);
-        state.statusText = "Done: /in/" + name;
+        state.statusText = "Done: /in/" + name + "\nsecond line\nthird line";
         ContentView view(desktop, runExporter, state);
         view.show();
         QVERIFY(QTest::qWaitForWindowExposed(&view));
         QCOMPARE(view.width(), 640);
         auto* caption = part<ElidedLabel>(view, "inputButtonCaption");
         QVERIFY(caption->shownText().startsWith("<b>very_") &&
-                caption->shownText().endsWith(QChar(0x2026)));
-        QCOMPARE(part<QLabel>(view, "status")->textFormat(), Qt::PlainText);
+                caption->shownText().contains(QChar(0x2026)) &&
+                caption->shownText().endsWith("long.mov"));
+        QVERIFY(caption->accessibleName().startsWith("Input video: <b>very_"));
+        auto* status = part<QLabel>(view, "status");
+        QCOMPARE(std::pair(status->textFormat(), status->toolTip()),
+                 std::pair(Qt::PlainText, state.statusText));
+        for (const auto& word : QString(status->text()).replace('\n', ' ').split(' '))
+            QVERIFY(status->fontMetrics().horizontalAdvance(word) <= status->width());
+        QVERIFY(status->height() >= status->heightForWidth(status->width()));
     }
 };
 

@@ -2,6 +2,7 @@
 
 #include <QAbstractButton>
 #include <QLabel>
+#include <QProgressBar>
 
 namespace vantrel::app::test {
 
@@ -22,6 +23,8 @@ QString shown(const ContentView& view, const char* name) {
         return label->text();
     if (auto* button = qobject_cast<QAbstractButton*>(widget))
         return button->text();
+    if (auto* bar = qobject_cast<QProgressBar*>(widget))
+        return bar->text();
     if (auto* elided = qobject_cast<ElidedLabel*>(widget))
         return elided->shownText();
     return "(no text)";

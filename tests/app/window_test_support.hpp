@@ -23,13 +23,23 @@ public:
     bool confirmAnswer = true;
     QStringList questionsAsked;
     QStringList revealed;
+    bool revealFails = false;
+    QStringList notifications; // "summary: body"
 
     std::optional<QString> runPanel(QWidget*, const PanelRequest& request) override;
-    bool confirm(QWidget*, const QString& question) override {
-        questionsAsked << question;
+    bool confirm(QWidget*, const QString& question, const QString& yes,
+                 const QString& no) override {
+        questionsAsked << question + " [" + yes + "|" + no + "]";
         return confirmAnswer;
     }
-    void reveal(const QString& path) override { revealed << path; }
+    void reveal(const QString& path, std::function<void()> failed) override {
+        revealed << path;
+        if (revealFails)
+            failed();
+    }
+    void notify(const QString& what, const QString& body) override {
+        notifications << what + ": " + body;
+    }
 };
 
 template <typename Widget> Widget* part(const ContentView& view, const char* name) {
