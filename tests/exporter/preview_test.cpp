@@ -2,6 +2,7 @@
 // sample, the frame the export hands to the encoder for that moment, also when
 // reaching it means seeking to an earlier key frame and decoding forward.
 
+#include <algorithm>
 #include <cstring>
 #include <map>
 #include <vector>
@@ -11,6 +12,7 @@
 #include <nlohmann/json.hpp>
 
 #include "exporter/preview.hpp"
+#include "imaging/grade_reference.hpp"
 #include "support/test_support.hpp"
 
 namespace vantrel {
@@ -71,7 +73,15 @@ TEST(Preview, GradesEachMomentAsTheExportGradesItsFrame) {
         SCOPED_TRACE(index);
         EXPECT_TRUE(samplesOf(previewer.gradedAt(seconds)) == kept.frames[index]);
     }
-    EXPECT_NEAR(previewer.imageAt(0.33).seconds, 0.32, 1e-9);
+    // What a viewer sees: the graded codes through the BT.709 full-range matrix.
+    const auto graded = samplesOf(previewer.gradedAt(0.33));
+    const auto image = previewer.imageAt(0.33);
+    EXPECT_NEAR(image.seconds, 0.32, 1e-9);
+    const auto rgb = decodeYCbCr({10, 1, 1, Range::full}, 40, 60, [&](int p, int x, int y) {
+        return graded[p == 0 ? y * 40 + x : 2400 + (p - 1) * 600 + y * 20 + x];
+    });
+    for (std::size_t i = 0; i < image.rgb.size(); ++i)
+        ASSERT_NEAR(image.rgb[i], std::clamp(rgb.pixels[i / 3][i % 3], 0.0, 1.0) * 65535, 1) << i;
 }
 
 } // namespace
