@@ -152,23 +152,15 @@ TEST_F(ExportTest, ReplacesTheOutputWithTaggedMain10VideoAndReportsEachFrame) {
               (std::vector<std::string>{"clip.mp4", "identity.json", "out.mov"}));
 }
 
-TEST_F(ExportTest, ContainerFollowsExtensionThenJob) {
-    auto clip = clipWithAudio();
-    auto mp4Job = writeJob(dir / "mp4.json", identityCube, {{"container", "MP4"}});
-    struct {
-        fs::path job;
-        std::string name, brand;
-    } cases[] = {{identityJob, "a.MP4", "isom"},
-                 {mp4Job, "c.mov", "isom"}, // MPEG-4 data under a .mov name
-                 {identityJob, "e.avi", "qt  "}};
-    for (const auto& c : cases) {
-        exportTo(dir / c.name, c.job, clip);
-        auto info = probe(dir / c.name, "-select_streams v");
-        EXPECT_EQ(info["format"]["tags"]["major_brand"].get<std::string>() + "," +
-                      info["streams"][0]["codec_tag_string"].get<std::string>(),
-                  c.brand + ",hvc1")
-            << c.name;
-    }
+// The container rule itself is proven with the encoding rules; here MPEG-4 data
+// under a .mov name, as a job asks, carries the HEVC tag players look for.
+TEST_F(ExportTest, Mp4ContainerCarriesTheHvc1Tag) {
+    exportTo(out, writeJob(dir / "mp4.json", identityCube, {{"container", "MP4"}}),
+             clipWithAudio());
+    auto info = probe(out, "-select_streams v");
+    EXPECT_EQ(info["format"]["tags"].value("major_brand", "?") + "," +
+                  info["streams"][0].value("codec_tag_string", "?"),
+              "isom,hvc1");
 }
 
 // A steep cube on a smooth 10-bit ramp, through the command line: within the
