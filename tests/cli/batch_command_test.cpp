@@ -92,8 +92,7 @@ TEST_F(BatchCommandTest, ABrokenClipFailsAloneAndIsNamedInTheSummaryAndReport) {
         << result.out;
 }
 
-// A rerun resumes: finished outputs are skipped (a partial file is no finished
-// output), the report starts afresh, and --force grades again.
+// Sound copied by a batch stays with the picture, and the copy warns of nothing.
 TEST_F(BatchCommandTest, CopiedSoundStaysInStep) {
     fs::create_directories(rushes);
     test::makeClickAndFlash(rushes / "take.mov", "aac", 0.3);
@@ -104,6 +103,8 @@ TEST_F(BatchCommandTest, CopiedSoundStaysInStep) {
     EXPECT_EQ(readReport()["take.mov"]["warnings"], nlohmann::json::array());
 }
 
+// A rerun resumes: finished outputs are skipped (a partial file is no finished
+// output), the report starts afresh, and --force grades again.
 TEST_F(BatchCommandTest, ExistingOutputsAreSkippedUnlessForced) {
     addClip("a.mp4");
     addClip("b.mp4");

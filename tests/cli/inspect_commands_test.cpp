@@ -50,7 +50,6 @@ TEST(CommandLine, PrintsOrFails) {
                  {batch + "--interpolation cubic r", 2, "", "cubic"},
                  {"plan --job /no.json --input /no.mp4", 2, "", "/no.json"},
                  {batch + "--jobs 0 r", 2, "", "--jobs"},
-                 {batch + "--shard 2/2 r", 2, "", "--shard"},
                  {batch + "r s", 2, "", "", "batch", 2},
                  {batch + "--list --shard 1/2 r", 0, "r/b.mov \u2192 o/b_vantrel_10bit.mov\n", ""},
                  {"lut --json look.cube", 0,
@@ -63,7 +62,6 @@ TEST(CommandLine, PrintsOrFails) {
                  {"lut warned.cube", 0, "LUT size: 2\n", "vantrel-cli: warning: The LUT declares"},
                  {"lut latin1.cube", 1, "", "not UTF-8", "file", EILSEQ},
                  {"lut look.cube", 0, "Green:    0 to 1\nBlue:     -1 to inf\n", ""},
-                 {"lut none.cube", 1, "", "", "file", 2},
                  {"job --json full.json", 0,
                   R"({"version":1,"output":{"fps":25.0,"maxWidth":1920,"targetBitrate":20000000,)"
                   R"("container":"mp4"},"lutSize":2,"interpolation":"trilinear","strength":1.0})",

@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
-#include <cstring>
 #include <functional>
 #include <optional>
 #include <random>
@@ -16,38 +15,14 @@
 #include <fmt/ranges.h>
 #include <gtest/gtest.h>
 
+#include "../imaging/cube_lookup.hpp"
 #include "exporter/cube_lut.hpp"
 
 namespace vantrel {
 namespace {
 
-using Rgb = std::array<double, 3>;
-using Rows = std::vector<std::array<float, 3>>;
-
-// Trilinear interpolation of size³ entries (red fastest) at u in [0, 1]³.
-Rgb trilinear(const Rows& entries, Rgb u) {
-    const auto size = static_cast<std::size_t>(std::lround(std::cbrt(entries.size())));
-    std::size_t index[3];
-    double f[3];
-    for (int c = 0; c < 3; ++c) {
-        const double x = std::clamp(u[c], 0.0, 1.0) * static_cast<double>(size - 1);
-        index[c] = std::min(static_cast<std::size_t>(x), size - 2);
-        f[c] = x - static_cast<double>(index[c]);
-    }
-    Rgb out{};
-    for (int corner = 0; corner < 8; ++corner) {
-        double w = 1;
-        std::size_t at = 0;
-        for (std::size_t c = 0, stride = 1; c < 3; ++c, stride *= size) {
-            const int up = corner >> c & 1;
-            w *= up ? f[c] : 1 - f[c];
-            at += (index[c] + up) * stride;
-        }
-        for (int c = 0; c < 3; ++c)
-            out[c] += w * entries[at][c];
-    }
-    return out;
-}
+using test::lookup;
+using test::Rgb;
 
 struct ShapedFile {
     int shaperSize; // 0: no 1D table
@@ -62,8 +37,8 @@ struct ShapedFile {
     double outliers = 0;
     // DOMAIN_MIN and DOMAIN_MAX per channel, in place of the first table's range line.
     std::optional<std::array<Rgb, 2>> domain = {};
-    std::string extra = "";              // lines before the rest, each worth a warning
-    Rows shaperRows = {}, cubeRows = {}; // as the file stores them (floats)
+    std::string extra = ""; // lines before the rest, each worth a warning
+    std::vector<float> shaperRows = {}, cubeRows = {}; // as the file stores them, flat
 
     // The layout colour tools write: keywords, then the shaper's rows, then the cube's.
     std::string text() {
@@ -77,10 +52,10 @@ struct ShapedFile {
         if (cubeSize)
             t += fmt::format("LUT_3D_SIZE {}\nLUT_3D_INPUT_RANGE {} {}\n", cubeSize, cubeMin,
                              cubeMax);
-        const auto add = [&](Rows& rows, Rgb v) {
-            rows.push_back({float(v[0]), float(v[1]), float(v[2])});
-            t += fmt::format("{:.9g} {:.9g} {:.9g}\n", rows.back()[0], rows.back()[1],
-                             rows.back()[2]);
+        const auto add = [&](std::vector<float>& rows, Rgb v) {
+            const std::array<float, 3> row{float(v[0]), float(v[1]), float(v[2])};
+            rows.insert(rows.end(), row.begin(), row.end());
+            t += fmt::format("{:.9g} {:.9g} {:.9g}\n", row[0], row[1], row[2]);
         };
         shaperRows.clear();
         cubeRows.clear();
@@ -103,12 +78,13 @@ struct ShapedFile {
             if (!shaperSize)
                 continue;
             const double x = std::clamp(u[c], 0.0, 1.0) * (shaperSize - 1.0);
-            const auto i = std::min(static_cast<std::size_t>(x), shaperRows.size() - 2);
-            u[c] = shaperRows[i][c] + (x - i) * (shaperRows[i + 1][c] - shaperRows[i][c]);
+            const auto i = std::min(static_cast<std::size_t>(x), shaperRows.size() / 3 - 2);
+            const float* row = &shaperRows[3 * i + c];
+            u[c] = row[0] + (x - i) * (row[3] - row[0]);
             if (cubeSize)
                 u[c] = (u[c] - cubeMin) / (cubeMax - cubeMin);
         }
-        return cubeSize ? trilinear(cubeRows, u) : u;
+        return cubeSize ? lookup(cubeRows, u) : u;
     }
 };
 
@@ -150,8 +126,6 @@ TEST(CubeShaper, ShaperThenCubeGradesAsTheFileMeans) {
     for (auto& file : files) {
         SCOPED_TRACE(file.text().substr(0, 60));
         const auto lut = parseCube(file.text());
-        Rows baked(lut.rgb.size() / 3);
-        std::memcpy(baked.data(), lut.rgb.data(), lut.rgb.size() * sizeof(float));
         EXPECT_EQ(lut.warnings.size(), file.extra.empty() ? 0u : 1u);
         sizes.push_back(lut.size);
         const double top = static_cast<double>(lut.size - 1), span = lut.input.max - lut.input.min;
@@ -159,7 +133,7 @@ TEST(CubeShaper, ShaperThenCubeGradesAsTheFileMeans) {
         // Its grid points hold the composite itself...
         for (std::int64_t i = 0; i < lut.size; i += 3) {
             const Rgb at{i / top, (lut.size - 1 - i) / top, (i / 2) / top};
-            const Rgb got = trilinear(baked, at),
+            const Rgb got = lookup(lut.rgb, at),
                       expected = file.composite({input(at[0]), input(at[1]), input(at[2])});
             for (int c = 0; c < 3; ++c)
                 EXPECT_NEAR(got[c], expected[c], 1e-6) << "grid point " << i;
@@ -172,7 +146,7 @@ TEST(CubeShaper, ShaperThenCubeGradesAsTheFileMeans) {
         for (int i = 0; i < 20000; ++i) {
             const Rgb in{anywhere(random), anywhere(random), anywhere(random)},
                 expected = file.composite(in);
-            const Rgb got = trilinear(baked, {unit(in[0]), unit(in[1]), unit(in[2])});
+            const Rgb got = lookup(lut.rgb, {unit(in[0]), unit(in[1]), unit(in[2])});
             double e = 0;
             for (int c = 0; c < 3; ++c)
                 e = std::max(e, std::abs(got[c] - expected[c]));

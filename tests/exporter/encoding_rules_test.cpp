@@ -133,6 +133,15 @@ TEST(DefaultOutputName, FollowsTheInputsNameAndExtension) {
     EXPECT_EQ(Exporter::defaultOutputName(std::nullopt), "vantrel_vantrel_10bit.mov");
 }
 
+TEST(FileTypeRule, FollowsTheExtensionThenTheJob) {
+    const Job mp4(1, Job::Output({}, {}, {}, "MP4"), Job::Grade("")), plain(1, {}, Job::Grade(""));
+    for (const auto& [name, job, type] : {std::tuple{"a.MP4", &plain, media::FileType::mp4},
+                                          {"a.m4v", &plain, media::FileType::mp4},
+                                          {"c.mov", &mp4, media::FileType::mp4},
+                                          {"e.avi", &plain, media::FileType::mov}})
+        EXPECT_EQ(Exporter::chooseFileType(name, *job), type) << name;
+}
+
 TEST(BitrateText, GivesOverrideInBitsPerSecond) {
     using Case = std::pair<std::string, std::optional<std::int64_t>>;
     for (const auto& [text, bps] :
