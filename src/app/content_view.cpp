@@ -258,8 +258,10 @@ void ContentView::refreshPreview() {
     std::optional<PreviewedFiles> files;
     if (s.jobURL && s.inputURL)
         files = PreviewedFiles{*s.jobURL, s.lutOverrideURL, *s.inputURL};
-    if (files == previewed_)
-        return preview_->setStrength(s.strength);
+    if (files == previewed_) {
+        preview_->setStrength(s.strength);
+        return;
+    }
     previewed_ = files;
     std::optional<ExportRequest> sources;
     if (files)
