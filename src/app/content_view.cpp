@@ -102,6 +102,10 @@ void ContentView::buildLayout() {
     content->addWidget(buildStatusLine());
     preview_ = new PreviewPane(contentWidth - 2 * inset, this);
     content->addWidget(preview_);
+    connect(preview_, &PreviewPane::strengthChanged, this, [this](double strength) {
+        state_.strength = strength;
+        refresh();
+    });
 }
 
 QLayout* ContentView::buildHeader() {
@@ -247,20 +251,22 @@ QString ContentView::versionLine(const QString& shortVersion, const QString& bui
     return "v" + part(shortVersion) + " (" + part(build) + ")";
 }
 
-// The preview follows the job, the LUT and the video; it grades again only when
-// one of them changes.
+// The preview follows the job, the LUT and the video; it reads them again only
+// when one of them changes (or the job is chosen anew). A new strength regrades.
 void ContentView::refreshPreview() {
     const auto& s = state_;
     std::optional<PreviewedFiles> files;
     if (s.jobURL && s.inputURL)
         files = PreviewedFiles{*s.jobURL, s.lutOverrideURL, *s.inputURL};
-    if (files == previewed_)
+    if (files == previewed_) {
+        preview_->setStrength(s.strength);
         return;
+    }
     previewed_ = files;
     std::optional<ExportRequest> sources;
     if (files)
         sources = ExportRequest{files->job, files->lut, files->input, {}, std::nullopt};
-    preview_->setSources(sources);
+    preview_->setSources(sources, s.strength);
 }
 
 void ContentView::refresh() {

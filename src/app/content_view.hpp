@@ -51,6 +51,11 @@ struct WindowState {
     // How the job grades ("tetrahedral, strength 0.5"), read when it is chosen;
     // empty when it cannot be read (the export then says why).
     QString jobGrade;
+    // The chosen job's grade.strength; nothing when it cannot be read.
+    std::optional<double> jobStrength;
+    // The strength the preview shows and the export applies: the job's until the
+    // slider moves (nothing while the job's is unknown). Never written to the job.
+    std::optional<double> strength;
     std::optional<Location> lutOverrideURL;
     std::optional<Location> inputURL;
     std::optional<Location> outputURL;

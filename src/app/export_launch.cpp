@@ -97,6 +97,8 @@ void ContentView::startExport() {
                           Exporter::parseBitrateOverride(state_.bitrateMbps.toStdString())};
     request.copyAudio = state_.copyAudio;
     request.copyMetadata = state_.copyMetadata;
+    if (state_.strength != state_.jobStrength)
+        request.strengthOverride = state_.strength;
     running_ = std::make_unique<RunningExport>();
     // The task takes the LUT override as it is when the task begins, one turn of the
     // event loop later.

@@ -115,6 +115,9 @@ void ContentView::proposeOutputFor(const Location& input) {
 void ContentView::chooseJob(const Location& file) {
     state_.jobURL = file;
     state_.jobGrade.clear();
+    state_.jobStrength.reset();
+    state_.strength.reset();
+    previewed_.reset(); // the job is read again, even when it is the same file
     state_.copyAudio = false;
     state_.copyMetadata = false;
     try {
@@ -124,6 +127,7 @@ void ContentView::chooseJob(const Location& file) {
         state_.jobGrade = tr("%1, strength %2")
                               .arg(QString::fromUtf8(name.data(), qsizetype(name.size())))
                               .arg(options.strength);
+        state_.jobStrength = state_.strength = options.strength;
         if (const auto& output = job.output()) {
             state_.copyAudio = output->copyAudio();
             state_.copyMetadata = output->copyMetadata();

@@ -1,5 +1,6 @@
 #include "app/preview_pane.hpp"
 
+#include <algorithm>
 #include <cmath>
 
 #include <QHBoxLayout>
@@ -87,15 +88,37 @@ PreviewPane::PreviewPane(int width, QWidget* parent) : QWidget(parent) {
     auto* row = new QHBoxLayout;
     row->addWidget(slider_, 1);
     row->addWidget(time_);
+    strengthSlider_ = new QSlider(Qt::Horizontal);
+    strengthSlider_->setObjectName("strengthSlider");
+    strengthSlider_->setAccessibleName(tr("Strength"));
+    strengthSlider_->setRange(0, 100);
+    strengthLabel_ = new QLabel;
+    strengthLabel_->setObjectName("strengthValue");
+    strengthLabel_->setBuddy(strengthSlider_);
+    // As wide as its widest text, so that the slider keeps still while it moves.
+    strengthLabel_->setMinimumWidth(
+        strengthLabel_->fontMetrics().horizontalAdvance(tr("Strength %1 %").arg(100)));
+    auto* strengthRow = new QHBoxLayout;
+    strengthRow->addWidget(strengthLabel_);
+    strengthRow->addWidget(strengthSlider_, 1);
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(canvas_);
     layout->addLayout(row);
+    layout->addLayout(strengthRow);
+    showStrength();
     // While the slider moves, each position asks; the worker grades only the latest.
     connect(slider_, &QSlider::valueChanged, this, [this](int ms) {
         moment_ = ms / 1000.0;
         updateTimeLabel(moment_);
         requestFrame(false);
+    });
+    // Coalesced as the moments are: only the latest strength is graded.
+    connect(strengthSlider_, &QSlider::valueChanged, this, [this](int percent) {
+        strength_ = percent / 100.0;
+        showStrength();
+        requestFrame(false);
+        emit strengthChanged(*strength_);
     });
     QPointer<PreviewPane> self(this);
     worker_ = std::make_unique<PreviewWorker>([self](PreviewResult result) {
@@ -114,11 +137,32 @@ PreviewPane::~PreviewPane() {
     worker_.reset(); // no result arrives once the pane is going
 }
 
-void PreviewPane::setSources(const std::optional<ExportRequest>& sources) {
+void PreviewPane::setSources(const std::optional<ExportRequest>& sources,
+                             std::optional<double> strength) {
+    sources_.reset(); // no request for the files going
+    setStrength(strength);
     sources_ = sources;
     setVisible(sources.has_value());
     if (sources)
         requestFrame(true);
+}
+
+void PreviewPane::setStrength(std::optional<double> strength) {
+    if (strength)
+        strength = std::clamp(std::isfinite(*strength) ? *strength : 1.0, 0.0, 1.0);
+    if (strength == strength_)
+        return;
+    strength_ = strength;
+    showStrength();
+    requestFrame(false);
+}
+
+void PreviewPane::showStrength() {
+    const int percent = static_cast<int>(std::lround(strength_.value_or(1.0) * 100));
+    const QSignalBlocker quiet(strengthSlider_);
+    strengthSlider_->setValue(percent);
+    strengthSlider_->setEnabled(strength_.has_value());
+    strengthLabel_->setText(strength_ ? tr("Strength %1 %").arg(percent) : tr("Strength"));
 }
 
 void PreviewPane::setSplit(double fraction) {
@@ -137,8 +181,11 @@ void PreviewPane::showMoment(double seconds) {
 }
 
 void PreviewPane::requestFrame(bool reopen) {
-    if (sources_)
-        worker_->request(*sources_, moment_, reopen);
+    if (!sources_)
+        return;
+    ExportRequest request = *sources_;
+    request.strengthOverride = strength_;
+    worker_->request(request, moment_, reopen);
 }
 
 void PreviewPane::present(const PreviewResult& result) {

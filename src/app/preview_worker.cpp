@@ -70,6 +70,9 @@ PreviewResult PreviewWorker::grade(const Pending& pending) {
             previewer_.reset();
             previewer_ = std::make_unique<Previewer>(pending.sources);
         }
+        // A new strength alone grades the picture already decoded again.
+        if (pending.sources.strengthOverride)
+            previewer_->setStrength(*pending.sources.strengthOverride);
         const auto sides = previewer_->sidesAt(pending.seconds);
         ++framesGraded_;
         result.source = toImage(sides.source);

@@ -43,7 +43,8 @@ public:
     PreviewWorker& operator=(const PreviewWorker&) = delete;
 
     // Asks for the frame at `seconds` of `sources`; `reopen` reads the job, the LUT
-    // and the video again (they changed). Returns the request's serial.
+    // and the video again (they changed). Without it, a changed
+    // sources.strengthOverride regrades the open clip. Returns the request's serial.
     std::uint64_t request(const ExportRequest& sources, double seconds, bool reopen);
     // Frames graded so far: what coalescing saves shows here.
     std::int64_t framesGraded() const { return framesGraded_; }

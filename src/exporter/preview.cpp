@@ -15,44 +15,62 @@ namespace vantrel {
 
 namespace {
 
-// The smallest cube that changes nothing, for the ungraded side: the same
-// route as the grade, so both sides differ by the look alone.
+// The ungraded side is a grade at strength 0: the same route as the grade, with
+// the cube skipped (and so no limiting to its input range), so that both sides
+// differ by the look alone and a grade at strength 0 shows the source exactly.
+// The smallest cube that changes nothing stands in for one.
 const CubeLUT identityCube{
     2, {0, 0, 0, 1, 0, 0, 0, 1, 0, 1, 1, 0, 0, 0, 1, 1, 0, 1, 0, 1, 1, 1, 1, 1}, {}};
+const GradeOptions sourceAsItIs{Interpolation::trilinear, 0.0};
 
 } // namespace
 
 struct Previewer::Open {
     ExportRequest request;
     GradingSetup setup;
-    imaging::Grade original{identityCube};
+    imaging::Grade original{identityCube, sourceAsItIs};
     media::FramePool pool;
     std::optional<media::Frame> graded, ungraded;
     double seconds = 0;
+    // The last frame decoded and its fitted view (valid while both are kept and
+    // the fitter is not called again), for the moment it was asked for.
+    std::optional<media::TimedFrame> picture;
+    PictureView fitted;
+    double askedSeconds = 0;
 
     explicit Open(const ExportRequest& r)
         : request(r), setup(prepareGrading(r)), pool(setup.width, setup.height) {}
 
-    // Decodes and fits the frame at `at`; grades it into `graded` and, when
-    // asked, into `ungraded` too.
+    // Decodes and fits the frame at `at`, unless it is the one kept; grades it
+    // into `graded` and, when asked, into `ungraded` too (kept as well: the
+    // source side does not depend on the grade's options).
     void render(double at, bool alsoUngraded) {
-        std::optional<media::TimedFrame> picture;
-        try {
-            picture = setup.decoder->pictureAt(at);
-        } catch (const Error& error) {
-            throw ExportError(ExportCode::inputUnreadable, {}, error);
+        if (!picture || at != askedSeconds) {
+            picture.reset(); // until decoded and fitted anew, nothing is kept
+            ungraded.reset();
+            std::optional<media::TimedFrame> decoded;
+            try {
+                decoded = setup.decoder->pictureAt(at);
+            } catch (const Error& error) {
+                throw ExportError(ExportCode::inputUnreadable, {}, error);
+            }
+            if (!decoded)
+                throw ExportError(ExportCode::inputUnreadable, "the video has no pictures");
+            const PictureView view = setup.fitter->fit(decoded->frame);
+            picture = std::move(decoded); // moves the frame's handle; the planes stay
+            fitted = view;
+            askedSeconds = at;
+            seconds = picture->seconds;
         }
-        if (!picture)
-            throw ExportError(ExportCode::inputUnreadable, "the video has no pictures");
-        seconds = picture->seconds;
-        const PictureView fitted = setup.fitter->fit(picture->frame);
         graded = pool.acquire();
-        ungraded = alsoUngraded ? pool.acquire() : std::nullopt;
+        if (alsoUngraded && !ungraded) {
+            ungraded = pool.acquire();
+            if (ungraded)
+                original.render(fitted, ungraded->view());
+        }
         if (!graded || (alsoUngraded && !ungraded))
             throw ExportError(ExportCode::encodingStopped, "out of memory for a graded frame");
         setup.grade->render(fitted, graded->view());
-        if (alsoUngraded)
-            original.render(fitted, ungraded->view());
     }
 };
 
@@ -71,6 +89,18 @@ int Previewer::height() const {
 }
 const std::vector<std::string>& Previewer::warnings() const {
     return open_->setup.warnings;
+}
+
+double Previewer::strength() const {
+    return open_->setup.grade->options().strength;
+}
+
+void Previewer::setStrength(double strength) {
+    auto options = open_->setup.grade->options();
+    if (options.strength == strength)
+        return;
+    options.strength = strength;
+    open_->setup.grade = std::make_unique<imaging::Grade>(open_->setup.grade->withOptions(options));
 }
 
 PictureView Previewer::gradedAt(double seconds) {

@@ -45,6 +45,13 @@ public:
     // What the export would warn about (ExportResult::warnings).
     const std::vector<std::string>& warnings() const;
 
+    // How strongly the grade applies (GradeOptions::strength): the job's, or the
+    // request's strengthOverride. Changing it keeps the clip and the cube open, and
+    // the next frame asked for at the moment last asked for is graded again from
+    // the picture already decoded. Throws Error for a strength a grade refuses.
+    double strength() const;
+    void setStrength(double strength);
+
     // The frame shown at `seconds`, graded, as the encoder would receive it. The
     // view stays valid until the next call. Throws ExportError inputUnreadable.
     PictureView gradedAt(double seconds);

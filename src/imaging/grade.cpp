@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <new>
+#include <utility>
 
 #include <fmt/format.h>
 
@@ -87,15 +88,24 @@ PackedCube::PackedCube(std::int64_t size, std::span<const float> rgb, double inp
 }
 
 Grade::Grade(const CubeLUT& cube, const GradeOptions& options)
-    : cube_(std::make_unique<const PackedCube>(cube.size, cube.rgb, cube.input.min,
-                                               cube.input.max)),
+    : cube_(
+          std::make_shared<const PackedCube>(cube.size, cube.rgb, cube.input.min, cube.input.max)),
       options_(options) {
     checkOptions(options);
 }
 
 Grade::Grade(std::int64_t size, std::span<const float> rgb, const GradeOptions& options)
-    : cube_(std::make_unique<const PackedCube>(size, rgb)), options_(options) {
+    : cube_(std::make_shared<const PackedCube>(size, rgb)), options_(options) {
     checkOptions(options);
+}
+
+Grade::Grade(std::shared_ptr<const PackedCube> cube, const GradeOptions& options)
+    : cube_(std::move(cube)), options_(options) {
+    checkOptions(options);
+}
+
+Grade Grade::withOptions(const GradeOptions& options) const {
+    return Grade(cube_, options);
 }
 
 void Grade::checkOptions(const GradeOptions& options) {

@@ -50,6 +50,11 @@ public:
     // Throws what the constructor throws for options it cannot apply.
     static void checkOptions(const GradeOptions& options);
 
+    // The same cube applied with other options. The tables are shared, not
+    // repacked, so this costs no more than the check. Throws what the
+    // constructor throws for options it cannot apply.
+    Grade withOptions(const GradeOptions& options) const;
+
     // Grades all of `destination` (10-bit 4:2:0, even sides) from the top-left
     // of `source` (8 to 16 bits, chroma halved at most, at least as large).
     // Large pictures are split into row bands, one of them on a helper thread;
@@ -63,7 +68,10 @@ public:
     const PackedCube& cube() const { return *cube_; }
 
 private:
-    std::unique_ptr<const PackedCube> cube_;
+    Grade(std::shared_ptr<const PackedCube> cube, const GradeOptions& options);
+
+    // Immutable, so grades that differ only in their options share it.
+    std::shared_ptr<const PackedCube> cube_;
     GradeOptions options_;
 };
 

@@ -3,6 +3,7 @@
 // time, and a failing video explained in the pane rather than in an alert.
 
 #include <QApplication>
+#include <QFileInfo>
 #include <QMessageBox>
 #include <QProcess>
 #include <QSlider>
@@ -14,6 +15,16 @@
 
 using namespace vantrel;
 using namespace vantrel::app;
+using namespace vantrel::app::test;
+
+// The largest difference between the two sides, in 8-bit codes (rows without padding:
+// the clip is 160 wide); 256 without a picture.
+static int maxDifference(const PreviewResult& shown) {
+    int most = shown.graded.isNull() ? 256 : 0;
+    for (qsizetype i = 0; i < shown.graded.sizeInBytes(); ++i)
+        most = std::max(most, std::abs(shown.graded.constBits()[i] - shown.source.constBits()[i]));
+    return most;
+}
 
 class PreviewPaneTest : public QObject {
     Q_OBJECT
@@ -74,6 +85,29 @@ private slots:
         stale.error = "stale";
         pane.present(stale);
         QCOMPARE(std::pair(pane.shownSerial(), pane.message()), std::pair(shown, QString()));
+    }
+
+    // The strength slider regrades the frame shown and reaches the export, never the job.
+    void theStrengthSliderReachesPreviewAndExport() {
+        std::optional<double> seen;
+        auto record = [&](auto& r, auto&) {
+            seen = r.strengthOverride;
+            return ExportResult{};
+        };
+        ScriptedDesktop desktop;
+        ContentView view(desktop, record);
+        view.applyDroppedFile(sources.inputPath);
+        const auto jobWritten = QFileInfo(sources.jobPath.c_str()).lastModified();
+        view.applyDroppedFile(sources.jobPath);
+        QTRY_VERIFY(maxDifference(part<PreviewPane>(view, "preview")->shownResult()) > 100);
+        part<QSlider>(view, "strengthSlider")->setValue(0);
+        QTRY_VERIFY(maxDifference(part<PreviewPane>(view, "preview")->shownResult()) <= 1);
+        view.startExport();
+        QTRY_VERIFY(!view.state().isExporting);
+        QCOMPARE(seen, 0.0);
+        QCOMPARE(QFileInfo(sources.jobPath.c_str()).lastModified(), jobWritten);
+        view.applyDroppedFile(sources.jobPath); // back to the job's own strength
+        QCOMPARE(shown(view, "strengthValue"), QString("Strength 100 %"));
     }
 
     void aFailingVideoIsExplainedInThePane() {
