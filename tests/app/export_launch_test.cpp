@@ -96,8 +96,8 @@ private slots:
     }
     void init() { desktop = ScriptedDesktop(); }
 
-    // A real failure shows the engine's full description as plain text in an alert
-    // that OK dismisses; then a real export ends at "Done: " and can be revealed.
+    // A real failure shows the engine's reason, as plain text, in an alert that OK
+    // dismisses; then a real export ends at "Done: " and can be revealed.
     void realExportsThroughTheWindow() {
         const QString silent = folder.filePath("silent.mov"), output = folder.filePath("out.mov");
         QVERIFY(makeMedia("-f lavfi -i sine=duration=0.2 -c:a aac", silent));
@@ -109,24 +109,18 @@ private slots:
         view.startExport();
         QTRY_VERIFY_WITH_TIMEOUT(!view.state().isExporting, 60000);
         QCOMPARE(view.state().statusText, QString("Failed: the input has no video track"));
-        QVERIFY2(view.state().errorText.contains("export error"),
-                 qPrintable(view.state().errorText));
         auto* alert = part<QMessageBox>(view, "alert");
         QTRY_VERIFY(alert->isVisible());
-        QCOMPARE(std::pair(alert->informativeText(), alert->buttons().size()),
-                 std::pair(view.state().errorText, qsizetype(1)));
-        QCOMPARE(alert->text(), QString("The input has no video track."));
+        QCOMPARE(std::tuple(alert->text(), alert->informativeText(), alert->buttons().size()),
+                 std::tuple(QString("The input has no video track."), view.state().errorText,
+                            qsizetype(1)));
         for (auto* label : alert->findChildren<QLabel*>()) // shown as written, never as markup
             QVERIFY(label->text().isEmpty() || label->textFormat() == Qt::PlainText);
         QTest::mouseClick(alert->buttons().first(), Qt::LeftButton);
-        QVERIFY(!view.state().showError);
-        QTRY_VERIFY(!view.findChild<QMessageBox*>("alert"));
-        QVERIFY(!QFile::exists(output));
-        QCOMPARE(shown(view, "revealButton"), QString("(hidden)"));
+        QTRY_VERIFY(!view.state().showError && !view.findChild<QMessageBox*>("alert"));
 
         view.applyDroppedFile(toLocation(clip));
         QTest::mouseClick(part<QPushButton>(view, "exportButton"), Qt::LeftButton);
-        QCOMPARE(view.state().statusText, QString("Export started…"));
         QTRY_VERIFY_WITH_TIMEOUT(!view.state().isExporting, 120000);
         QCOMPARE(shown(view, "status"), "Done: " + output);
         QCOMPARE(shown(view, "revealButton"), QString("Show in Folder"));
@@ -134,7 +128,6 @@ private slots:
         QTest::mouseClick(part<QPushButton>(view, "revealButton"), Qt::LeftButton);
         QCOMPARE(desktop.revealed, QStringList{output});
         QVERIFY(view.state().statusText.startsWith("No file manager"));
-        QVERIFY(QFile::remove(output));
     }
 
     // Closing or quitting asks first; a "no" lets the export finish, a "yes" stops it

@@ -22,26 +22,15 @@ execute_process(COMMAND dpkg-deb --fsys-tarfile ${debs} COMMAND tar -t
 if(NOT rc EQUAL 0)
   message(FATAL_ERROR "cannot list ${debs}")
 endif()
-string(REGEX REPLACE "\n$" "" listing "${listing}")
-string(REPLACE "\n" ";" entries "${listing}")
-set(files)
-foreach(entry IN LISTS entries)
-  if(NOT entry MATCHES "/$")
-    list(APPEND files ${entry})
-  endif()
-endforeach()
+string(REPLACE "\n" ";" files "${listing}")
+list(FILTER files EXCLUDE REGEX "/$|^$") # folders, and the end of the last line
 list(SORT files)
-set(expected
-  ./usr/bin/vantrel
-  ./usr/bin/vantrel-cli
-  ./usr/share/applications/vantrel.desktop
-  ./usr/share/doc/vantrel/changelog.gz
-  ./usr/share/doc/vantrel/copyright
-  ./usr/share/icons/hicolor/scalable/apps/vantrel.svg
-  ./usr/share/man/man1/vantrel-cli.1.gz
-  ./usr/share/man/man1/vantrel.1.gz
-  ./usr/share/metainfo/org.vantrel.Vantrel.metainfo.xml
-  ./usr/share/mime/packages/vantrel.xml)
+set(expected bin/vantrel bin/vantrel-cli share/applications/vantrel.desktop
+    share/doc/vantrel/changelog.gz share/doc/vantrel/copyright
+    share/icons/hicolor/scalable/apps/vantrel.svg share/man/man1/vantrel-cli.1.gz
+    share/man/man1/vantrel.1.gz share/metainfo/org.vantrel.Vantrel.metainfo.xml
+    share/mime/packages/vantrel.xml)
+list(TRANSFORM expected PREPEND ./usr/)
 if(NOT files STREQUAL expected)
   message(FATAL_ERROR "package files:\n  ${files}\nexpected:\n  ${expected}")
 endif()

@@ -61,45 +61,6 @@ TEST(Files, ReadSizeExistSameRemove) {
               (std::vector<std::string>{"copy", "empty", "fifo", "folder", "hard"}));
 }
 
-// The sticky-folder check refuses exactly what the final rename would be refused:
-// root may replace another user's file in that user's sticky folder; that user may
-// not replace root's file in root's.
-TEST(Files, ReplacingInStickyFoldersFollowsTheKernel) {
-    if (::geteuid() != 0)
-        GTEST_SKIP() << "needs root to own files as two users";
-    test::ScratchDir dir;
-    const uid_t nobody = 65534;
-    for (const bool asRoot : {true, false}) {
-        const auto folder = dir / (asRoot ? "theirs" : "roots");
-        fs::create_directory(folder);
-        test::writeFile(folder / "out.mov", "earlier");
-        test::writeFile(folder / "new", "finished");
-        fs::permissions(folder, fs::perms::all | fs::perms::sticky_bit);
-        fs::permissions(folder / "out.mov", fs::perms::all);
-        const uid_t owner = asRoot ? nobody : 0;
-        ASSERT_EQ(::chown(folder.c_str(), owner, owner), 0);
-        ASSERT_EQ(::chown((folder / "out.mov").c_str(), owner, owner), 0);
-        ASSERT_EQ(::chown((folder / "new").c_str(), asRoot ? 0 : nobody, 0), 0);
-        const pid_t child = ::fork();
-        if (child == 0) {
-            if (!asRoot && ::setuid(nobody) != 0)
-                ::_exit(9);
-            bool refused = false;
-            try {
-                requireReplaceableOutput(folder / "out.mov");
-            } catch (const FileError& error) {
-                refused = error.code() == EPERM;
-            }
-            const bool renamed =
-                ::rename((folder / "new").c_str(), (folder / "out.mov").c_str()) == 0;
-            ::_exit(refused == !renamed ? 0 : 1 + renamed);
-        }
-        int status = 0;
-        ASSERT_EQ(::waitpid(child, &status, 0), child);
-        EXPECT_EQ(WEXITSTATUS(status), 0) << (asRoot ? "root" : "another user");
-    }
-}
-
 // Another run for the same output must only take what nobody is writing: a
 // partial still held (here by a child process, as by a second export) stays,
 // whatever its age; one that nobody holds and that predates us goes; partials

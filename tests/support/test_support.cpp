@@ -2,8 +2,6 @@
 
 #include <algorithm>
 #include <chrono>
-#include <cmath>
-#include <cstdint>
 #include <fstream>
 #include <poll.h>
 #include <random>
@@ -133,41 +131,6 @@ nlohmann::json probe(const std::filesystem::path& file, const std::string& extra
         return {};
     }
     return nlohmann::json::parse(result.out);
-}
-
-void makeClickAndFlash(const std::filesystem::path& output, const std::string& audioCodec,
-                       double audioDelay) {
-    const auto click = std::to_string(0.8 - audioDelay), end = std::to_string(0.82 - audioDelay);
-    makeClip("-f lavfi -i \"color=black:s=64x48:r=25:d=2,drawbox=c=white:t=fill:enable='eq(n,20)'"
-             "\" -itsoffset " +
-                 std::to_string(audioDelay) +
-                 " -f lavfi -i \"aevalsrc='0.9*sin(2*"
-                 "PI*1000*t)*between(t," +
-                 click + "," + end + ")':s=48000:d=" + std::to_string(2 - audioDelay) +
-                 "\" -c:v libx264 -preset ultrafast -pix_fmt yuv420p "
-                 "-metadata:s:a:0 language=fra -c:a " +
-                 audioCodec,
-             output);
-}
-
-// Both decoded from the file's start as ffmpeg lays them on one time line: the
-// picture at its frame rate, the sound padded with silence to where it starts.
-ClickAndFlash findClickAndFlash(const std::filesystem::path& file) {
-    const std::string in = "ffmpeg -nostdin -v error -i " + shellQuote(file.string());
-    const auto picture =
-        run(in + " -map 0:v:0 -vf scale=1:1 -fps_mode cfr -r 25 -pix_fmt gray -f rawvideo -").out;
-    const auto sound =
-        run(in + " -map 0:a:0 -af aresample=async=1:first_pts=0 -ac 1 -ar 48000 -f s16le -").out;
-    ClickAndFlash found;
-    for (std::size_t n = 0; n < picture.size() && found.flash < 0; ++n)
-        if (static_cast<unsigned char>(picture[n]) > 128)
-            found.flash = static_cast<double>(n) / 25;
-    for (std::size_t i = 0; i + 1 < sound.size() && found.click < 0; i += 2)
-        if (std::abs(static_cast<std::int16_t>(static_cast<unsigned char>(sound[i]) |
-                                               static_cast<unsigned char>(sound[i + 1]) << 8)) >
-            16000)
-            found.click = static_cast<double>(i / 2) / 48000;
-    return found;
 }
 
 } // namespace vantrel::test

@@ -78,21 +78,6 @@ void makeClip(const std::string& args, const std::filesystem::path& output);
 // `ffprobe -show_streams -show_format` (plus extra arguments) as JSON.
 nlohmann::json probe(const std::filesystem::path& file, const std::string& extraArgs = "");
 
-// Two seconds at 25 fps whose frame 20 is white, and whose sound (`audioCodec`)
-// clicks at 0.8 s, when that frame shows; the sound starts `audioDelay` seconds
-// after the picture.
-void makeClickAndFlash(const std::filesystem::path& output, const std::string& audioCodec,
-                       double audioDelay);
-// Seconds, as a player shows the white frame and plays the first loud sample.
-struct ClickAndFlash {
-    double flash = -1, click = -1;
-};
-// One AAC packet: the most the click may lie from the flash.
-inline constexpr double audioPacketSeconds = 1024.0 / 48000;
-// Decodes the file's picture and sound with ffmpeg and finds both moments (the
-// file holds the picture, then the sound, as the clips above do).
-ClickAndFlash findClickAndFlash(const std::filesystem::path& file);
-
 // The smallest identity LUT: each colour comes out as it went in.
 inline const std::string identityCube =
     "LUT_3D_SIZE 2\n0 0 0\n1 0 0\n0 1 0\n1 1 0\n0 0 1\n1 0 1\n0 1 1\n1 1 1\n";
