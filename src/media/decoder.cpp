@@ -32,7 +32,11 @@ std::int64_t samplesListed(const AVFormatContext& format, const AVStream& stream
 double statedEndOf(const AVFormatContext& format) {
     if (format.duration == AV_NOPTS_VALUE || format.duration <= 0)
         return std::numeric_limits<double>::quiet_NaN();
-    const std::int64_t start = format.start_time == AV_NOPTS_VALUE ? 0 : format.start_time;
+    // Matroska states its segment's duration from timestamp 0, whatever the first
+    // packet's; the other formats count theirs from their start time.
+    const bool fromZero = std::string_view(format.iformat->name).starts_with("matroska");
+    const std::int64_t start =
+        fromZero || format.start_time == AV_NOPTS_VALUE ? 0 : format.start_time;
     return static_cast<double>(start + format.duration) / AV_TIME_BASE;
 }
 
