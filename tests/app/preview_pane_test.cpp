@@ -41,7 +41,7 @@ private slots:
                    std::nullopt};
         QFile job(folder.filePath("job.json"));
         QVERIFY(job.open(QIODevice::WriteOnly));
-        job.write(R"({"version": 1, "grade": {"lutCube": )"
+        job.write(R"({"version": 1, "output": {"audio": "copy"}, "grade": {"lutCube": )"
                   R"("LUT_3D_SIZE 2\n1 1 1\n0 1 1\n1 0 1\n0 0 1\n1 1 0\n0 1 0\n1 0 0\n0 0 0\n"}})");
         job.close();
         QCOMPARE(QProcess::execute("ffmpeg", {"-nostdin", "-loglevel", "error", "-f", "lavfi", "-i",
@@ -90,8 +90,10 @@ private slots:
     // The strength slider regrades the frame shown and reaches the export, never the job.
     void theStrengthSliderReachesPreviewAndExport() {
         std::optional<double> seen;
+        std::pair<std::optional<bool>, std::optional<bool>> copies; // sound, tags
         auto record = [&](auto& r, auto&) {
             seen = r.strengthOverride;
+            copies = {r.copyAudio, r.copyMetadata};
             return ExportResult{};
         };
         ScriptedDesktop desktop;
@@ -105,6 +107,7 @@ private slots:
         view.startExport();
         QTRY_VERIFY(!view.state().isExporting);
         QCOMPARE(seen, 0.0);
+        QVERIFY(copies == std::pair(std::optional(true), std::optional(false))); // as the job says
         QCOMPARE(QFileInfo(sources.jobPath.c_str()).lastModified(), jobWritten);
         view.applyDroppedFile(sources.jobPath); // back to the job's own strength
         QCOMPARE(shown(view, "strengthValue"), QString("Strength 100 %"));
