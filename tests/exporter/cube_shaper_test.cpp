@@ -116,7 +116,6 @@ TEST(CubeShaper, ShaperThenCubeGradesAsTheFileMeans) {
                           {1024, 0, 1, log, 17, 0, 1, unlog, 10, 10},
                           {4096, 0, 1, toVideo, 0, 0, 1, look, 0.7},
                           {32, 0, 1, curves, 0, 0, 1, look, 15, 7, domain},
-                          {64, -1, 3, curves, 9, -0.1, 1.1, look, 0.2},
                           {0, 0, 1, identity, 9, 0, 1, look, 0.01, 0, double2},
                           {0, 0, 1, identity, 9, 0, 1, look, 0, 0, {}, "LUT_1D_SIZE 1024\n"}};
     std::mt19937 random(7);
