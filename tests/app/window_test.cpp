@@ -60,14 +60,11 @@ private slots:
         view.startExport();
         QCoreApplication::processEvents();
         QVERIFY(!seen);
-        QCOMPARE(view.state().statusText, QString("Ready"));
         QCOMPARE(view.state().outputURL, std::nullopt);
 
         QTest::keyClicks(part<QLineEdit>(view, "bitrateField"), " 12,5 ");
         QTest::mouseClick(part<QPushButton>(view, "exportButton"), Qt::LeftButton);
         QTRY_VERIFY(!view.state().isExporting);
-        QCOMPARE(desktop.panelsShown.size(), 2);
-        QCOMPARE(desktop.panelsShown[1].proposedName, QString("clip_vantrel_10bit.mov"));
         QVERIFY(seen);
         QCOMPARE(seen->outputPath, Location("/out/chosen.mp4"));
         QCOMPARE(seen->bitrateOverrideBps, 12'500'000);

@@ -1,5 +1,5 @@
 // The fitter's choices, then whole routes from a decoded frame to output codes:
-// the fitter (pass-through, rebuilt, turned, scaled, RGB) and the grade together,
+// the fitter (pass-through, rebuilt, turned, RGB) and the grade together,
 // against the independent double-precision formula. The kernels' own tests prove
 // every kernel; here the default one grades.
 
@@ -11,28 +11,12 @@
 #include "imaging/grade_reference.hpp"
 #include "media/frame_internal.hpp"
 #include "media/media_clips.hpp"
-#include "media/orientation.hpp"
 
 namespace vantrel::imaging {
 namespace {
 
 using test::cube;
 using test::RgbPicture;
-
-// A transform's linear part (dx, dy) is read as its orientation also when scaled
-// and turned up to 40° further. (Where each pixel lands is proven below.)
-TEST(Fitter, ReadsTheOrientationOfATransform) {
-    const int axes[8][4] = {{1, 0, 0, 1},  {-1, 0, 0, 1}, {-1, 0, 0, -1}, {1, 0, 0, -1},
-                            {0, -1, 1, 0}, {0, 1, 1, 0},  {0, 1, -1, 0},  {0, -1, -1, 0}};
-    for (int i = 0; i < 8 * 3; ++i) {
-        const int* m = axes[i / 3];
-        const double r = 0.7 * (i % 3 - 1), cs = 2.5 * std::cos(r), sn = 2.5 * std::sin(r);
-        EXPECT_EQ(media::orientationOf({m[0] * cs - m[1] * sn, m[0] * sn + m[1] * cs,
-                                        m[2] * cs - m[3] * sn, m[2] * sn + m[3] * cs}),
-                  Orientation(i / 3))
-            << i / 3 << " turned by " << r;
-    }
-}
 
 // Passed through means the decoder's own planes. Untagged pictures are BT.601 up
 // to 576 lines, BT.709 above (by the decoded height, before a crop); range comes
@@ -181,54 +165,6 @@ TEST(GradeRoutes, EveryLayoutAndTurnMatchesTheFormula) {
                                     c.orientation),
                          &scattered);
         EXPECT_TRUE(test::matches(expected, out.view(), 0.75));
-    }
-}
-
-// 8-bit RGB through an identity look keeps each component's own rounding, from
-// (0, 0, 254) on; a colour per row pair, so that the chroma filter mixes nothing.
-TEST(GradeRoutes, EightBitRgbGradesToTheExactCodes) {
-    auto frame = test::makeFrame(AV_PIX_FMT_RGB24, 2, 8192, [](int c, int, int y) {
-        return y < 2 ? c / 2 * 254 : int((y / 2 * 2654435761u ^ c * 0x9E3779B9u) >> 24);
-    });
-    Fitter fitter(2, 8192, Orientation::up);
-    const auto identity = cube(2, true);
-    const auto expected = test::encode(
-        decodeFrame(*frame, 2, 8192, Matrix::bt709, Range::full, ChromaSiting::left), &identity);
-    EXPECT_TRUE(
-        test::matches(expected, graded(fitter.fit(decoded(frame)), identity).view(), 0.501));
-}
-
-// A scaled and turned route cannot match the formula pixel for pixel (the
-// scaler's filter is its own), but against the formula evaluated at full size and
-// averaged down it stays close; a lost chroma siting or a scale error costs far more.
-TEST(GradeRoutes, AScaledRouteStaysCloseToTheFormula) {
-    auto frame = test::makeFrame(AV_PIX_FMT_YUV420P, 64, 48, [](int p, int x, int y) {
-        const double u = (p ? 2.0 : 1.0) * x / 64, v = (p ? 2.0 : 1.0) * y / 48;
-        const double wave = std::sin(6 * u + 2 * p) * std::cos(5 * v - p);
-        return int(
-            std::lround((p ? 128 : 120) + 70 * wave + (p == 2 ? -40 : 40) * (u > 0.55 + 0.1 * v)));
-    });
-    frame->chroma_location = AVCHROMA_LOC_CENTER;
-    const RgbPicture source =
-        decodeFrame(*frame, 64, 48, Matrix::smpte170m, Range::limited, ChromaSiting::centre);
-    RgbPicture half{32, 24, std::vector<test::Rgb>(32 * 24)};
-    for (int i = 0; i < 32 * 24 * 3; ++i)
-        for (int k = 0; k < 4; ++k)
-            half.at(i / 3 % 32, i / 96)[i % 3] +=
-                source.at(2 * (i / 3 % 32) + k % 2, 2 * (i / 96) + k / 2)[i % 3] / 4;
-    const auto scattered = cube(3, false);
-    const auto expected = test::encode(test::turn(half, Orientation::right), &scattered);
-    const media::Frame out =
-        graded(Fitter(24, 32, Orientation::right).fit(decoded(frame)), scattered);
-    // Peak signal-to-noise ratio per plane: 45, 62 and 64 dB here.
-    for (int p = 0; p < 3; ++p) {
-        const int w = p ? 12 : 24, n = expected.planes[p].size();
-        double sum = 0;
-        for (int i = 0; i < n; ++i)
-            sum += std::pow(test::sampleAt(out.view(), p, i % w, i / w) -
-                                std::clamp(expected.planes[p][i], 0.0, 1023.0),
-                            2);
-        EXPECT_GT(10 * std::log10(1023.0 * 1023.0 * n / sum), p ? 55 : 42) << p;
     }
 }
 

@@ -44,8 +44,6 @@ TEST(Source, AnswersFromTheFile) {
          "0 25 64x48; 0.2"},
         {v + "64x48:r=25 " + v + "32x16:r=10 -map 1 -map 0 -frames:v 3" + x264, "two.mkv",
          "0 10 32x16;1 25 64x48; 0.3"},
-        {base + "-vf setsar=2", "wide-pixels.mp4", "0 25 128x48; 0.2"},
-        {base, "raw.h264", "0 25 64x48; ?"},
         // A colon in a file name is part of the name, never a protocol.
         {base, "take:2.mp4", "0 25 64x48; 0.2"},
     };
