@@ -3,7 +3,6 @@
 
 #include <csignal>
 #include <string>
-#include <sys/stat.h>
 #include <tuple>
 
 #include <gtest/gtest.h>

@@ -168,5 +168,19 @@ TEST(GradeRoutes, EveryLayoutAndTurnMatchesTheFormula) {
     }
 }
 
+// 8-bit RGB through an identity look keeps each component's own rounding, from
+// (0, 0, 254) on; a colour per row pair, so that the chroma filter mixes nothing.
+TEST(GradeRoutes, EightBitRgbGradesToTheExactCodes) {
+    auto frame = test::makeFrame(AV_PIX_FMT_RGB24, 2, 8192, [](int c, int, int y) {
+        return y < 2 ? c / 2 * 254 : int((y / 2 * 2654435761u ^ c * 0x9E3779B9u) >> 24);
+    });
+    Fitter fitter(2, 8192, Orientation::up);
+    const auto identity = cube(2, true);
+    const auto expected = test::encode(
+        decodeFrame(*frame, 2, 8192, Matrix::bt709, Range::full, ChromaSiting::left), &identity);
+    EXPECT_TRUE(
+        test::matches(expected, graded(fitter.fit(decoded(frame)), identity).view(), 0.501));
+}
+
 } // namespace
 } // namespace vantrel::imaging
