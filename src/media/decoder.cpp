@@ -76,6 +76,8 @@ Decoder::Decoder(const std::filesystem::path& path, int streamIndex) : streamInd
     check(avcodec_open2(decoder_.get(), codec, nullptr), action, &log_);
     samplesListed_ = samplesListed(*format_, stream);
     timeBase_ = av_q2d(stream.time_base);
+    if (stream.avg_frame_rate.num > 0 && stream.avg_frame_rate.den > 0)
+        frameTicks_ = av_rescale_q(1, av_inv_q(stream.avg_frame_rate), stream.time_base);
     start_ = stream.start_time == AV_NOPTS_VALUE ? 0 : stream.start_time;
     // Without a sample table only the stated duration can tell a file cut short;
     // every stream is then read, so that one that runs longer than the video (the
@@ -148,6 +150,8 @@ std::optional<Frame> Decoder::next() {
             // A sample cut off by the end of the file is not one that was there.
             if (!(packet_->flags & AV_PKT_FLAG_CORRUPT))
                 ++samplesRead_;
+            const bool skippable = packet_->pts != AV_NOPTS_VALUE && packet_->pts < skipBefore_;
+            decoder_->skip_frame = skippable ? AVDISCARD_NONREF : AVDISCARD_DEFAULT;
             rc = avcodec_send_packet(decoder_.get(), packet_.get());
         }
         av_packet_unref(packet_.get());
@@ -159,6 +163,22 @@ std::optional<TimedFrame> Decoder::pictureAt(double seconds) {
     if (!std::isfinite(seconds) || seconds < 0)
         seconds = 0;
     const auto target = start_ + static_cast<std::int64_t>(std::llround(seconds / timeBase_));
+    // Most of the way from the key frame is frames that nothing refers to and
+    // that are not shown: a frame starting more than a frame before the moment
+    // has a later one that starts by then. Where the stream has a gap there,
+    // the picture shown may be such a frame: then the search runs again,
+    // decoding every frame.
+    skipBefore_ = frameTicks_ > 0 ? target - frameTicks_ : std::numeric_limits<std::int64_t>::min();
+    auto shown = decodeTowards(target);
+    if (shown && shown->seconds < static_cast<double>(skipBefore_ - start_) * timeBase_) {
+        skipBefore_ = std::numeric_limits<std::int64_t>::min();
+        shown = decodeTowards(target);
+    }
+    skipBefore_ = std::numeric_limits<std::int64_t>::min();
+    return shown;
+}
+
+std::optional<TimedFrame> Decoder::decodeTowards(std::int64_t target) {
     check(av_seek_frame(format_.get(), streamIndex_, target, AVSEEK_FLAG_BACKWARD),
           "seek in the video track", &log_);
     avcodec_flush_buffers(decoder_.get());

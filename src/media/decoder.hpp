@@ -66,8 +66,13 @@ private:
     double statedEnd_ = std::numeric_limits<double>::quiet_NaN();
     double lastEnd_ = std::numeric_limits<double>::quiet_NaN();
     double statedStart_ = 0;
+    // While pictureAt() decodes towards a moment: packets that start before this
+    // (in the stream's ticks) and that no other frame refers to are not decoded.
+    std::int64_t skipBefore_ = std::numeric_limits<std::int64_t>::min();
+    std::int64_t frameTicks_ = 0; // one frame at the stream's average rate; 0 unknown
 
     void noteEndOf(const AVPacket& packet);
+    std::optional<TimedFrame> decodeTowards(std::int64_t target);
 };
 
 } // namespace vantrel::media

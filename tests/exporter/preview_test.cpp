@@ -77,6 +77,12 @@ TEST(Preview, GradesEachMomentAsTheExportGradesItsFrame) {
     const auto graded = samplesOf(previewer.gradedAt(0.33));
     const auto image = previewer.imageAt(0.33);
     EXPECT_NEAR(image.seconds, 0.32, 1e-9);
+    // Before a second's gap the last picture, one no other frame refers to, stays.
+    makeClip("-f lavfi -i testsrc2=size=64x48:rate=25 -frames:v 40 -vf setpts='PTS+gt(N\\,22)*25' "
+             "-fps_mode vfr -c:v libx264 -bf 3 -x264-params b-pyramid=none",
+             dir / "gap.mkv");
+    EXPECT_NEAR(Previewer({dir / "job.json", {}, dir / "gap.mkv", {}, {}}).imageAt(1.5).seconds,
+                0.88, 1e-9);
     const auto rgb = decodeYCbCr({10, 1, 1, Range::full}, 40, 60, [&](int p, int x, int y) {
         return graded[p == 0 ? y * 40 + x : 2400 + (p - 1) * 600 + y * 20 + x];
     });
