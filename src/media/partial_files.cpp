@@ -120,6 +120,9 @@ PartialFile::PartialFile(const std::filesystem::path& output) {
     std::random_device random;
     for (int attempt = 0;; ++attempt) {
         auto name = fmt::format("{}{:08x}", prefix, random());
+        // Listed before it exists: a signal that lands once the file is there
+        // must find it (one that lands earlier finds nothing to remove).
+        PartialFileSlot* slot = list(folder_, name);
         const int fd =
             ::openat(folder_, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (fd >= 0) {
@@ -128,11 +131,12 @@ PartialFile::PartialFile(const std::filesystem::path& output) {
             ::flock(fd, LOCK_EX);
             path_ = folderOf(output) / name;
             lock_ = fd;
-            slot_ = list(folder_, name);
+            slot_ = slot;
             return;
         }
-        if (errno != EEXIST || attempt == 100) {
-            const int error = errno;
+        const int error = errno;
+        unlist(slot);
+        if (error != EEXIST || attempt == 100) {
             ::close(folder_);
             throw FileError(error, "create the temporary file for", output);
         }
