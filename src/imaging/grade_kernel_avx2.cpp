@@ -79,6 +79,15 @@ __m256i cellOf(const Constants& k, __m256 v, __m256& high) {
     return _mm256_cvttps_epi32(cell);
 }
 
+// Where each pixel's cell (its lowest corner) starts in the lattice, and the
+// colour's fractions within the cell.
+[[gnu::always_inline]] inline __m256i cellOffsets(const Constants& k, __m256 r, __m256 g, __m256 b,
+                                                  __m256& fr, __m256& fg, __m256& fb) {
+    return _mm256_add_epi32(_mm256_slli_epi32(cellOf(k, r, fr), 2),
+                            _mm256_add_epi32(_mm256_mullo_epi32(cellOf(k, g, fg), k.stepsG),
+                                             _mm256_mullo_epi32(cellOf(k, b, fb), k.stepsB)));
+}
+
 // Eight RGBx pixels back to one vector per channel.
 [[gnu::always_inline]] inline void toChannels(const float (&rgbx)[8][4], __m256& r, __m256& g,
                                               __m256& b) {
@@ -101,12 +110,7 @@ __m256i cellOf(const Constants& k, __m256 v, __m256& high) {
 [[gnu::always_inline]] inline void lookup(const Constants& k, __m256& r, __m256& g, __m256& b) {
     const __m256 one = _mm256_set1_ps(1.0f);
     __m256 highR, highG, highB;
-    const __m256i cellR = cellOf(k, r, highR);
-    const __m256i cellG = cellOf(k, g, highG);
-    const __m256i cellB = cellOf(k, b, highB);
-    const __m256i offsets = _mm256_add_epi32(
-        _mm256_slli_epi32(cellR, 2),
-        _mm256_add_epi32(_mm256_mullo_epi32(cellG, k.stepsG), _mm256_mullo_epi32(cellB, k.stepsB)));
+    const __m256i offsets = cellOffsets(k, r, g, b, highR, highG, highB);
 
     alignas(32) std::int32_t offset[8];
     alignas(32) float weight[6][8]; // low, high for red, green, blue
@@ -146,12 +150,7 @@ __m256i cellOf(const Constants& k, __m256 v, __m256& high) {
 [[gnu::always_inline]] inline void lookupTetrahedral(const Constants& k, __m256& r, __m256& g,
                                                      __m256& b) {
     __m256 fr, fg, fb;
-    const __m256i cellR = cellOf(k, r, fr);
-    const __m256i cellG = cellOf(k, g, fg);
-    const __m256i cellB = cellOf(k, b, fb);
-    const __m256i base = _mm256_add_epi32(
-        _mm256_slli_epi32(cellR, 2),
-        _mm256_add_epi32(_mm256_mullo_epi32(cellG, k.stepsG), _mm256_mullo_epi32(cellB, k.stepsB)));
+    const __m256i base = cellOffsets(k, r, g, b, fr, fg, fb);
 
     const __m256 rOverG = _mm256_cmp_ps(fr, fg, _CMP_GT_OQ);
     const __m256 rOverB = _mm256_cmp_ps(fr, fb, _CMP_GT_OQ);

@@ -91,6 +91,15 @@ __m512i cellOf(const Constants& k, __m512 v, __m512& high) {
     return _mm512_cvttps_epi32(cell);
 }
 
+// Where each pixel's cell (its lowest corner) starts in the lattice, and the
+// colour's fractions within the cell.
+[[gnu::always_inline]] inline __m512i cellOffsets(const Constants& k, __m512 r, __m512 g, __m512 b,
+                                                  __m512& fr, __m512& fg, __m512& fb) {
+    return _mm512_add_epi32(_mm512_slli_epi32(cellOf(k, r, fr), 4),
+                            _mm512_add_epi32(_mm512_mullo_epi32(cellOf(k, g, fg), k.stepsG),
+                                             _mm512_mullo_epi32(cellOf(k, b, fb), k.stepsB)));
+}
+
 // The four 128-bit lanes of each of a and b summed: lane pairs of a, then of b.
 __m512 pairSums(__m512 a, __m512 b) {
     return _mm512_add_ps(_mm512_shuffle_f32x4(a, b, _MM_SHUFFLE(1, 0, 1, 0)),
@@ -143,12 +152,7 @@ __m512 sumQuads(const __m512 (&weighted)[4]) {
 [[gnu::always_inline]] inline void lookup(const Constants& k, __m512& r, __m512& g, __m512& b) {
     const __m512 one = _mm512_set1_ps(1.0f);
     __m512 highR, highG, highB;
-    const __m512i cellR = cellOf(k, r, highR);
-    const __m512i cellG = cellOf(k, g, highG);
-    const __m512i cellB = cellOf(k, b, highB);
-    const __m512i offsets = _mm512_add_epi32(
-        _mm512_slli_epi32(cellR, 4),
-        _mm512_add_epi32(_mm512_mullo_epi32(cellG, k.stepsG), _mm512_mullo_epi32(cellB, k.stepsB)));
+    const __m512i offsets = cellOffsets(k, r, g, b, highR, highG, highB);
     alignas(64) std::int32_t offset[16];
     alignas(64) float blue[16];
     _mm512_store_si512(offset, offsets);
@@ -185,12 +189,7 @@ __m512 sumQuads(const __m512 (&weighted)[4]) {
 [[gnu::always_inline]] inline void lookupTetrahedral(const Constants& k, __m512& r, __m512& g,
                                                      __m512& b) {
     __m512 fr, fg, fb;
-    const __m512i cellR = cellOf(k, r, fr);
-    const __m512i cellG = cellOf(k, g, fg);
-    const __m512i cellB = cellOf(k, b, fb);
-    const __m512i offsets = _mm512_add_epi32(
-        _mm512_slli_epi32(cellR, 4),
-        _mm512_add_epi32(_mm512_mullo_epi32(cellG, k.stepsG), _mm512_mullo_epi32(cellB, k.stepsB)));
+    const __m512i offsets = cellOffsets(k, r, g, b, fr, fg, fb);
     alignas(64) std::int32_t offset[16];
     _mm512_store_si512(offset, offsets);
 
