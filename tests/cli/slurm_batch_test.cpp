@@ -2,7 +2,6 @@
 // array's tasks on this machine (`make farm-test` runs it on a real cluster).
 
 #include <csignal>
-#include <fstream>
 
 #include <gtest/gtest.h>
 
