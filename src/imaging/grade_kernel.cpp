@@ -71,7 +71,11 @@ CellOf cellAround(const PackedCube& cube, Rgb in) {
 
 // Interpolates along blue, then green, then red: the vector kernel's order.
 Rgb trilinear(const PackedCube& cube, Rgb in) {
-    const auto [p, stepR, stepG, stepB, r, g, b] = cellAround(cube, in);
+    // Named, not bound: a lambda may not capture structured bindings before clang 16.
+    const CellOf cell = cellAround(cube, in);
+    const float* p = cell.corner;
+    const std::ptrdiff_t stepR = cell.stepR, stepG = cell.stepG, stepB = cell.stepB;
+    const Cell &r = cell.r, &g = cell.g, &b = cell.b;
     float out[3];
     for (int c = 0; c < 3; ++c) {
         auto alongB = [&](std::ptrdiff_t at) {
