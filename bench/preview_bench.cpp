@@ -93,9 +93,10 @@ BENCHMARK(releaseToPicture)
     ->Iterations(1)
     ->Repetitions(40)
     ->ReportAggregatesOnly(true)
-    ->ComputeStatistics("max", [](const std::vector<double>& v) {
-        return *std::max_element(v.begin(), v.end());
-    })
+    ->ComputeStatistics("max",
+                        [](const std::vector<double>& v) {
+                            return *std::max_element(v.begin(), v.end());
+                        })
     ->UseRealTime()
     ->Unit(benchmark::kMillisecond);
 

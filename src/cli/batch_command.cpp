@@ -212,8 +212,9 @@ private:
                 slots_[slot].framesExpected = expected;
                 showProgress(false);
             };
-            ExportRequest request{args_.job, lut_, clip.input, clip.output, bitrate_,
-                                  args_.grade.interpolation, args_.grade.strength};
+            ExportRequest request{args_.job,           lut_,     clip.input,
+                                  clip.output,         bitrate_, args_.grade.interpolation,
+                                  args_.grade.strength};
             request.jobBytes = jobBytes_;
             request.lutText = lutText_;
             request.copyAudio = copyChoice(args_.audio);

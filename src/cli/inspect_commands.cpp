@@ -121,8 +121,8 @@ int inspectLut(const InspectArguments& args) {
                   readable(ranges[channel].max));
     printText("File:     {}\nApplied:  {}\n", describeFile(lut.file),
               lut.baked ? fmt::format("baked into a {}-point cube over {} to {}", lut.size,
-                                       lut.input.min, lut.input.max)
-                         : std::string("as the file's own cube"));
+                                      lut.input.min, lut.input.max)
+                        : std::string("as the file's own cube"));
     return 0;
 }
 

@@ -8,8 +8,7 @@ namespace vantrel::imaging {
 
 namespace {
 
-template <typename Sample>
-const Sample* rowOf(const PictureView& picture, int plane, int y) {
+template <typename Sample> const Sample* rowOf(const PictureView& picture, int plane, int y) {
     return reinterpret_cast<const Sample*>(picture.planes[plane].data +
                                            std::ptrdiff_t(y) * picture.planes[plane].stride);
 }
@@ -54,8 +53,8 @@ template <typename Sample> std::vector<std::uint16_t> convert(const PictureView&
             const Sample* lower = rowOf<Sample>(picture, plane, down.second);
             float* blended = plane == 1 ? cbRow.data() : crRow.data();
             for (int x = 0; x < chromaWidth; ++x)
-                blended[x] = ((1 - weight) * upper[x] + weight * lower[x]) * chromaScale +
-                             chromaOffset;
+                blended[x] =
+                    ((1 - weight) * upper[x] + weight * lower[x]) * chromaScale + chromaOffset;
         }
         const Sample* luma = rowOf<Sample>(picture, 0, y);
         for (int x = 0; x < picture.width; ++x) {
@@ -75,8 +74,7 @@ template <typename Sample> std::vector<std::uint16_t> convert(const PictureView&
 } // namespace
 
 std::vector<std::uint16_t> toRgb16(const PictureView& picture) {
-    return picture.bitDepth <= 8 ? convert<std::uint8_t>(picture)
-                                 : convert<std::uint16_t>(picture);
+    return picture.bitDepth <= 8 ? convert<std::uint8_t>(picture) : convert<std::uint16_t>(picture);
 }
 
 } // namespace vantrel::imaging

@@ -55,7 +55,7 @@ private:
     int streamIndex_;
     bool flushing_ = false; // the demuxer has run out and the decoder was told so
     bool ended_ = false;
-    double timeBase_ = 0;   // seconds per tick of the stream's timestamps
+    double timeBase_ = 0;    // seconds per tick of the stream's timestamps
     std::int64_t start_ = 0; // the stream's first timestamp, in its ticks
     // Samples of the stream the file's index lists (0 when it lists none we
     // trust), and those read whole so far.
