@@ -12,6 +12,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <thread>
 #include <unistd.h>
 
@@ -87,9 +88,10 @@ class BatchRun {
 public:
     BatchRun(const BatchArguments& args, std::vector<BatchClip> clips, std::ostream* report,
              const CancellationToken& stop, std::shared_ptr<const std::string> jobBytes,
-             std::shared_ptr<const LutText> lutText)
+             std::shared_ptr<const LutText> lutText, std::set<fs::path> othersFolders)
         : args_(args), clips_(std::move(clips)), report_(report), stop_(stop),
           jobBytes_(std::move(jobBytes)), lutText_(std::move(lutText)),
+          othersFolders_(std::move(othersFolders)),
           slots_(std::clamp<std::size_t>(static_cast<std::size_t>(args.jobs), 1,
                                          std::max<std::size_t>(clips_.size(), 1))),
           lut_(args.lut.empty() ? std::nullopt : std::optional<fs::path>(args.lut)),
@@ -138,13 +140,15 @@ private:
     }
 
     // Folders made for outputs that never came (a clip that failed) are removed
-    // again, deepest first; a folder that holds anything stays.
+    // again, deepest first; a folder that holds anything stays, and so does one that
+    // another shard's outputs go into, for that shard may be about to write there.
     void removeFoldersLeftEmpty() {
         std::sort(createdFolders_.begin(), createdFolders_.end(),
                   [](const fs::path& a, const fs::path& b) { return a.native() > b.native(); });
         for (const auto& folder : createdFolders_) {
             std::error_code ignored;
-            fs::remove(folder, ignored);
+            if (!othersFolders_.contains(folder))
+                fs::remove(folder, ignored);
         }
     }
 
@@ -331,6 +335,7 @@ private:
 
     const std::shared_ptr<const std::string> jobBytes_;
     const std::shared_ptr<const LutText> lutText_;
+    const std::set<fs::path> othersFolders_; // and every folder above them
 
     std::mutex mutex_;
     std::condition_variable ended_; // a worker returned
@@ -405,8 +410,16 @@ int runBatch(const BatchArguments& args) {
         if (auto why = unsafeReport(args, clips))
             return usageError(
                 fmt::format("will not write the report to {}: {}", args.report, *why));
-    if (!args.shard.empty())
-        clips = takeShard(clips, *parseShard(args.shard));
+    std::set<fs::path> othersFolders;
+    if (!args.shard.empty()) {
+        const auto shard = *parseShard(args.shard);
+        for (std::size_t i = 0; i < clips.size(); ++i)
+            if (i % shard.count != shard.index)
+                for (auto f = clips[i].output.parent_path(); !f.empty() && f != f.parent_path();
+                     f = f.parent_path())
+                    othersFolders.insert(f);
+        clips = takeShard(clips, shard);
+    }
 
     if (args.list) {
         for (const auto& clip : clips)
@@ -439,7 +452,7 @@ int runBatch(const BatchArguments& args) {
     } catch (const Error&) {
     }
     BatchRun run(args, std::move(clips), args.report.empty() ? nullptr : &report, stop,
-                 std::move(jobBytes), std::move(lutText));
+                 std::move(jobBytes), std::move(lutText), std::move(othersFolders));
     return run.run();
 }
 

@@ -116,8 +116,8 @@ TEST_F(BatchCommandTest, ExistingOutputsAreSkipped) {
 // Nothing of the user's is lost or hidden: a report path naming an input, the job,
 // the LUT, a planned output, a folder or a device is refused before anything is
 // written (exit 2). A folder where an output belongs fails its clip; a folder made
-// for an output that never came goes again; an export's warnings reach stderr and
-// the report.
+// for an output that never came goes again (unless another shard writes there); an export's
+// warnings reach stderr and the report.
 TEST_F(BatchCommandTest, RefusesReportsOverItsOwnFilesAndHidesNothing) {
     addClip("a.mp4");
     addClip("b.mp4");
@@ -143,6 +143,10 @@ TEST_F(BatchCommandTest, RefusesReportsOverItsOwnFilesAndHidesNothing) {
     EXPECT_FALSE(fs::exists(out / "bad"));
     EXPECT_NE(result.err.find("b.mp4: The LUT file"), std::string::npos) << result.err;
     EXPECT_EQ(readReport()["b.mp4"]["warnings"].size(), 1u);
+
+    addClip("bad/c.mp4"); // planned for the other shard, which may be writing it now
+    run(lut + " --shard 0/2");
+    EXPECT_TRUE(fs::is_directory(out / "bad"));
 }
 
 // A scheduler cancelling the job: finished outputs stay, the clip being graded is
