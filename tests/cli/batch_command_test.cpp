@@ -26,7 +26,7 @@ protected:
     fs::path out = dir / "out";
     fs::path report = dir / "report.jsonl";
 
-    void SetUp() override { test::writeIdentityJob(dir / "job.json"); }
+    void SetUp() override { test::writeJob(dir / "job.json"); }
     void addClip(const std::string& name, int frames = 5) {
         fs::create_directories((rushes / name).parent_path());
         test::makeClip("-f lavfi -i testsrc2=size=64x48:rate=25 -frames:v " +
@@ -34,13 +34,12 @@ protected:
                        rushes / name);
     }
     std::string batch(const std::string& args, const fs::path& outputDir) const {
-        return shellQuote(VANTREL_CLI_PATH) + " batch --job " +
-               shellQuote((dir / "job.json").string()) + " --output-dir " +
-               shellQuote(outputDir.string()) + " " + args;
+        return shellQuote(VANTREL_CLI_PATH) + " batch --job " + shellQuote(dir / "job.json") +
+               " --output-dir " + shellQuote(outputDir) + " " + args;
     }
     test::CommandResult run(const std::string& args = "") const {
-        return test::run(batch("--preset ultrafast --report " + shellQuote(report.string()) + " " +
-                                   args + " " + shellQuote(rushes.string()),
+        return test::run(batch("--preset ultrafast --report " + shellQuote(report) + " " + args +
+                                   " " + shellQuote(rushes),
                                out));
     }
     // The report's lines by input path relative to the rushes.
@@ -122,7 +121,7 @@ TEST_F(BatchCommandTest, RefusesReportsOverItsOwnFilesAndHidesNothing) {
     addClip("a.mp4");
     addClip("b.mp4");
     test::writeFile(dir / "latin1.cube", "caf\xE9");
-    const auto lut = "--lut " + shellQuote((dir / "latin1.cube").string());
+    const auto lut = "--lut " + shellQuote(dir / "latin1.cube");
     const auto clipBytes = test::readFile(rushes / "a.mp4");
     fs::create_directories(out); // where a report could be opened
     for (const fs::path& path : {rushes / "a.mp4", dir / "job.json", dir / "latin1.cube",
@@ -150,26 +149,29 @@ TEST_F(BatchCommandTest, RefusesReportsOverItsOwnFilesAndHidesNothing) {
 }
 
 // A scheduler cancelling the job: finished outputs stay, the clip being graded is
-// neither kept nor reported, and no more clips start (exit 130).
+// neither kept nor reported, and no more clips start (exit 130). The job was read
+// once, so replacing it after the first clip changes nothing for the second.
 TEST_F(BatchCommandTest, AStopKeepsFinishedOutputsAndStartsNoMoreClips) {
-    addClip("a.mp4");
-    addClip("b.mp4", 3000);
-    addClip("c.mp4");
-    test::Background batchRun("exec " +
-                              batch("--preset slow --report " + shellQuote(report.string()) + " " +
-                                        shellQuote(rushes.string()),
-                                    out));
-    // a is finished and b being graded.
+    for (const auto& [name, frames] :
+         {std::pair{"a.mp4", 5}, {"b.mp4", 300}, {"c.mp4", 3000}, {"d.mp4", 5}})
+        addClip(name, frames);
+    test::Background batchRun(
+        "exec " +
+        batch("--preset slow --report " + shellQuote(report) + " " + shellQuote(rushes), out));
+    ASSERT_TRUE(
+        test::waitForChange(dir.path(), [&] { return fs::exists(out / "a_vantrel_10bit.mp4"); }));
+    test::writeFile(dir / "job.json", "{");
+    // b is finished and c being graded.
     ASSERT_TRUE(test::waitForChange(dir.path(), [&] {
-        return fs::exists(out / "a_vantrel_10bit.mp4") && !test::partialFiles(out).empty();
+        return fs::exists(out / "b_vantrel_10bit.mp4") && !test::partialFiles(out).empty();
     }));
     ::kill(batchRun.pid(), SIGTERM);
     auto result = batchRun.wait();
     EXPECT_EQ(result.exitCode, 130) << result.err;
-    EXPECT_EQ(outputs(), std::vector<std::string>{"a_vantrel_10bit.mp4"});
-    ASSERT_EQ(readReport().size(), 1u);
-    EXPECT_EQ(readReport()["a.mp4"]["status"], "done");
-    EXPECT_NE(result.out.find("Batch stopped: 1 of 3 clips ended"), std::string::npos)
+    EXPECT_EQ(outputs(), (std::vector<std::string>{"a_vantrel_10bit.mp4", "b_vantrel_10bit.mp4"}));
+    ASSERT_EQ(readReport().size(), 2u);
+    EXPECT_EQ(readReport()["b.mp4"]["status"], "done");
+    EXPECT_NE(result.out.find("Batch stopped: 2 of 4 clips ended"), std::string::npos)
         << result.out;
 }
 

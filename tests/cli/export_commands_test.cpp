@@ -4,6 +4,7 @@
 #include <csignal>
 #include <string>
 #include <tuple>
+#include <vector>
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
@@ -23,7 +24,7 @@ protected:
     fs::path out = dir / "out.mov";
 
     void SetUp() override {
-        test::writeIdentityJob(dir / "job.json");
+        test::writeJob(dir / "job.json");
         test::makeClip(
             "-f lavfi -i testsrc2=size=64x48:rate=25:duration=0.2 -c:v libx264 -pix_fmt yuv420p",
             clip);
@@ -31,14 +32,13 @@ protected:
     // `vantrel-cli <verb> --job … --input … <rest>`; "{out}" in `rest` is the output.
     std::string cli(const std::string& verb, std::string rest = "") const {
         if (auto at = rest.find("{out}"); at != std::string::npos)
-            rest.replace(at, 5, "--output " + shellQuote(out.string()));
+            rest.replace(at, 5, "--output " + shellQuote(out));
         return shellQuote(VANTREL_CLI_PATH) + " " + verb + " --job " +
-               shellQuote((dir / "job.json").string()) + " --input " + shellQuote(clip.string()) +
-               " " + rest;
+               shellQuote(dir / "job.json") + " --input " + shellQuote(clip) + " " + rest;
     }
     std::string lut(const std::string& name, const std::string& text) const {
         test::writeFile(dir / name, text);
-        return " --lut " + shellQuote((dir / name).string());
+        return " --lut " + shellQuote(dir / name);
     }
 };
 
@@ -98,12 +98,12 @@ TEST_F(ExportCommandTest, SourceKindIsSaidAndPlanListsTheCopiedSound) {
 }
 
 // A hostile command line loses nothing: the finished file is synced before the
-// rename (and its folder after); closed descriptors 0-2 or a reader that went away
-// neither spoil the movie nor fail the export. (What the files layer refuses, a
-// FIFO among them, is proven there.)
+// rename (and its folder after); closed descriptors 0-2 (while FFmpeg logs) or a
+// reader that went away neither spoil the movie nor fail the export. (What the files
+// layer refuses, a FIFO among them, is proven there.)
 TEST_F(ExportCommandTest, HostileStreamsAndFilesLoseNothing) {
     const auto decoded = [&] {
-        return test::run("ffmpeg -v error -i " + shellQuote(out.string()) + " -f md5 -").out;
+        return test::run("ffmpeg -v error -i " + shellQuote(out) + " -f md5 -").out;
     };
     if (test::run("command -v strace").exitCode == 0) {
         // LeakSanitizer cannot work under ptrace: an instrumented build skips it here.
@@ -114,9 +114,24 @@ TEST_F(ExportCommandTest, HostileStreamsAndFilesLoseNothing) {
         EXPECT_TRUE(calls.find("fsync(") < rename && calls.rfind("fsync(") > rename) << calls;
     }
     const auto plain = decoded();
-    const std::tuple<std::string, int, std::string> cases[] = {
-        {cli("export", "{out}") + " <&- >&- 2>&-", 0, ""},
+    std::vector<std::tuple<std::string, int, std::string>> cases = {
+        {"VANTREL_LOG=debug " + cli("export", "{out}") + " <&- >&- 2>&-", 0, ""},
         {"(" + cli("export", "{out}") + "; echo exit $? >&2) | true", 0, "exit 0"}};
+    // Where mounts may be made, each in a namespace of its own: a file mounted at the
+    // output, and a read-only file system under a writable output, refused up front.
+    if (test::run("unshare -m true").exitCode == 0) {
+        const auto mounted = [&](const std::string& mount) {
+            return "touch " + shellQuote(out) + " && unshare -m sh -c " +
+                   shellQuote(mount + " && exec " + cli("export", "{out}"));
+        };
+        test::writeFile(dir / "other.mov", "");
+        cases.emplace_back(
+            mounted("mount --bind " + shellQuote(dir / "other.mov") + " " + shellQuote(out)), 1,
+            "it is a mount point");
+        cases.emplace_back(
+            mounted("mount --bind -o ro " + shellQuote(dir.path()) + " " + shellQuote(dir.path())),
+            1, "the file system is read-only");
+    }
     for (const auto& [command, code, message] : cases) {
         fs::remove(out);
         auto result = test::run(command);

@@ -64,7 +64,7 @@ TEST(CommandLine, PrintsOrFails) {
                  {"job --json badlut.json", 1, "", "", "cube", 1}};
     const auto before = test::folderEntries(dir.path());
     for (const auto& c : cases) {
-        const auto result = test::run("cd " + test::shellQuote(dir.path().string()) + " && " +
+        const auto result = test::run("cd " + test::shellQuote(dir.path()) + " && " +
                                       VANTREL_CLI_PATH + " " + c.args);
         EXPECT_EQ(result.exitCode, c.exitCode) << c.args << ": " << result.err;
         EXPECT_NE(result.out.find(c.out), std::string::npos) << c.args << ": " << result.out;

@@ -23,7 +23,7 @@ protected:
 
     void SetUp() override {
         fs::create_directories(rushes);
-        test::writeIdentityJob(dir / "job.json");
+        test::writeJob(dir / "job.json");
         for (const auto& [name, seconds] : {std::pair{"a.mp4", "0.2"}, std::pair{"b.mp4", "120"}})
             test::makeClip(std::string("-f lavfi -i testsrc2=size=64x48:rate=25:duration=") +
                                seconds + " -c:v libx264 -preset ultrafast",
@@ -32,14 +32,13 @@ protected:
     // The tools run under the stand-ins' PATH, with `environment` before them.
     std::string tool(const std::string& commandLine, const std::string& environment = "") const {
         return "env PATH=" + shellQuote(source + "/tests/cli/slurm_standin:" + getenv("PATH")) +
-               " VANTREL_STANDIN_DIR=" + shellQuote(dir.path().string()) + " " + environment + " " +
+               " VANTREL_STANDIN_DIR=" + shellQuote(dir.path()) + " " + environment + " " +
                commandLine;
     }
     std::string slurmBatch() const {
         return shellQuote(source + "/scripts/slurm-batch.sh") + " --shards 2 --cli " +
-               shellQuote(VANTREL_CLI_PATH) + " -- --job " +
-               shellQuote((dir / "job.json").string()) + " --preset slow --output-dir " +
-               shellQuote(out.string()) + " " + shellQuote(rushes.string());
+               shellQuote(VANTREL_CLI_PATH) + " -- --job " + shellQuote(dir / "job.json") +
+               " --preset slow --output-dir " + shellQuote(out) + " " + shellQuote(rushes);
     }
 };
 

@@ -51,15 +51,6 @@ std::string cubeText(int n, Look look) {
     return text;
 }
 
-fs::path writeJob(const fs::path& path, const std::string& cube,
-                  const nlohmann::json& output = nullptr) {
-    nlohmann::json job = {{"version", 1}, {"grade", {{"lutCube", cube}}}};
-    if (!output.is_null())
-        job["output"] = output;
-    writeFile(path, job.dump());
-    return path;
-}
-
 nlohmann::json videoStream(const fs::path& file, const std::string& extra = "") {
     return probe(file, "-select_streams v " + extra)["streams"].at(0);
 }
@@ -67,7 +58,7 @@ nlohmann::json videoStream(const fs::path& file, const std::string& extra = "") 
 // The first frame as 10-bit 4:2:0 samples (Y′, then Cb, then Cr), decoded by
 // ffmpeg with its own rotation handling.
 std::vector<std::uint16_t> firstFrame10(const fs::path& file) {
-    auto result = run("ffmpeg -nostdin -v error -i " + shellQuote(file.string()) +
+    auto result = run("ffmpeg -nostdin -v error -i " + shellQuote(file) +
                       " -frames:v 1 -f rawvideo -pix_fmt yuv420p10le -");
     EXPECT_EQ(result.exitCode, 0) << result.err;
     std::vector<std::uint16_t> samples(result.out.size() / 2);
@@ -97,7 +88,7 @@ void makeClickAndFlash(const fs::path& output, const std::string& codec, double 
 // sample, both decoded from the file's start as ffmpeg lays them on one time line:
 // the picture at its frame rate, the sound padded with silence to where it starts.
 std::pair<double, double> findFlashAndClick(const fs::path& file) {
-    const std::string in = "ffmpeg -nostdin -v error -i " + shellQuote(file.string());
+    const std::string in = "ffmpeg -nostdin -v error -i " + shellQuote(file);
     const auto picture =
         run(in + " -map 0:v:0 -vf scale=1:1 -fps_mode cfr -r 25 -pix_fmt gray -f rawvideo -").out;
     const auto sound =
@@ -118,7 +109,7 @@ protected:
     ScratchDir dir;
     fs::path identityJob = dir / "identity.json";
     fs::path out = dir / "out.mov";
-    void SetUp() override { writeIdentityJob(identityJob); }
+    void SetUp() override { writeJob(identityJob); }
 
     fs::path clipWithAudio() {
         makeClip(
@@ -246,16 +237,14 @@ TEST_F(ExportTest, RotatedClipComesOutUpright) {
              "-c:v libx264 -preset ultrafast -pix_fmt yuv420p",
              dir / "plain.mp4");
     auto rotated = dir / "rotated.mp4";
-    makeClip("-i " + shellQuote((dir / "plain.mp4").string()) +
-                 " -c copy -metadata:s:v:0 rotate=90",
-             rotated);
+    makeClip("-i " + shellQuote(dir / "plain.mp4") + " -c copy -metadata:s:v:0 rotate=90", rotated);
     auto result = exportTo(out, identityJob, rotated, highBitrate);
     EXPECT_EQ((OutputSize{result.width, result.height}), (OutputSize{48, 64}));
     EXPECT_FALSE(videoStream(out).contains("side_data_list")) << "no rotation of its own";
 
     // ffmpeg's own turn of the source is the reference. Red is Y′ 63 (limited 8-bit)
     // or 217 (full 10-bit), blue 32 or 74; sample away from the edge between them.
-    auto reference = run("ffmpeg -nostdin -v error -i " + shellQuote(rotated.string()) +
+    auto reference = run("ffmpeg -nostdin -v error -i " + shellQuote(rotated) +
                          " -frames:v 1 -f rawvideo -pix_fmt gray -");
     ASSERT_EQ(reference.out.size(), 48u * 64);
     auto ours = firstFrame10(out);

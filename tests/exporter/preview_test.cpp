@@ -9,7 +9,6 @@
 
 #include <fmt/format.h>
 #include <gtest/gtest.h>
-#include <nlohmann/json.hpp>
 
 #include "exporter/preview.hpp"
 #include "imaging/grade_reference.hpp"
@@ -42,16 +41,12 @@ TEST(Preview, GradesEachMomentAsTheExportGradesItsFrame) {
     makeClip("-f lavfi -i testsrc2=size=96x64:rate=25 -frames:v 12 -c:v libx264 -g 5 -bf 2 "
              "-pix_fmt yuv420p",
              dir / "plain.mov");
-    makeClip("-i " + shellQuote((dir / "plain.mov").string()) +
-                 " -c copy -metadata:s:v:0 rotate=90",
+    makeClip("-i " + shellQuote(dir / "plain.mov") + " -c copy -metadata:s:v:0 rotate=90",
              dir / "clip.mov");
     std::string cube = "LUT_3D_SIZE 2\n";
     for (int i = 0; i < 8; ++i)
         cube += fmt::format("{} {} {}\n", 1 - (i & 1), i >> 1 & 1 ? 0.2 : 0.9, i >> 2);
-    writeFile(dir / "job.json", nlohmann::json{{"version", 1},
-                                               {"grade", {{"lutCube", cube}}},
-                                               {"output", {{"maxWidth", 40}}}}
-                                    .dump());
+    writeJob(dir / "job.json", cube, {{"maxWidth", 40}});
     const ExportRequest request{dir / "job.json", std::nullopt, dir / "clip.mov", dir / "out.mov",
                                 std::nullopt};
     struct Keep : ExportHooks {

@@ -37,8 +37,8 @@ std::string shellQuote(const std::string& text) {
 // A brace group rather than a subshell: a command line that starts with `exec`
 // makes the program itself the process that pid() names.
 Background::Background(const std::string& commandLine) : dir_(std::make_unique<ScratchDir>()) {
-    const std::string full = "{ " + commandLine + "\n} >" + shellQuote((*dir_ / "out").string()) +
-                             " 2>" + shellQuote((*dir_ / "err").string()) + " </dev/null";
+    const std::string full = "{ " + commandLine + "\n} >" + shellQuote(*dir_ / "out") + " 2>" +
+                             shellQuote(*dir_ / "err") + " </dev/null";
     const char* argv[] = {"/bin/sh", "-c", full.c_str(), nullptr};
     if (posix_spawn(&pid_, "/bin/sh", nullptr, nullptr, const_cast<char**>(argv), environ) != 0)
         pid_ = -1;
@@ -112,20 +112,24 @@ std::vector<std::string> partialFiles(const std::filesystem::path& folder) {
     return names;
 }
 
-void writeIdentityJob(const std::filesystem::path& path) {
-    writeFile(path, nlohmann::json{{"version", 1}, {"grade", {{"lutCube", identityCube}}}}.dump());
+std::filesystem::path writeJob(const std::filesystem::path& path, const std::string& cube,
+                               const nlohmann::json& output) {
+    nlohmann::json job = {{"version", 1}, {"grade", {{"lutCube", cube}}}};
+    if (!output.is_null())
+        job["output"] = output;
+    writeFile(path, job.dump());
+    return path;
 }
 
 void makeClip(const std::string& args, const std::filesystem::path& output) {
-    auto result =
-        run("ffmpeg -nostdin -y -loglevel error " + args + " " + shellQuote(output.string()));
+    auto result = run("ffmpeg -nostdin -y -loglevel error " + args + " " + shellQuote(output));
     if (result.exitCode != 0)
         ADD_FAILURE() << "ffmpeg failed to make " << output << ": " << result.err;
 }
 
 nlohmann::json probe(const std::filesystem::path& file, const std::string& extraArgs) {
     auto result = run("ffprobe -v error -of json -show_streams -show_format " + extraArgs + " " +
-                      shellQuote(file.string()));
+                      shellQuote(file));
     if (result.exitCode != 0) {
         ADD_FAILURE() << "ffprobe failed on " << file << ": " << result.err;
         return {};

@@ -2,6 +2,7 @@
 // Helpers shared by the test programs: scratch folders and running the ffmpeg
 // tools that make and check test clips.
 
+#include <concepts>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -62,6 +63,9 @@ bool reportsError(const std::string& text, const std::string& domain, int code);
 
 // Quotes text for a POSIX shell.
 std::string shellQuote(const std::string& text);
+template <std::same_as<std::filesystem::path> Path> std::string shellQuote(const Path& path) {
+    return shellQuote(path.string());
+}
 
 void writeFile(const std::filesystem::path& path, const std::string& bytes);
 std::string readFile(const std::filesystem::path& path);
@@ -81,7 +85,10 @@ nlohmann::json probe(const std::filesystem::path& file, const std::string& extra
 // The smallest identity LUT: each colour comes out as it went in.
 inline const std::string identityCube =
     "LUT_3D_SIZE 2\n0 0 0\n1 0 0\n0 1 0\n1 1 0\n0 0 1\n1 0 1\n0 1 1\n1 1 1\n";
-// A job file that grades through identityCube.
-void writeIdentityJob(const std::filesystem::path& path);
+// A job file grading through `cube` (by default identityCube), with `output` as its
+// output preferences when given; returns the path.
+std::filesystem::path writeJob(const std::filesystem::path& path,
+                               const std::string& cube = identityCube,
+                               const nlohmann::json& output = nullptr);
 
 } // namespace vantrel::test
