@@ -156,6 +156,8 @@ int inspectJob(const InspectArguments& args) {
             json["output"]["maxWidth"] = jsonField(output->maxWidth());
             json["output"]["targetBitrate"] = jsonField(output->targetBitrate());
             json["output"]["container"] = jsonField(output->container());
+            json["output"]["audio"] = output->copyAudio() ? "copy" : "none";
+            json["output"]["metadata"] = output->copyMetadata() ? "copy" : "none";
         } else {
             json["output"] = nullptr;
         }
@@ -172,6 +174,8 @@ int inspectJob(const InspectArguments& args) {
         printText("  maxWidth:      {}\n", readableField(output->maxWidth()));
         printText("  targetBitrate: {}\n", readableField(output->targetBitrate()));
         printText("  container:     {}\n", readableField(output->container()));
+        printText("  audio:         {}\n", output->copyAudio() ? "copy" : "none");
+        printText("  metadata:      {}\n", output->copyMetadata() ? "copy" : "none");
     } else {
         printText("Output: absent\n");
     }

@@ -24,7 +24,7 @@ TEST(CommandLine, PrintsOrFails) {
                     "LUT_1D_SIZE 2\nLUT_1D_INPUT_RANGE -1 3\n0 0 0\n1 1 1\n" + test::identityCube);
     test::writeFile(dir / "latin1.cube", test::identityCube + "# \xE9");
     test::writeFile(dir / "full.json", R"({"version": 1, "output": {"fps": 25, "maxWidth": 1920,
-        "targetBitrate": 20000000, "container": "mp4"}, "grade": {"lutCube": )" +
+        "targetBitrate": 20000000, "container": "mp4", "audio": "copy"}, "grade": {"lutCube": )" +
                                            lut + "}}");
     test::writeFile(dir / "min.json", R"({"version": 1, "grade": {"lutCube": )" + lut + "}}");
     test::writeFile(dir / "badlut.json", R"({"version": 1, "grade": {"lutCube": ""}})");
@@ -58,7 +58,8 @@ TEST(CommandLine, PrintsOrFails) {
                  {"lut look.cube", 0, "Green:    0 to 1\nBlue:     -1 to inf\n", ""},
                  {"job --json full.json", 0,
                   R"({"version":1,"output":{"fps":25.0,"maxWidth":1920,"targetBitrate":20000000,)"
-                  R"("container":"mp4"},"lutSize":2,"interpolation":"trilinear","strength":1.0})",
+                  R"("container":"mp4","audio":"copy","metadata":"none"},"lutSize":2,)"
+                  R"("interpolation":"trilinear","strength":1.0})",
                   ""},
                  {"job min.json", 0, "Version: 1\nOutput: absent\nLUT size: 2\n", ""},
                  {"job --json badlut.json", 1, "", "", "cube", 1}};
