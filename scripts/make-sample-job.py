@@ -2,6 +2,7 @@
 """Writes samples/sample-job.json: a job whose inline 33-point LUT gives a warm,
 gently filmic look (soft S-curve, teal shadows, amber highlights, a little less
 saturation). Run it again only to change the look; the output is committed."""
+import argparse
 import json
 import math
 import pathlib
@@ -39,6 +40,7 @@ def cube_text():
     return "\n".join(lines) + "\n"
 
 
+argparse.ArgumentParser(description=__doc__).parse_args()
 job = {
     "version": 1,
     "output": {"container": "mp4"},
