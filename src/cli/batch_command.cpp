@@ -335,7 +335,7 @@ private:
 
     const std::shared_ptr<const std::string> jobBytes_;
     const std::shared_ptr<const LutText> lutText_;
-    const std::set<fs::path> othersFolders_; // and every folder above them
+    const std::set<fs::path> othersFolders_; // other shards' output folders, and those above
 
     std::mutex mutex_;
     std::condition_variable ended_; // a worker returned
@@ -414,7 +414,7 @@ int runBatch(const BatchArguments& args) {
     if (!args.shard.empty()) {
         const auto shard = *parseShard(args.shard);
         for (std::size_t i = 0; i < clips.size(); ++i)
-            if (i % shard.count != shard.index)
+            if (!inShard(i, shard))
                 for (auto f = clips[i].output.parent_path(); !f.empty() && f != f.parent_path();
                      f = f.parent_path())
                     othersFolders.insert(f);

@@ -154,15 +154,17 @@ std::optional<Shard> parseShard(std::string_view text) {
     return Shard{*index, *count};
 }
 
+bool inShard(std::size_t position, Shard shard) {
+    return position % shard.count == shard.index;
+}
+
+// A remainder, never a step: a count near the largest size_t must not wrap back to
+// the start of the list.
 std::vector<BatchClip> takeShard(const std::vector<BatchClip>& clips, Shard shard) {
     std::vector<BatchClip> taken;
-    // Stepped without overflow: a count near the largest size_t must not wrap
-    // back to the start of the list.
-    for (std::size_t i = shard.index; i < clips.size(); i += shard.count) {
-        taken.push_back(clips[i]);
-        if (clips.size() - i <= shard.count)
-            break;
-    }
+    for (std::size_t i = 0; i < clips.size(); ++i)
+        if (inShard(i, shard))
+            taken.push_back(clips[i]);
     return taken;
 }
 

@@ -47,6 +47,9 @@ struct Shard {
 // "I/N" with decimal digits only and 0 <= I < N; nothing otherwise.
 std::optional<Shard> parseShard(std::string_view text);
 
+// Whether the clip at `position` in the plan belongs to `shard`.
+bool inShard(std::size_t position, Shard shard);
+
 std::vector<BatchClip> takeShard(const std::vector<BatchClip>& clips, Shard shard);
 
 } // namespace vantrel::cli
