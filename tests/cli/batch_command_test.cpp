@@ -144,8 +144,10 @@ TEST_F(BatchCommandTest, RefusesReportsOverItsOwnFilesAndHidesNothing) {
     EXPECT_EQ(readReport()["b.mp4"]["warnings"].size(), 1u);
 
     addClip("bad/c.mp4"); // planned for the other shard, which may be writing it now
+    fs::create_directories(rushes / "bad2"); // planned for this shard only
+    fs::copy_file(rushes / "bad/broken.mov", rushes / "bad2/broken.mov");
     run(lut + " --shard 0/2");
-    EXPECT_TRUE(fs::is_directory(out / "bad"));
+    EXPECT_TRUE(fs::is_directory(out / "bad") && !fs::exists(out / "bad2"));
 }
 
 // A scheduler cancelling the job: finished outputs stay, the clip being graded is

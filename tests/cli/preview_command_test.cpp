@@ -40,8 +40,8 @@ TEST(PreviewCommand, WritesTheSplitFrameAsA16BitPngAndNeverOverAnInput) {
         EXPECT_EQ(pixels.size(), 64u * 48 * 2);
         return [pixels](int x) {
             const auto i = std::size_t(24 * 64 + x) * 2;
-            return static_cast<unsigned char>(pixels[i]) | static_cast<unsigned char>(pixels[i + 1])
-                                                               << 8;
+            const auto byte = [&](std::size_t at) { return unsigned(std::uint8_t(pixels[at])); };
+            return byte(i) | byte(i + 1) << 8;
         };
     };
     const auto trilinear = row();
