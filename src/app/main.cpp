@@ -1,6 +1,5 @@
 // vantrel: the desktop window.
 
-#include <csignal>
 #include <cstdlib>
 
 #include <QApplication>
@@ -12,8 +11,7 @@
 #include "exporter/exporter.hpp"
 
 int main(int argc, char** argv) {
-    vantrel::Exporter::ensureStandardDescriptors();
-    std::signal(SIGPIPE, SIG_IGN);
+    vantrel::Exporter::prepareProcess();
     // Before the application: without a display it could not even print --help.
     if (auto exitCode = vantrel::app::answerWithoutWindow(argc, argv, VANTREL_VERSION))
         return *exitCode;

@@ -2,7 +2,6 @@
 // Exit codes: 0 success, 1 the work failed (its description on stderr), 2 the
 // command line was wrong.
 
-#include <csignal>
 #include <cstdio>
 #include <exception>
 
@@ -16,10 +15,7 @@
 #include "exporter/exporter.hpp"
 
 int main(int argc, char** argv) {
-    vantrel::Exporter::ensureStandardDescriptors();
-    // A reader that went away (`| head`) is no reason to stop grading or to leave a
-    // partial file: writes to it fail instead, and printing ignores that.
-    std::signal(SIGPIPE, SIG_IGN);
+    vantrel::Exporter::prepareProcess(); // printing ignores a reader that went away
     CLI::App app{"Grades a video through a 3D LUT into a 10-bit HEVC file.", "vantrel-cli"};
     app.require_subcommand(1);
     app.set_version_flag("--version", "vantrel-cli " VANTREL_VERSION);

@@ -28,7 +28,6 @@ const CancellationToken& stopOnSignals() {
     sigemptyset(&action.sa_mask);
     for (int signal : {SIGINT, SIGTERM, SIGHUP})
         sigaction(signal, &action, nullptr);
-    std::signal(SIGXFSZ, SIG_IGN);
     return stopRequested;
 }
 

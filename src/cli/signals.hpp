@@ -7,9 +7,8 @@ namespace vantrel::cli {
 
 // From now on Ctrl-C (SIGINT), SIGTERM and SIGHUP set the returned token, which
 // the running exports watch; a second such signal removes the partial files of the
-// running exports and leaves at once with status 130.
-// SIGXFSZ is ignored, so an output past the file-size limit fails as a write error
-// rather than killing the process. Call from the main thread before work starts.
+// running exports and leaves at once with status 130. Call from the main thread
+// before work starts.
 const CancellationToken& stopOnSignals();
 
 } // namespace vantrel::cli

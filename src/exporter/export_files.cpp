@@ -1,6 +1,7 @@
 // The files an export reads besides the video, and what it writes beside its output.
 
 #include <cerrno>
+#include <csignal>
 
 #include <fmt/format.h>
 
@@ -63,8 +64,10 @@ void Exporter::removePartialFilesNow() noexcept {
     media::removePartialFilesNow();
 }
 
-void Exporter::ensureStandardDescriptors() noexcept {
+void Exporter::prepareProcess() noexcept {
     media::ensureStandardDescriptors();
+    std::signal(SIGPIPE, SIG_IGN);
+    std::signal(SIGXFSZ, SIG_IGN);
 }
 
 } // namespace vantrel

@@ -143,10 +143,13 @@ public:
     // Unlinks the partial files of every export running in this process.
     // Async-signal-safe: for a signal handler that ends the process at once.
     static void removePartialFilesNow() noexcept;
-    // Opens /dev/null on each of descriptors 0-2 that is closed, so that no file an
-    // export opens takes one of them and receives text meant for a terminal. For
-    // main(), first thing, before any thread starts.
-    static void ensureStandardDescriptors() noexcept;
+    // Makes the process safe to export from, whatever started it: /dev/null opened
+    // on each of descriptors 0-2 that is closed, so that no file an export opens
+    // takes one of them and receives text meant for a terminal; SIGPIPE and SIGXFSZ
+    // ignored, so a reader that went away or a file-size limit fails a write instead
+    // of killing the process with its partial file left. For main(), first thing,
+    // before any thread starts.
+    static void prepareProcess() noexcept;
 
     static CubeLUT parseCube(std::string_view text) { return vantrel::parseCube(text); }
 
