@@ -40,11 +40,9 @@ struct BatchArguments {
     std::string outputDir;
     std::string bitrateMbps;
     std::string preset = "medium";
-    GradeOverrides grade;
+    JobOverrides overrides;
     std::string report;
     std::string shard;
-    std::string audio;
-    std::string metadata;
     int jobs = 1;
     bool list = false;
     bool force = false;
@@ -216,13 +214,10 @@ private:
                 slots_[slot].framesExpected = expected;
                 showProgress(false);
             };
-            ExportRequest request{args_.job,           lut_,     clip.input,
-                                  clip.output,         bitrate_, args_.grade.interpolation,
-                                  args_.grade.strength};
+            ExportRequest request{args_.job, lut_, clip.input, clip.output, bitrate_};
+            args_.overrides.applyTo(request);
             request.jobBytes = jobBytes_;
             request.lutText = lutText_;
-            request.copyAudio = copyChoice(args_.audio);
-            request.copyMetadata = copyChoice(args_.metadata);
             auto result = Exporter::exportVideo(request, options);
             return {ClipStatus::done, {}, frames, seconds(), std::move(result.warnings)};
         } catch (const ExportCancelled&) {
@@ -471,10 +466,10 @@ void addBatchCommand(CLI::App& app, int& exitCode) {
         ->required();
     command->add_option("--bitrate-mbps", args.bitrateMbps,
                         "Average bitrate in Mbit/s, e.g. 12 or 12,5 (default: the job's)");
-    addGradeOptions(*command, args.grade);
+    addGradeOptions(*command, args.overrides);
     command->add_option("--preset", args.preset, "x265 speed preset (default medium)")
         ->check(CLI::IsMember(presets));
-    addCopyOptions(*command, args.audio, args.metadata);
+    addCopyOptions(*command, args.overrides);
     command->add_option("--jobs", args.jobs, "Exports at once (default 1)")
         ->check(CLI::Range(1, 256));
     command->add_option("--report", args.report, "JSON Lines file, one object per clip as it ends");

@@ -12,6 +12,10 @@
 
 #include "core/grade_options.hpp"
 
+namespace vantrel {
+struct ExportRequest;
+}
+
 namespace vantrel::cli {
 
 void addLutCommand(CLI::App& app, int& exitCode);
@@ -29,18 +33,20 @@ extern const std::vector<std::string> presets;
 // override and a warning on stderr.
 std::optional<std::int64_t> bitrateOverrideOrWarn(const std::string& mbps);
 
-// --interpolation and --strength, which replace the job's grade options (a
-// strength outside 0 to 1 is a command-line error).
-struct GradeOverrides {
+// What the command line puts in place of the job's choices; nothing where it says
+// nothing, and the job decides.
+struct JobOverrides {
     std::optional<Interpolation> interpolation;
     std::optional<double> strength;
-};
-void addGradeOptions(CLI::App& command, GradeOverrides& overrides);
+    std::optional<bool> copyAudio;
+    std::optional<bool> copyMetadata;
 
-// --audio and --metadata (copy or none) into `audio` and `metadata`; and what
-// such a value asks of the export (nothing when not given: the job decides).
-void addCopyOptions(CLI::App& command, std::string& audio, std::string& metadata);
-std::optional<bool> copyChoice(const std::string& value);
+    void applyTo(ExportRequest& request) const;
+};
+// --interpolation and --strength (a strength outside 0 to 1 is a command-line error).
+void addGradeOptions(CLI::App& command, JobOverrides& overrides);
+// --audio and --metadata: copy or none.
+void addCopyOptions(CLI::App& command, JobOverrides& overrides);
 
 // "vantrel-cli: warning: …" on stderr, one line each.
 void printWarnings(const std::vector<std::string>& warnings);

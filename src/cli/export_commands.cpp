@@ -25,9 +25,7 @@ struct ExportArguments {
     std::string output;
     std::string bitrateMbps;
     std::string preset = "medium";
-    GradeOverrides grade;
-    std::string audio;
-    std::string metadata;
+    JobOverrides overrides;
     bool quiet = false;
 };
 
@@ -42,8 +40,8 @@ void addSharedOptions(CLI::App& command, ExportArguments& args) {
                        "Output file (default: next to the input, <name>_vantrel_10bit.<mov|mp4>)");
     command.add_option("--bitrate-mbps", args.bitrateMbps,
                        "Average bitrate in Mbit/s, e.g. 12 or 12,5 (default: the job's)");
-    addGradeOptions(command, args.grade);
-    addCopyOptions(command, args.audio, args.metadata);
+    addGradeOptions(command, args.overrides);
+    addCopyOptions(command, args.overrides);
 }
 
 std::filesystem::path outputPath(const ExportArguments& args) {
@@ -66,10 +64,7 @@ std::optional<std::int64_t> bitrateOverride(const ExportArguments& args) {
 ExportRequest requestOf(const ExportArguments& args) {
     ExportRequest request{args.job, lutPath(args), args.input, outputPath(args),
                           bitrateOverride(args)};
-    request.interpolationOverride = args.grade.interpolation;
-    request.strengthOverride = args.grade.strength;
-    request.copyAudio = copyChoice(args.audio);
-    request.copyMetadata = copyChoice(args.metadata);
+    args.overrides.applyTo(request);
     return request;
 }
 
@@ -233,7 +228,14 @@ std::optional<std::int64_t> bitrateOverrideOrWarn(const std::string& mbps) {
     return bps;
 }
 
-void addGradeOptions(CLI::App& command, GradeOverrides& overrides) {
+void JobOverrides::applyTo(ExportRequest& request) const {
+    request.interpolationOverride = interpolation;
+    request.strengthOverride = strength;
+    request.copyAudio = copyAudio;
+    request.copyMetadata = copyMetadata;
+}
+
+void addGradeOptions(CLI::App& command, JobOverrides& overrides) {
     command
         .add_option_function<std::string>(
             "--interpolation",
@@ -250,21 +252,17 @@ void addGradeOptions(CLI::App& command, GradeOverrides& overrides) {
         ->check(CLI::Range(0.0, 1.0));
 }
 
-void addCopyOptions(CLI::App& command, std::string& audio, std::string& metadata) {
-    command
-        .add_option("--audio", audio,
-                    "copy: keep every audio track, packets unchanged; none (default: the job's)")
-        ->check(CLI::IsMember({"copy", "none"}));
-    command
-        .add_option("--metadata", metadata,
-                    "copy: keep the date, place, camera and timecode; none (default: the job's)")
-        ->check(CLI::IsMember({"copy", "none"}));
-}
-
-std::optional<bool> copyChoice(const std::string& value) {
-    if (value.empty())
-        return std::nullopt;
-    return value == "copy";
+void addCopyOptions(CLI::App& command, JobOverrides& overrides) {
+    const auto option = [&command](const char* name, std::optional<bool>& copy, const char* help) {
+        command
+            .add_option_function<std::string>(
+                name, [&copy](const std::string& value) { copy = value == "copy"; }, help)
+            ->check(CLI::IsMember({"copy", "none"}));
+    };
+    option("--audio", overrides.copyAudio,
+           "copy: keep every audio track, packets unchanged; none (default: the job's)");
+    option("--metadata", overrides.copyMetadata,
+           "copy: keep the date, place, camera and timecode; none (default: the job's)");
 }
 
 void addExportCommands(CLI::App& app, int& exitCode) {

@@ -18,7 +18,7 @@ struct PreviewArguments {
     std::string output;
     double at = 0;
     std::optional<double> split;
-    GradeOverrides grade;
+    JobOverrides overrides; // the grade's only
 };
 
 int runPreview(const PreviewArguments& args) {
@@ -26,8 +26,7 @@ int runPreview(const PreviewArguments& args) {
         ExportRequest request{args.job, std::nullopt, args.input, {}, std::nullopt};
         if (!args.lut.empty())
             request.lutOverridePath = args.lut;
-        request.interpolationOverride = args.grade.interpolation;
-        request.strengthOverride = args.grade.strength;
+        args.overrides.applyTo(request);
         Previewer previewer(request);
         printWarnings(previewer.warnings());
         const auto image = previewer.imageAt(args.at, args.split.value_or(0));
@@ -61,7 +60,7 @@ void addPreviewCommand(CLI::App& app, int& exitCode) {
                      "Show the source left of this fraction of the width, graded right of it "
                      "(default: graded only)")
         ->check(CLI::Range(0.0, 1.0));
-    addGradeOptions(*command, args.grade);
+    addGradeOptions(*command, args.overrides);
     command->callback([&exitCode] { exitCode = runPreview(args); });
 }
 
