@@ -143,9 +143,8 @@ TEST_F(BatchCommandTest, RefusesReportsOverItsOwnFilesAndHidesNothing) {
     EXPECT_NE(result.err.find("b.mp4: The LUT file"), std::string::npos) << result.err;
     EXPECT_EQ(readReport()["b.mp4"]["warnings"].size(), 1u);
 
+    fs::copy(rushes / "bad", rushes / "bad2"); // a failing clip for this shard only
     addClip("bad/c.mp4"); // planned for the other shard, which may be writing it now
-    fs::create_directories(rushes / "bad2"); // planned for this shard only
-    fs::copy_file(rushes / "bad/broken.mov", rushes / "bad2/broken.mov");
     run(lut + " --shard 0/2");
     EXPECT_TRUE(fs::is_directory(out / "bad") && !fs::exists(out / "bad2"));
 }

@@ -120,17 +120,15 @@ TEST_F(ExportCommandTest, HostileStreamsAndFilesLoseNothing) {
     // Where mounts may be made, each in a namespace of its own: a file mounted at the
     // output, and a read-only file system under a writable output, refused up front.
     if (test::run("unshare -m true").exitCode == 0) {
-        const auto mounted = [&](const std::string& mount) {
+        const auto mounted = [&](const std::string& how, const fs::path& from, const fs::path& at) {
             return "touch " + shellQuote(out) + " && unshare -m sh -c " +
-                   shellQuote(mount + " && exec " + cli("export", "{out}"));
+                   shellQuote("mount --bind " + how + shellQuote(from) + " " + shellQuote(at) +
+                              " && exec " + cli("export", "{out}"));
         };
         test::writeFile(dir / "other.mov", "");
-        cases.emplace_back(
-            mounted("mount --bind " + shellQuote(dir / "other.mov") + " " + shellQuote(out)), 1,
-            "it is a mount point");
-        cases.emplace_back(
-            mounted("mount --bind -o ro " + shellQuote(dir.path()) + " " + shellQuote(dir.path())),
-            1, "the file system is read-only");
+        cases.emplace_back(mounted("", dir / "other.mov", out), 1, "it is a mount point");
+        cases.emplace_back(mounted("-o ro ", dir.path(), dir.path()), 1,
+                           "the file system is read-only");
     }
     for (const auto& [command, code, message] : cases) {
         fs::remove(out);
